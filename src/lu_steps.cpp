@@ -1,0 +1,100 @@
+#include "lu_steps.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <utility>
+
+#include "matrix_index.hpp"
+
+namespace {
+
+// Exchanges rows i and p of a across all n columns.
+void swapRows(double* a, int n, int i, int p) {
+  std::swap_ranges(a + at(i, 0, n), a + at(i, 0, n) + n, a + at(p, 0, n));
+}
+
+}  // namespace
+
+int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
+  int singularColumns = 0;
+  for (int i = first; i < end; ++i) {
+    // First row of largest magnitude in column i from the diagonal down; a NaN never wins.
+    int pivotRow = i;
+    double largest = std::fabs(a[at(i, i, n)]);
+    for (int t = i + 1; t < n; ++t) {
+      const double magnitude = std::fabs(a[at(t, i, n)]);
+      if (magnitude > largest) {
+        pivotRow = t;
+        largest = magnitude;
+      }
+    }
+    if (largest == 0.0) {
+      std::puts("LUfactoration failed: coefficient matrix is singular");
+      ++singularColumns;
+      continue;
+    }
+    if (pivotRow != i) {
+      std::swap(perm[i], perm[pivotRow]);
+      swapRows(a, n, i, pivotRow);
+    }
+  }
+  return singularColumns;
+}
+
+void eliminateDiagonalBlock(double* a, int n, int first, int end) {
+  for (int i = first; i < end; ++i) {
+    const double* pivotRow = a + at(i, 0, n);
+    for (int j = i + 1; j < end; ++j) {
+      double* row = a + at(j, 0, n);
+      row[i] = row[i] / pivotRow[i];
+      const double multiplier = row[i];
+      for (int k = i + 1; k < end; ++k) row[k] = row[k] - pivotRow[k] * multiplier;
+    }
+  }
+}
+
+void computeMultipliers(double* a, int n, int first, int end) {
+  // Row by row: row j's operations read only row j and the finished diagonal block, so taking
+  // the rows one at a time (columns i in increasing order within each) changes no result.
+  for (int j = end; j < n; ++j) {
+    double* row = a + at(j, 0, n);
+    for (int i = first; i < end; ++i) {
+      const double* pivotRow = a + at(i, 0, n);
+      row[i] = row[i] / pivotRow[i];
+      const double multiplier = row[i];
+      for (int k = i + 1; k < end; ++k) row[k] = row[k] - pivotRow[k] * multiplier;
+    }
+  }
+}
+
+void solveBlockRowOfU(double* a, int n, int first, int end) {
+  // Columns are independent: each chunk of columns keeps one running sum per column, every sum
+  // in increasing l from +0.
+  constexpr int kChunk = 64;
+  for (int j = first + 1; j < end; ++j) {
+    double* row = a + at(j, 0, n);
+    for (int k0 = end, width = 0; k0 < n; k0 += width) {
+      width = std::min(kChunk, n - k0);
+      double sum[kChunk] = {};
+      for (int l = first; l < j; ++l) {
+        const double multiplier = row[l];
+        const double* upper = a + at(l, k0, n);
+        for (int c = 0; c < width; ++c) sum[c] = upper[c] * multiplier + sum[c];
+      }
+      for (int c = 0; c < width; ++c) row[k0 + c] = row[k0 + c] - sum[c];
+    }
+  }
+}
+
+void zeroTrailingRegion(double* s, int n, int end) {
+  for (int r = end; r < n; ++r) std::fill(s + at(r, end, n), s + at(r, 0, n) + n, 0.0);
+}
+
+void subtractTrailingProduct(double* a, const double* s, int n, int end) {
+  for (int r = end; r < n; ++r) {
+    double* row = a + at(r, 0, n);
+    const double* product = s + at(r, 0, n);
+    for (int c = end; c < n; ++c) row[c] = row[c] - product[c];
+  }
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// The steps of one pass of the blocked LU factorisation over the column block [first, end) of a
+// row-major n x n matrix a. blockedLu runs them in this order for each block; they are separate
+// so that tests and tools can drive and time them one by one. Every step requires
+// 0 <= first < end <= n.
+
+// Chooses the pivots of columns first ... end-1 in increasing order, before any of them is
+// eliminated. Column i's pivot is the first row t >= i of largest |a[t][i]| in the column as it
+// then stands (a NaN never wins). A zero magnitude prints "LUfactoration failed: coefficient
+// matrix is singular" on standard output and makes no interchange; otherwise rows i and p of a
+// are exchanged across all n columns, and entries i and p of perm. Returns the number of
+// columns reported singular.
+int choosePanelPivots(double* a, int* perm, int n, int first, int end);
+
+// Eliminates within the diagonal block: for i in [first, end), for j in (i, end):
+//   a[j][i] = a[j][i] / a[i][i];  a[j][k] = a[j][k] - a[i][k] * a[j][i]  for k in (i, end).
+void eliminateDiagonalBlock(double* a, int n, int first, int end);
+
+// The same elimination for the rows below the block, j in [end, n), restricted to the block's
+// columns. Needs the finished diagonal block; each row depends only on itself and that block.
+void computeMultipliers(double* a, int n, int first, int end);
+
+// Block row of U: for j in (first, end), k in [end, n):
+//   a[j][k] = a[j][k] - s,  s = sum over l = first ... j-1 of a[l][k] * a[j][l]
+// with s starting from +0 and summed in increasing l; rows run in increasing j.
+void solveBlockRowOfU(double* a, int n, int first, int end);
+
+// Sets s[r][c] = +0 for r, c in [end, n).
+void zeroTrailingRegion(double* s, int n, int end);
+
+// Trailing update: a[r][c] = a[r][c] - s[r][c] for r, c in [end, n).
+void subtractTrailingProduct(double* a, const double* s, int n, int end);

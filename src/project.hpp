@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+
+// Test data and the benchmark's block loop.
+
+// Fills m[0 .. rows*cols) with pseudo-random doubles in [-1, 1]: seeds the C library's generator
+// with the calendar time (srand(time(nullptr))), then m[i] = (2*r)/2147483647.0 - 1.0 in double,
+// r being the next rand() value, for i in increasing order.
+void randMatrixGen(double* m, int rows, int cols);
+
+// randMatrixGen with a given seed instead of the calendar time: the same seed gives the same
+// matrix on every build.
+void randMatrixGenSeeded(double* m, int rows, int cols, unsigned seed);
+
+// v[i] = i for i in [0, n): the benchmark's right-hand side.
+void randMatrixGenB(double* v, int n);
+
+// p[i] = i for i in [0, n): the identity permutation.
+void randMatrixGenpvt(int* p, int n);
+
+// Blocked LU factorisation with row interchanges of the row-major n x n matrix a, in place, in
+// column blocks of b. Each block [ib, end), end = min(ib + b, n), runs:
+//   1. pivots of all its columns, chosen before any is eliminated (choosePanelPivots);
+//   2. elimination within the diagonal block;
+//   3. the multipliers of the rows below it;
+//   4. the block row of U;
+//   5. s's trailing region [end, n)^2 set to zero, then cache1(a, a, s, n, end, b, ib);
+//   6. the trailing update a -= s over [end, n)^2.
+// perm (n entries, normally the identity on entry) records the interchanges: perm[r] is the
+// input row now at position r. On return a holds L (unit diagonal not stored) and U of the row-
+// permuted input. A column whose pivot magnitude is zero is reported on standard output with
+// "LUfactoration failed: coefficient matrix is singular"; the elimination still divides by the
+// diagonal entry as it stands, so IEEE infinities and NaNs flow on. s is an n x n scratch matrix.
+// Does nothing for n <= 0; for b <= 0 reports the bad block size on standard error and leaves
+// everything untouched.
+void blockedLu(double* a, int* perm, double* s, int n, int b);
+
+// calloc(count, size); on failure prints "lubench: cannot allocate the <what> (<bytes> bytes)"
+// on standard error and returns nullptr.
+void* allocateZeroed(std::size_t count, std::size_t size, const char* what);
+
+// Flushes standard output. If anything written to it was lost (a closed descriptor, a full
+// device), reports it on standard error and returns false.
+bool finishStandardOutput();

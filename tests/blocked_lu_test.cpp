@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "linalg.hpp"
+#include "project.hpp"
+#include "reference.hpp"
+
+namespace {
+
+struct Factorisation {
+  std::vector<double> a;
+  std::vector<int> perm;
+  int singularMessages = 0;
+};
+
+Factorisation factoriseBlocked(const std::vector<double>& input, int n, int b) {
+  Factorisation f{input, identityPermutation(n)};
+  std::vector<double> scratch(input.size());
+  f.singularMessages =
+      countSingularMessages([&] { blockedLu(f.a.data(), f.perm.data(), scratch.data(), n, b); });
+  return f;
+}
+
+Factorisation factoriseReference(const std::vector<double>& input, int n, int b) {
+  Factorisation f{input, identityPermutation(n)};
+  std::vector<double> scratch(input.size());
+  f.singularMessages = reference::blockedLu(f.a.data(), f.perm.data(), scratch.data(), n, b);
+  return f;
+}
+
+void expectMatchesReference(const std::vector<double>& input, int n, int b) {
+  SCOPED_TRACE("n = " + std::to_string(n) + ", b = " + std::to_string(b));
+  const Factorisation got = factoriseBlocked(input, n, b);
+  const Factorisation want = factoriseReference(input, n, b);
+  EXPECT_TRUE(sameBits(want.a, got.a));
+  EXPECT_EQ(want.perm, got.perm);
+  EXPECT_EQ(want.singularMessages, got.singularMessages);
+}
+
+const int kOrders[] = {1, 2, 3, 31, 32, 33, 64, 65, 97, 100, 257};
+const int kBlocks[] = {1, 3, 7, 16, 32, 64};
+
+// Inputs that stress pivoting and IEEE special values, each an n x n matrix.
+std::vector<std::vector<double>> awkwardMatrices(int n) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::size_t last = static_cast<std::size_t>(n) * n - 1;
+  std::vector<std::vector<double>> cases;
+  cases.push_back(std::vector<double>(last + 1, 0.0));  // every column singular
+  auto withNaN = randomMatrix(n, 11);
+  withNaN[last / 2] = nan;
+  cases.push_back(withNaN);
+  auto withInfinities = randomMatrix(n, 12);
+  withInfinities[0] = inf;
+  withInfinities[last] = -inf;
+  cases.push_back(withInfinities);
+  auto zeroColumn = randomMatrix(n, 13);
+  for (int r = 0; r < n; ++r) zeroColumn[static_cast<std::size_t>(r) * n + n / 2] = 0.0;
+  cases.push_back(zeroColumn);
+  // Small integers: many ties in magnitude and exact cancellations to zero pivots.
+  auto integers = randomMatrix(n, 14);
+  for (double& x : integers) x = std::round(2 * x);
+  cases.push_back(integers);
+  // Huge and tiny magnitudes: overflow to infinity and subnormal results.
+  auto extremes = randomMatrix(n, 15);
+  for (std::size_t i = 0; i <= last; ++i) extremes[i] *= (i % 3 == 0) ? 1e300 : 1e-300;
+  cases.push_back(extremes);
+  return cases;
+}
+
+TEST(BlockedLu, MatchesScalarReferenceBitForBit) {
+  for (int n : kOrders)
+    for (int b : kBlocks) expectMatchesReference(randomMatrix(n, 1000u * n + b), n, b);
+  expectMatchesReference(randomMatrix(512, 7), 512, 32);
+  expectMatchesReference(randomMatrix(5, 8), 5, INT_MAX);  // block bound must not overflow
+}
+
+TEST(BlockedLu, SpecialValuesMatchScalarReference) {
+  for (int n : {1, 2, 5, 33, 65})
+    for (int b : {1, 3, 32})
+      for (const auto& input : awkwardMatrices(n)) expectMatchesReference(input, n, b);
+}
+
+TEST(BlockedLu, ZeroColumnsAreReportedOnceEachWithoutInterchange) {
+  // A zero matrix: each column of the first block is reported; its elimination turns the rest
+  // into NaNs, which do not count as zero.
+  const int n = 33;
+  for (int b : {7, 64}) {
+    const Factorisation zeros = factoriseBlocked(std::vector<double>(n * n, 0.0), n, b);
+    EXPECT_EQ(zeros.singularMessages, std::min(b, n));
+    EXPECT_EQ(zeros.perm, identityPermutation(n));
+  }
+
+  // Column 0 is zero from the diagonal down; the other columns are dominated by the diagonal.
+  std::vector<double> a = randomMatrix(n, 3);
+  for (int r = 0; r < n; ++r) {
+    a[r * n] = 0.0;
+    if (r > 0) a[r * n + r] = 100.0;
+  }
+  const Factorisation f = factoriseBlocked(a, n, 7);
+  EXPECT_EQ(f.singularMessages, 1);
+  EXPECT_EQ(f.perm, identityPermutation(n));
+}
+
+TEST(BlockedLu, EqualMagnitudesKeepTheUpperRow) {
+  // Column 0 holds -1, 1, -1 ...; the first row must stay the pivot.
+  const int n = 4;
+  std::vector<double> a = {-1, 2, 3, 4, 1, 9, 1, 2, -1, 3, 8, 1, 1, 1, 2, 7};
+  const Factorisation f = factoriseBlocked(a, n, 4);
+  EXPECT_EQ(f.perm[0], 0);
+  EXPECT_EQ(f.singularMessages, 0);
+}
+
+TEST(BlockedLu, PivotsOfABlockAreChosenBeforeItsElimination) {
+  // Column 1 looks zero below the diagonal before the block is eliminated: one message, no
+  // interchange, and the factorisation is still exact.
+  std::vector<double> a = {1, 1, 1, 0};
+  Factorisation f = factoriseBlocked(a, 2, 32);
+  EXPECT_EQ(f.singularMessages, 1);
+  EXPECT_EQ(f.perm, identityPermutation(2));
+  EXPECT_EQ(f.a, (std::vector<double>{1, 1, 1, -1}));
+
+  // A non-singular matrix meeting a zero divisor after its pivots were fixed: no message.
+  a = {2, 2, 0, 1, 1, 1, 0, 0.5, 1};
+  f = factoriseBlocked(a, 3, 32);
+  EXPECT_EQ(f.singularMessages, 0);
+  EXPECT_EQ(f.perm, identityPermutation(3));
+  EXPECT_EQ(f.a[4], 0.0);
+  EXPECT_EQ(f.a[7], std::numeric_limits<double>::infinity());
+  EXPECT_EQ(f.a[8], -std::numeric_limits<double>::infinity());
+}
+
+TEST(BlockedLu, SolvesRandomSystemsWithinTheRoundingBound) {
+  for (int n : {100, 257, 300}) {
+    for (int b : {7, 32}) {
+      const std::vector<double> input = randomMatrix(n, 77u + n);
+      const Factorisation f = factoriseBlocked(input, n, b);
+      ASSERT_TRUE(isPermutation(f.perm));
+      const std::vector<double> rhs = rampVector(n);
+      std::vector<double> x(n);
+      luSolve(f.perm.data(), f.a.data(), rhs.data(), n, x.data());
+      EXPECT_LT(residualRatio(input, f.a, x, rhs, n), 1.0) << "n = " << n << ", b = " << b;
+    }
+  }
+}
+
+TEST(BlockedLu, NonPositiveSizesLeaveTheDataAlone) {
+  std::vector<double> a = randomMatrix(4, 5);
+  const std::vector<double> before = a;
+  std::vector<double> scratch(16, 1.0);
+  std::vector<int> perm = identityPermutation(4);
+  for (int b : {0, -3}) {
+    ::testing::internal::CaptureStderr();
+    blockedLu(a.data(), perm.data(), scratch.data(), 4, b);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("block size"), std::string::npos);
+  }
+  blockedLu(a.data(), perm.data(), scratch.data(), 0, 32);
+  EXPECT_EQ(a, before);
+  EXPECT_EQ(perm, identityPermutation(4));
+}
+
+}  // namespace

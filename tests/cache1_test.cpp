@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "linalg.hpp"
+#include "reference.hpp"
+
+namespace {
+
+// cache1 against the reference on random operands, with out already holding values so that the
+// accumulation onto them is checked too. The whole of out is compared: nothing outside
+// [start, n)^2 may change.
+void expectMatchesReference(int n, int start, int first) {
+  SCOPED_TRACE("n = " + std::to_string(n) + ", start = " + std::to_string(start) +
+               ", first = " + std::to_string(first));
+  const std::vector<double> left = randomMatrix(n, 1);
+  const std::vector<double> right = randomMatrix(n, 2);
+  std::vector<double> want = randomMatrix(n, 3);
+  std::vector<double> got = want;
+  reference::cache1(left.data(), right.data(), want.data(), n, start, first);
+  cache1(left.data(), right.data(), got.data(), n, start, 32, first);
+  EXPECT_TRUE(sameBits(want, got));
+}
+
+TEST(Cache1, MatchesScalarReferenceOnAndOffTileEdges) {
+  for (int n : {1, 2, 31, 32, 33, 64, 65, 97, 130}) {
+    for (int start : {0, 1, 7, 31, 32, 33, 64, 65, n - 1, n}) {
+      if (start < 0 || start > n) continue;
+      for (int first : {0, 1, start - 33, start - 32, start - 7, start - 1, start}) {
+        if (first >= 0 && first <= start) expectMatchesReference(n, start, first);
+      }
+    }
+  }
+}
+
+TEST(Cache1, ArgumentsOutsideTheMatrixAreSafe) {
+  const int n = 40;
+  const std::vector<double> left = randomMatrix(n, 4);
+  const std::vector<double> right = randomMatrix(n, 5);
+  const std::vector<double> initial = randomMatrix(n, 6);
+
+  // Nothing to add: start at or past n, or an empty inner range.
+  for (auto [start, first] : {std::pair{n, 0}, {n + 50, 0}, {10, 10}, {10, 30}, {-5, -9}}) {
+    std::vector<double> out = initial;
+    cache1(left.data(), right.data(), out.data(), n, start, 32, first);
+    EXPECT_EQ(out, initial) << "start = " << start << ", first = " << first;
+  }
+  // A negative first is read as 0.
+  std::vector<double> clipped = initial;
+  std::vector<double> want = initial;
+  cache1(left.data(), right.data(), clipped.data(), n, 20, 32, -13);
+  reference::cache1(left.data(), right.data(), want.data(), n, 20, 0);
+  EXPECT_TRUE(sameBits(want, clipped));
+}
+
+TEST(Cache1, NeverFusesAMultiplyWithAnAdd) {
+  // (1 + 2^-30)^2 rounds to 1 + 2^-29, so adding it to -(1 + 2^-29) gives exactly 0; a fused
+  // multiply-add would keep the 2^-60 of the exact product.
+  const double factor = 1 + std::ldexp(1.0, -30);
+  std::vector<double> left(4, 0.0), right(4, 0.0), out(4, 0.0);
+  left[2] = factor;   // left[1][0]
+  right[1] = factor;  // right[0][1]
+  out[3] = -(1 + std::ldexp(1.0, -29));
+  cache1(left.data(), right.data(), out.data(), 2, 1, 32, 0);
+  EXPECT_EQ(out[3], 0.0);
+}
+
+}  // namespace

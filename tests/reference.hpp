@@ -1,0 +1,45 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Plain scalar renderings of the numerical steps, written as directly from their definitions as
+// possible: the oracle that the optimised routines are compared with, byte for byte. Each
+// returns the number of columns it found singular instead of printing a message.
+namespace reference {
+
+int blockedLu(double* a, int* perm, double* s, int n, int b);
+void cache1(const double* left, const double* right, double* out, int n, int start, int first);
+void solve(const int* perm, const double* a, const double* rhs, int n, double* x);
+int unblockedLu(int* perm, double* a, int n);
+
+}  // namespace reference
+
+// Equal when every pair of doubles has the same bytes, or both are NaNs.
+::testing::AssertionResult sameBits(const std::vector<double>& expected,
+                                    const std::vector<double>& actual);
+
+// Row-major n x n matrix with entries in [-1, 1] drawn from the benchmark's generator.
+std::vector<double> randomMatrix(int n, unsigned seed);
+// n entries in [-1, 1] from the same generator.
+std::vector<double> randomVector(int n, unsigned seed);
+std::vector<int> identityPermutation(int n);
+// The benchmark's right-hand side 0, 1, ..., n-1.
+std::vector<double> rampVector(int n);
+
+// Backward-error check of a solve through a factorisation lu of a (any row order). Rounding
+// analysis of LU and the two substitutions bounds |rhs - A x| by about 3 n u |L||U| |x|, u = 2^-53,
+// whatever the growth of the entries; returns ||A x - rhs||_inf / (3 n u || |L||U| ||_inf
+// ||x||_inf), which is below 1 for a correct factorisation and solve.
+double residualRatio(const std::vector<double>& a, const std::vector<double>& lu,
+                     const std::vector<double>& x, const std::vector<double>& rhs, int n);
+
+// True when perm holds each of 0 ... n-1 exactly once.
+bool isPermutation(const std::vector<int>& perm);
+
+// Runs work with standard output captured; returns how many lines equal the singular message.
+int countSingularMessages(const std::function<void()>& work);
