@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "linalg.hpp"
+#include "matrix_index.hpp"
 #include "reference.hpp"
 
 namespace {
@@ -66,6 +67,13 @@ TEST(Cache1, NeverFusesAMultiplyWithAnAdd) {
   out[3] = -(1 + std::ldexp(1.0, -29));
   cache1(left.data(), right.data(), out.data(), 2, 1, 32, 0);
   EXPECT_EQ(out[3], 0.0);
+}
+
+TEST(MatrixIndex, PositionsPastTheIntRangeDoNotOverflow) {
+  // 46341^2 exceeds 2^31 - 1; every routine addresses entries through at().
+  const int n = 46341;
+  EXPECT_EQ(at(n - 1, n - 1, n), 46341ull * 46341ull - 1);
+  EXPECT_EQ(at(n - 1, 0, n), 46340ull * 46341ull);
 }
 
 }  // namespace
