@@ -93,13 +93,7 @@ void mydgetfr(int* perm, double* a, int n) {
   for (int i = 0; i < n; ++i) {
     // Pivot search and interchange for column i, then elimination of the whole trailing block.
     choosePanelPivots(a, perm, n, i, i + 1);
-    const double* pivotRow = a + at(i, 0, n);
-    for (int j = i + 1; j < n; ++j) {
-      double* row = a + at(j, 0, n);
-      row[i] = row[i] / pivotRow[i];
-      const double multiplier = row[i];
-      for (int k = i + 1; k < n; ++k) row[k] = row[k] - pivotRow[k] * multiplier;
-    }
+    for (int j = i + 1; j < n; ++j) eliminateRow(a + at(j, 0, n), a + at(i, 0, n), i, n);
   }
 }
 

@@ -44,13 +44,7 @@ int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
 
 void eliminateDiagonalBlock(double* a, int n, int first, int end) {
   for (int i = first; i < end; ++i) {
-    const double* pivotRow = a + at(i, 0, n);
-    for (int j = i + 1; j < end; ++j) {
-      double* row = a + at(j, 0, n);
-      row[i] = row[i] / pivotRow[i];
-      const double multiplier = row[i];
-      for (int k = i + 1; k < end; ++k) row[k] = row[k] - pivotRow[k] * multiplier;
-    }
+    for (int j = i + 1; j < end; ++j) eliminateRow(a + at(j, 0, n), a + at(i, 0, n), i, end);
   }
 }
 
@@ -59,12 +53,7 @@ void computeMultipliers(double* a, int n, int first, int end) {
   // the rows one at a time (columns i in increasing order within each) changes no result.
   for (int j = end; j < n; ++j) {
     double* row = a + at(j, 0, n);
-    for (int i = first; i < end; ++i) {
-      const double* pivotRow = a + at(i, 0, n);
-      row[i] = row[i] / pivotRow[i];
-      const double multiplier = row[i];
-      for (int k = i + 1; k < end; ++k) row[k] = row[k] - pivotRow[k] * multiplier;
-    }
+    for (int i = first; i < end; ++i) eliminateRow(row, a + at(i, 0, n), i, end);
   }
 }
 

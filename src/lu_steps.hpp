@@ -5,6 +5,14 @@
 // so that tests and tools can drive and time them one by one. Every step requires
 // 0 <= first < end <= n.
 
+// One row operation of the elimination with pivot row i, over the columns [i, end):
+//   row[i] = row[i] / pivotRow[i];  row[k] = row[k] - pivotRow[k] * row[i]  for k in (i, end).
+inline void eliminateRow(double* row, const double* pivotRow, int i, int end) {
+  row[i] = row[i] / pivotRow[i];
+  const double multiplier = row[i];
+  for (int k = i + 1; k < end; ++k) row[k] = row[k] - pivotRow[k] * multiplier;
+}
+
 // Chooses the pivots of columns first ... end-1 in increasing order, before any of them is
 // eliminated. Column i's pivot is the first row t >= i of largest |a[t][i]| in the column as it
 // then stands (a NaN never wins). A zero magnitude prints "LUfactoration failed: coefficient
