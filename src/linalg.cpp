@@ -9,7 +9,7 @@
 
 #include "lu_steps.hpp"
 #include "matrix_index.hpp"
-#include "tile_kernel.hpp"
+#include "trailing_product.hpp"
 
 void cache1(const double* left, const double* right, double* out, int n, int start, int /*bs*/,
             int first) {
@@ -17,21 +17,7 @@ void cache1(const double* left, const double* right, double* out, int n, int sta
   const int lo = std::max(start, 0);
   const int kLo = std::max(first, 0);
   if (lo >= n || kLo >= lo) return;
-  // Tiles are clipped at n and at start; sizes are computed before stepping so nothing overflows.
-  for (int ii = lo, rows = 0; ii < n; ii += rows) {
-    rows = std::min(kTileEdge, n - ii);
-    for (int jj = lo, cols = 0; jj < n; jj += cols) {
-      cols = std::min(kTileEdge, n - jj);
-      for (int kk = kLo, depth = 0; kk < lo; kk += depth) {
-        depth = std::min(kTileEdge, lo - kk);
-        if (rows == kTileEdge && cols == kTileEdge && depth == kTileEdge) {
-          accumulateFullTile(left, right, out, n, ii, jj, kk);
-        } else {
-          accumulateTile(left, right, out, n, ii, rows, jj, cols, kk, depth);
-        }
-      }
-    }
-  }
+  accumulateTrailingProduct<kDoubleLanes>(left, right, out, n, lo, kLo);
 }
 
 namespace {

@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "linalg.hpp"
-#include "lu_steps.hpp"
+#include "block_loop.hpp"
 
 namespace {
 
@@ -42,30 +42,8 @@ void randMatrixGenpvt(int* p, int n) {
 }
 
 void blockedLu(double* a, int* perm, double* s, int n, int b) {
-  if (n <= 0) return;
-  if (b <= 0) {
-    std::fprintf(stderr, "blockedLu: block size %d is not positive; the matrix is left as it is\n",
-                 b);
-    return;
-  }
-  // Block bounds are formed in 64 bits so that ib + b cannot overflow for any b.
-  for (long long ib = 0; ib < n; ib += b) {
-    const int first = static_cast<int>(ib);
-    const int end = static_cast<int>(std::min<long long>(ib + b, n));
-    // Pivots of all the block's columns, before any elimination.
-    choosePanelPivots(a, perm, n, first, end);
-    // L and U of the diagonal block.
-    eliminateDiagonalBlock(a, n, first, end);
-    // Multipliers of the rows below the diagonal block.
-    computeMultipliers(a, n, first, end);
-    // Rows of U to the right of the diagonal block.
-    solveBlockRowOfU(a, n, first, end);
-    // s = L21 * U12 over the trailing region, through the tiled kernel.
-    zeroTrailingRegion(s, n, end);
-    cache1(a, a, s, n, end, b, first);
-    // Trailing submatrix minus the product.
-    subtractTrailingProduct(a, s, n, end);
-  }
+  NoStepObserver noObserver;
+  runBlockedLu(a, perm, s, n, b, noObserver);
 }
 
 void* allocateZeroed(std::size_t count, std::size_t size, const char* what) {

@@ -8,6 +8,7 @@
 #include "linalg.hpp"
 #include "matrix_index.hpp"
 #include "reference.hpp"
+#include "trailing_product.hpp"
 
 namespace {
 
@@ -67,6 +68,54 @@ TEST(Cache1, NeverFusesAMultiplyWithAnAdd) {
   out[3] = -(1 + std::ldexp(1.0, -29));
   cache1(left.data(), right.data(), out.data(), 2, 1, 32, 0);
   EXPECT_EQ(out[3], 0.0);
+}
+
+// Every vector width the kernels can be built for, whatever the build's target, on operands
+// that expose lane-level mistakes: rows of -0.0 (the sign of a zero sum depends on every
+// product's sign, so a broadcast that adds +0 or a reordered sum shows), and a pair of entries
+// whose product rounds differently when fused with the add.
+template <int Lanes>
+void expectPathMatchesReference() {
+  SCOPED_TRACE("lanes = " + std::to_string(Lanes));
+  const double factor = 1 + std::ldexp(1.0, -30);
+  for (int n : {32, 64, 65, 97, 130}) {
+    for (int start : {32, 33, 64}) {
+      if (start > n - 2) continue;  // the canary output needs two trailing columns
+      for (int first : {0, 1, start - 32, start - 1}) {
+        SCOPED_TRACE("n = " + std::to_string(n) + ", start = " + std::to_string(start) +
+                     ", first = " + std::to_string(first));
+        std::vector<double> left = randomMatrix(n, 7);
+        const std::vector<double> right = randomMatrix(n, 8);
+        std::vector<double> want = randomMatrix(n, 9);
+        for (int r = start; r < n; r += 3) {
+          for (int c = 0; c < n; ++c) {
+            left[at(r, c, n)] = -0.0;
+            want[at(r, c, n)] = -0.0;
+          }
+        }
+        // One output whose only nonzero product is factor^2, against -(1 + 2^-29).
+        const int r = n - 1, c = n - 2, a = first;
+        for (int k = 0; k < n; ++k) left[at(r, k, n)] = 0.0;
+        left[at(r, a, n)] = factor;
+        std::vector<double> rightWithCanary = right;
+        rightWithCanary[at(a, c, n)] = factor;
+        want[at(r, c, n)] = -(1 + std::ldexp(1.0, -29));
+        std::vector<double> got = want;
+        reference::cache1(left.data(), rightWithCanary.data(), want.data(), n, start, first);
+        accumulateTrailingProduct<Lanes>(left.data(), rightWithCanary.data(), got.data(), n,
+                                         start, first);
+        EXPECT_TRUE(sameBits(want, got));
+        EXPECT_EQ(got[at(r, c, n)], 0.0);
+      }
+    }
+  }
+}
+
+TEST(Cache1, EveryVectorWidthMatchesScalarReference) {
+  expectPathMatchesReference<1>();
+  expectPathMatchesReference<2>();
+  expectPathMatchesReference<4>();
+  expectPathMatchesReference<8>();
 }
 
 TEST(MatrixIndex, PositionsPastTheIntRangeDoNotOverflow) {

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+
+#include "linalg.hpp"
+#include "lu_steps.hpp"
+
+// The steps of one pass of the block loop, in the order they run.
+enum class LuStep {
+  kPivots,          // pivot search and row interchanges
+  kDiagonalBlock,   // L and U of the diagonal block
+  kMultipliers,     // multipliers of the rows below the diagonal block
+  kBlockRowOfU,     // rows of U to the right of the diagonal block
+  kZeroProduct,     // zeroing the trailing region of the scratch matrix
+  kProduct,         // the trailing product through cache1
+  kTrailingUpdate,  // trailing submatrix minus the product
+};
+inline constexpr int kLuStepCount = 7;
+
+// Observer for runBlockedLu that records nothing; its calls compile to nothing.
+struct NoStepObserver {
+  void finished(LuStep) {}
+};
+
+// The block loop of blockedLu (see project.hpp for the full contract), telling observer after
+// each step which step has just finished, so a caller can time the steps without a second copy
+// of the loop. With NoStepObserver the loop is exactly blockedLu's.
+template <class StepObserver>
+void runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer) {
+  if (n <= 0) return;
+  if (b <= 0) {
+    std::fprintf(stderr, "blockedLu: block size %d is not positive; the matrix is left as it is\n",
+                 b);
+    return;
+  }
+  // Block bounds are formed in 64 bits so that ib + b cannot overflow for any b.
+  for (long long ib = 0; ib < n; ib += b) {
+    const int first = static_cast<int>(ib);
+    const int end = static_cast<int>(std::min<long long>(ib + b, n));
+    // Pivots of all the block's columns, before any elimination.
+    choosePanelPivots(a, perm, n, first, end);
+    observer.finished(LuStep::kPivots);
+    // L and U of the diagonal block.
+    eliminateDiagonalBlock(a, n, first, end);
+    observer.finished(LuStep::kDiagonalBlock);
+    // Multipliers of the rows below the diagonal block.
+    computeMultipliers(a, n, first, end);
+    observer.finished(LuStep::kMultipliers);
+    // Rows of U to the right of the diagonal block.
+    solveBlockRowOfU(a, n, first, end);
+    observer.finished(LuStep::kBlockRowOfU);
+    // s = L21 * U12 over the trailing region, through the tiled kernel.
+    zeroTrailingRegion(s, n, end);
+    observer.finished(LuStep::kZeroProduct);
+    cache1(a, a, s, n, end, b, first);
+    observer.finished(LuStep::kProduct);
+    // Trailing submatrix minus the product.
+    subtractTrailingProduct(a, s, n, end);
+    observer.finished(LuStep::kTrailingUpdate);
+  }
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+// The one place where the instruction set is chosen. Everything else is written against
+// DoubleVector<Lanes>, a compiler vector extension of Lanes doubles, and is instantiated with
+// kDoubleLanes, the widest vector the build's target supports. Arithmetic on these vectors is
+// lane by lane, each lane one rounded IEEE operation, so a routine vectorised across independent
+// outputs gives the same bytes at every width, including the one-lane scalar path.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#if defined(__AVX512F__)
+#include <immintrin.h>
+inline constexpr int kDoubleLanes = 8;
+inline constexpr const char* kVectorPathName = "avx512";
+#elif defined(__AVX__)
+#include <immintrin.h>
+inline constexpr int kDoubleLanes = 4;
+inline constexpr const char* kVectorPathName = "avx";
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+inline constexpr int kDoubleLanes = 2;
+inline constexpr const char* kVectorPathName = "sse2";
+#else
+inline constexpr int kDoubleLanes = 1;
+inline constexpr const char* kVectorPathName = "portable";
+#endif
+
+template <int Lanes>
+using DoubleVector [[gnu::vector_size(Lanes * sizeof(double))]] = double;
+
+// Unaligned load and store of Lanes consecutive doubles.
+template <int Lanes>
+inline DoubleVector<Lanes> loadVector(const double* p) {
+  DoubleVector<Lanes> v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <int Lanes>
+inline void storeVector(double* p, DoubleVector<Lanes> v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// All lanes equal to x, copied bit for bit (no arithmetic: -0.0 stays -0.0).
+template <int Lanes>
+inline DoubleVector<Lanes> broadcast(double x) {
+  return [x]<std::size_t... Lane>(std::index_sequence<Lane...>) {
+    return DoubleVector<Lanes>{(static_cast<void>(Lane), x)...};
+  }(std::make_index_sequence<Lanes>{});
+}
+
+// Writes +0.0 to p[0 .. count). Where the target has streaming stores, whole 64-byte lines go
+// around the cache (the zeros are read back much later), the rest through ordinary stores.
+// Call finishStreamingStores() before anything else reads the zeros.
+inline void zeroStreaming(double* p, std::size_t count) {
+#if defined(__SSE2__)
+  std::size_t i = 0;
+  while (i < count && reinterpret_cast<std::uintptr_t>(p + i) % 64 != 0) p[i++] = 0.0;
+  for (; i + 8 <= count; i += 8) {
+#if defined(__AVX512F__)
+    _mm512_stream_pd(p + i, _mm512_setzero_pd());
+#elif defined(__AVX__)
+    _mm256_stream_pd(p + i, _mm256_setzero_pd());
+    _mm256_stream_pd(p + i + 4, _mm256_setzero_pd());
+#else
+    for (int j = 0; j < 8; j += 2) _mm_stream_pd(p + i + j, _mm_setzero_pd());
+#endif
+  }
+  for (; i < count; ++i) p[i] = 0.0;
+#else
+  for (std::size_t i = 0; i < count; ++i) p[i] = 0.0;
+#endif
+}
+
+inline void finishStreamingStores() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
+}
