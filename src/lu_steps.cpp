@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "matrix_index.hpp"
+#include "simd.hpp"
 
 namespace {
 
@@ -77,7 +78,11 @@ void solveBlockRowOfU(double* a, int n, int first, int end) {
 }
 
 void zeroTrailingRegion(double* s, int n, int end) {
-  for (int r = end; r < n; ++r) std::fill(s + at(r, end, n), s + at(r, 0, n) + n, 0.0);
+  // The zeros are read back only by the product, after the whole region is written; streaming
+  // stores skip reading the old lines into the cache first.
+  const std::size_t width = static_cast<std::size_t>(n - end);
+  for (int r = end; r < n; ++r) zeroStreaming(s + at(r, end, n), width);
+  finishStreamingStores();
 }
 
 void subtractTrailingProduct(double* a, const double* s, int n, int end) {

@@ -36,8 +36,9 @@ void randMatrixGenpvt(int* p, int n);
 // everything untouched.
 void blockedLu(double* a, int* perm, double* s, int n, int b);
 
-// calloc(count, size); on failure prints "lubench: cannot allocate the <what> (<bytes> bytes)"
-// on standard error and returns nullptr.
+// count * size zero bytes, 64-byte aligned, every page already written (so that no page fault is
+// left for a timed region); release with std::free. On failure prints "lubench: cannot allocate
+// the <what> (<bytes> bytes)" on standard error and returns nullptr.
 void* allocateZeroed(std::size_t count, std::size_t size, const char* what);
 
 // Flushes standard output. If anything written to it was lost (a closed descriptor, a full
