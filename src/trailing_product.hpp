@@ -39,6 +39,12 @@ void accumulateTrailingProduct(const double* left, const double* right, double* 
         for (int jj = group, t = 0, cols = 0; jj < groupEnd; jj += cols, ++t) {
           cols = std::min(kTileEdge, groupEnd - jj);
           if (wholeRows && cols == kTileEdge) {
+            // The output tile to be computed next, from memory while this one computes.
+            if (jj + 2 * kTileEdge <= groupEnd) {
+              prefetchTile(out, n, ii, jj + kTileEdge);
+            } else if (ii + 2 * kTileEdge <= n) {
+              prefetchTile(out, n, ii + kTileEdge, group);
+            }
             accumulateFullTile<Lanes>(packedLeft, packedRight[t], out, n, ii, jj);
           } else {
             accumulateEdgeTile(left, right, out, n, ii, rows, jj, cols, kk, depth);
