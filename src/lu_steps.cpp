@@ -49,10 +49,46 @@ void eliminateDiagonalBlock(double* a, int n, int first, int end) {
   }
 }
 
+namespace {
+
+// Widest block whose rows computeMultipliers takes kDoubleLanes at a time.
+constexpr int kMaxVectorBlock = 64;
+
+// computeMultipliers for the kDoubleLanes rows [j, j + kDoubleLanes), one row per lane: the
+// block's columns are copied into one vector per column, each lane then sees exactly the scalar
+// row operations in the same order, and the columns are copied back.
+void computeMultipliersAcrossRows(double* a, int n, int first, int end, int j) {
+  using Vector = DoubleVector<kDoubleLanes>;
+  const int width = end - first;
+  Vector column[kMaxVectorBlock];
+  for (int lane = 0; lane < kDoubleLanes; ++lane) {
+    const double* row = a + at(j + lane, first, n);
+    for (int k = 0; k < width; ++k) column[k][lane] = row[k];
+  }
+  for (int i = 0; i < width; ++i) {
+    const double* pivotRow = a + at(first + i, first, n);
+    column[i] = column[i] / broadcast<kDoubleLanes>(pivotRow[i]);
+    for (int k = i + 1; k < width; ++k) {
+      column[k] = column[k] - broadcast<kDoubleLanes>(pivotRow[k]) * column[i];
+    }
+  }
+  for (int lane = 0; lane < kDoubleLanes; ++lane) {
+    double* row = a + at(j + lane, first, n);
+    for (int k = 0; k < width; ++k) row[k] = column[k][lane];
+  }
+}
+
+}  // namespace
+
 void computeMultipliers(double* a, int n, int first, int end) {
-  // Row by row: row j's operations read only row j and the finished diagonal block, so taking
-  // the rows one at a time (columns i in increasing order within each) changes no result.
-  for (int j = end; j < n; ++j) {
+  // Row j's operations read only row j and the finished diagonal block, so the rows may be
+  // taken in any grouping; within each row the columns i run in increasing order.
+  int j = end;
+  if (end - first <= kMaxVectorBlock) {
+    for (; j + kDoubleLanes <= n; j += kDoubleLanes)
+      computeMultipliersAcrossRows(a, n, first, end, j);
+  }
+  for (; j < n; ++j) {
     double* row = a + at(j, 0, n);
     for (int i = first; i < end; ++i) eliminateRow(row, a + at(i, 0, n), i, end);
   }

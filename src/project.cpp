@@ -8,8 +8,8 @@
 #include <ctime>
 #include <limits>
 
-#include "linalg.hpp"
 #include "block_loop.hpp"
+#include "linalg.hpp"
 
 namespace {
 

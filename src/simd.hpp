@@ -49,7 +49,8 @@ template <int Lanes>
 inline DoubleVector<Lanes> broadcast(double x) {
   return [x]<std::size_t... Lane>(std::index_sequence<Lane...>) {
     return DoubleVector<Lanes>{(static_cast<void>(Lane), x)...};
-  }(std::make_index_sequence<Lanes>{});
+  }
+  (std::make_index_sequence<Lanes>{});
 }
 
 // Writes +0.0 to p[0 .. count). Where the target has streaming stores, whole 64-byte lines go

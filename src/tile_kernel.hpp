@@ -13,8 +13,8 @@
 
 // Any tile up to kTileEdge on each side, in plain scalar code: for r in [r0, r0+rows),
 // c in [c0, c0+cols), a in [k0, k0+depth). Used for the clipped tiles at the matrix edges.
-inline void accumulateEdgeTile(const double* left, const double* right, double* out, int n,
-                               int r0, int rows, int c0, int cols, int k0, int depth) {
+inline void accumulateEdgeTile(const double* left, const double* right, double* out, int n, int r0,
+                               int rows, int c0, int cols, int k0, int depth) {
   for (int r = r0; r < r0 + rows; ++r) {
     double acc[kTileEdge];
     double* outRow = out + at(r, c0, n);

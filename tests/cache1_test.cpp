@@ -102,8 +102,8 @@ void expectPathMatchesReference() {
         want[at(r, c, n)] = -(1 + std::ldexp(1.0, -29));
         std::vector<double> got = want;
         reference::cache1(left.data(), rightWithCanary.data(), want.data(), n, start, first);
-        accumulateTrailingProduct<Lanes>(left.data(), rightWithCanary.data(), got.data(), n,
-                                         start, first);
+        accumulateTrailingProduct<Lanes>(left.data(), rightWithCanary.data(), got.data(), n, start,
+                                         first);
         EXPECT_TRUE(sameBits(want, got));
         EXPECT_EQ(got[at(r, c, n)], 0.0);
       }
