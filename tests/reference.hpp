@@ -7,17 +7,7 @@
 #include <string>
 #include <vector>
 
-// Plain scalar renderings of the numerical steps, written as directly from their definitions as
-// possible: the oracle that the optimised routines are compared with, byte for byte. Each
-// returns the number of columns it found singular instead of printing a message.
-namespace reference {
-
-int blockedLu(double* a, int* perm, double* s, int n, int b);
-void cache1(const double* left, const double* right, double* out, int n, int start, int first);
-void solve(const int* perm, const double* a, const double* rhs, int n, double* x);
-int unblockedLu(int* perm, double* a, int n);
-
-}  // namespace reference
+#include "scalar_reference.hpp"
 
 // Equal when every pair of doubles has the same bytes, or both are NaNs.
 ::testing::AssertionResult sameBits(const std::vector<double>& expected,

@@ -1,0 +1,195 @@
+// Speed of lubench's timed work against its plain scalar rendering and, when the build finds
+// LAPACKE, LAPACK's dgetrf + dgetrs. Every benchmark times its work with the monotonic clock
+// around exactly the measured calls (set-up and checks are outside) and reports GFLOP/s; results
+// are checked after the timing loop, and a wrong result turns the benchmark into an error.
+//
+//   ./build/release/bench/lubench_bench --benchmark_repetitions=3
+//       --benchmark_enable_random_interleaving=true --benchmark_out=bench.json
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench_support.hpp"
+#include "linalg.hpp"
+#include "lu_steps.hpp"
+#include "matrix_index.hpp"
+#include "project.hpp"
+#include "scalar_reference.hpp"
+#include "verification.hpp"
+
+#if defined(LUBENCH_HAVE_LAPACKE)
+#include <lapacke.h>
+#endif
+
+namespace {
+
+constexpr unsigned kSeed = 1;
+constexpr int kBlock = 32;
+// HPL's acceptance bound for the scaled residual.
+constexpr double kResidualBound = 16.0;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void reportRate(benchmark::State& state, double flopsPerIteration, double timedSeconds) {
+  state.counters["GFLOP/s"] =
+      flopsPerIteration * static_cast<double>(state.iterations()) / timedSeconds / 1e9;
+}
+
+// Solves with the factors left in problem and checks HPL's scaled residual against the
+// original matrix. Returns false (after marking the benchmark as failed) when it is too large.
+bool checkSolution(benchmark::State& state, const std::vector<double>& original,
+                   const std::vector<double>& x, const double* rhs, int n) {
+  const double residual = scaledResidual(original.data(), x.data(), rhs, n);
+  state.counters["residual"] = residual;
+  if (!(residual < kResidualBound)) {
+    state.SkipWithError(
+        ("scaled residual " + std::to_string(residual) + " is not below 16").c_str());
+    return false;
+  }
+  return true;
+}
+
+// cache1 alone, on the largest trailing product of a run: the first block's, start = b.
+void BM_Cache1(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  double timed = 0;
+  for (auto _ : state) {
+    zeroTrailingRegion(problem.s(), n, kBlock);
+    const Clock::time_point start = Clock::now();
+    cache1(problem.a(), problem.a(), problem.s(), n, kBlock, kBlock, 0);
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  reportRate(state, productFlops(n, kBlock, 0), timed);
+
+  std::vector<double> expected(static_cast<std::size_t>(n) * n, 0.0);
+  reference::cache1(problem.a(), problem.a(), expected.data(), n, kBlock, 0);
+  if (std::memcmp(expected.data(), problem.s(), expected.size() * sizeof(double)) != 0) {
+    state.SkipWithError("cache1 differs from the scalar rendering");
+  }
+}
+
+// The benchmark's timed region: the block loop and both solves.
+void BM_BlockedLuAndSolve(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  double timed = 0;
+  for (auto _ : state) {
+    problem.reset();
+    const Clock::time_point start = Clock::now();
+    blockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock);
+    mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  reportRate(state, luSolveFlops(n), timed);
+
+  std::vector<double> x(n);
+  luSolve(problem.perm(), problem.a(), problem.rhs(), n, x.data());
+  if (!checkSolution(state, problem.original(), x, problem.rhs(), n)) return;
+  // Byte comparison with the scalar rendering where that takes seconds, not minutes.
+  if (n <= 1024) {
+    std::vector<double> a = problem.original();
+    std::vector<double> s(a.size(), 0.0);
+    std::vector<int> perm(n);
+    randMatrixGenpvt(perm.data(), n);
+    reference::blockedLu(a.data(), perm.data(), s.data(), n, kBlock);
+    if (std::memcmp(a.data(), problem.a(), a.size() * sizeof(double)) != 0 ||
+        std::memcmp(perm.data(), problem.perm(), perm.size() * sizeof(int)) != 0) {
+      state.SkipWithError("the factorisation differs from the scalar rendering");
+    }
+  }
+}
+
+// The same work in the plain scalar order, written with no attention to speed.
+void BM_ScalarRendering(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  std::vector<double> x(n);
+  double timed = 0;
+  for (auto _ : state) {
+    problem.reset();
+    const Clock::time_point start = Clock::now();
+    reference::blockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock);
+    reference::solve(problem.perm(), problem.a(), problem.rhs(), n, x.data());
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  reportRate(state, luSolveFlops(n), timed);
+  checkSolution(state, problem.original(), x, problem.rhs(), n);
+}
+
+#if defined(LUBENCH_HAVE_LAPACKE)
+// LAPACK's LU with partial pivoting (dgetrf) and the two solves (dgetrs) on the same matrix,
+// stored column-major as LAPACK works natively.
+void BM_LapackGetrfGetrs(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  const std::vector<double>& original = problem.original();
+  std::vector<double> columnMajor(original.size());
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) columnMajor[at(c, r, n)] = original[at(r, c, n)];
+  }
+  std::vector<double> a(columnMajor.size());
+  std::vector<double> x(n);
+  std::vector<lapack_int> pivots(n);
+  double timed = 0;
+  lapack_int info = 0;
+  for (auto _ : state) {
+    a = columnMajor;
+    x.assign(problem.rhs(), problem.rhs() + n);
+    const Clock::time_point start = Clock::now();
+    info = LAPACKE_dgetrf(LAPACK_COL_MAJOR, n, n, a.data(), n, pivots.data());
+    if (info == 0) {
+      info = LAPACKE_dgetrs(LAPACK_COL_MAJOR, 'N', n, 1, a.data(), n, pivots.data(), x.data(), n);
+    }
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  reportRate(state, luSolveFlops(n), timed);
+  if (info != 0) {
+    state.SkipWithError(("LAPACK returned info = " + std::to_string(info)).c_str());
+    return;
+  }
+  checkSolution(state, original, x, problem.rhs(), n);
+}
+BENCHMARK(BM_LapackGetrfGetrs)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+#endif
+
+BENCHMARK(BM_Cache1)->Arg(1024)->Arg(2048)->Arg(4096)->UseManualTime()->Unit(
+    benchmark::kMillisecond);
+BENCHMARK(BM_BlockedLuAndSolve)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScalarRendering)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(4096)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
