@@ -18,6 +18,15 @@ enum class LuStep {
 };
 inline constexpr int kLuStepCount = 7;
 
+// Readable name of each step, indexed by LuStep.
+inline constexpr const char* kLuStepNames[kLuStepCount] = {
+    "pivot search and interchanges", "diagonal block",   "multipliers",    "block row of U",
+    "zeroing the product",           "product (cache1)", "trailing update"};
+// Short key of each step for machine-readable output, indexed by LuStep.
+inline constexpr const char* kLuStepKeys[kLuStepCount] = {
+    "pivots",       "diagonal_block", "multipliers",    "block_row_of_u",
+    "zero_product", "product",        "trailing_update"};
+
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {
   void finished(LuStep) {}
@@ -25,21 +34,23 @@ struct NoStepObserver {
 
 // The block loop of blockedLu (see project.hpp for the full contract), telling observer after
 // each step which step has just finished, so a caller can time the steps without a second copy
-// of the loop. With NoStepObserver the loop is exactly blockedLu's.
+// of the loop. With NoStepObserver the loop is exactly blockedLu's. Returns the number of
+// columns reported singular.
 template <class StepObserver>
-void runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer) {
-  if (n <= 0) return;
+int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer) {
+  if (n <= 0) return 0;
   if (b <= 0) {
     std::fprintf(stderr, "blockedLu: block size %d is not positive; the matrix is left as it is\n",
                  b);
-    return;
+    return 0;
   }
+  int singularColumns = 0;
   // Block bounds are formed in 64 bits so that ib + b cannot overflow for any b.
   for (long long ib = 0; ib < n; ib += b) {
     const int first = static_cast<int>(ib);
     const int end = static_cast<int>(std::min<long long>(ib + b, n));
     // Pivots of all the block's columns, before any elimination.
-    choosePanelPivots(a, perm, n, first, end);
+    singularColumns += choosePanelPivots(a, perm, n, first, end);
     observer.finished(LuStep::kPivots);
     // L and U of the diagonal block.
     eliminateDiagonalBlock(a, n, first, end);
@@ -59,4 +70,5 @@ void runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& o
     subtractTrailingProduct(a, s, n, end);
     observer.finished(LuStep::kTrailingUpdate);
   }
+  return singularColumns;
 }

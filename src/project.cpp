@@ -47,29 +47,31 @@ void blockedLu(double* a, int* perm, double* s, int n, int b) {
   runBlockedLu(a, perm, s, n, b, noObserver);
 }
 
-void* allocateZeroed(std::size_t count, std::size_t size, const char* what) {
+void* allocateAlignedZeroed(std::size_t count, std::size_t size) {
   constexpr std::size_t kAlignment = 64;
-  void* p = nullptr;
-  std::size_t bytes = 0;
   // Refuse a size whose byte count or rounding up to the alignment would overflow.
-  const bool representable =
-      size == 0 || count <= (std::numeric_limits<std::size_t>::max() - kAlignment) / size;
-  if (representable) {
-    bytes = count * size;
-    // Rounded up to whole alignment units, and never zero.
-    p = std::aligned_alloc(kAlignment, (bytes / kAlignment + 1) * kAlignment);
+  if (size != 0 && count > (std::numeric_limits<std::size_t>::max() - kAlignment) / size) {
+    return nullptr;
   }
+  const std::size_t bytes = count * size;
+  // Rounded up to whole alignment units, and never zero.
+  void* p = std::aligned_alloc(kAlignment, (bytes / kAlignment + 1) * kAlignment);
+  if (p == nullptr) return nullptr;
+  // Writing the zeros here also maps every page now, so no page fault falls into later timing.
+  std::memset(p, 0, bytes);
+  return p;
+}
+
+void* allocateZeroed(std::size_t count, std::size_t size, const char* what) {
+  void* p = allocateAlignedZeroed(count, size);
   if (p == nullptr) {
-    if (representable) {
-      std::fprintf(stderr, "lubench: cannot allocate the %s (%zu bytes)\n", what, bytes);
+    if (size == 0 || count <= std::numeric_limits<std::size_t>::max() / size) {
+      std::fprintf(stderr, "lubench: cannot allocate the %s (%zu bytes)\n", what, count * size);
     } else {
       std::fprintf(stderr, "lubench: cannot allocate the %s (%zu x %zu bytes)\n", what, count,
                    size);
     }
-    return nullptr;
   }
-  // Writing the zeros here also maps every page now, so no page fault falls into later timing.
-  std::memset(p, 0, bytes);
   return p;
 }
 

@@ -37,8 +37,12 @@ void randMatrixGenpvt(int* p, int n);
 void blockedLu(double* a, int* perm, double* s, int n, int b);
 
 // count * size zero bytes, 64-byte aligned, every page already written (so that no page fault is
-// left for a timed region); release with std::free. On failure prints "lubench: cannot allocate
-// the <what> (<bytes> bytes)" on standard error and returns nullptr.
+// left for a timed region); release with std::free. Returns nullptr when the memory cannot be
+// had or count * size does not fit a size_t.
+void* allocateAlignedZeroed(std::size_t count, std::size_t size);
+
+// allocateAlignedZeroed, and on failure prints "lubench: cannot allocate the <what> (<bytes>
+// bytes)" on standard error before returning nullptr.
 void* allocateZeroed(std::size_t count, std::size_t size, const char* what);
 
 // Flushes standard output. If anything written to it was lost (a closed descriptor, a full

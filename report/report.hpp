@@ -1,0 +1,89 @@
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "block_loop.hpp"
+
+// lubench-report: runs the benchmark's timed work (the same block loop and solves as lubench)
+// and reports its time, the time of each step, HPL's scaled residual and a fingerprint of the
+// factorisation.
+
+struct ReportOptions {
+  int n = 4096;
+  int block = 32;
+  unsigned seed = 0;
+  bool seedGiven = false;  // false: seed is the calendar time, as lubench seeds its generator
+  int repeat = 1;          // timed runs; one untimed warm-up run comes first when repeat > 1
+  bool checkReference = false;
+};
+
+// HPL's acceptance bound: a run passes when its scaled residual is below it.
+inline constexpr double kResidualBound = 16.0;
+
+struct RunRecord {
+  long long timedNanoseconds = 0;  // block loop and solves, exactly lubench's timed region
+  std::array<long long, kLuStepCount> stepNanoseconds{};  // indexed by LuStep
+  long long solveNanoseconds = 0;
+  double gflops = 0;    // hplFlops(n) / timed region
+  double residual = 0;  // scaledResidual of the solution, NaN when it is not finite
+  int singularColumns = 0;
+  unsigned long long fingerprint = 0;
+};
+
+enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };
+
+struct Report {
+  ReportOptions options;
+  bool warmUp = false;
+  std::vector<RunRecord> runs;
+  ReferenceCheck reference = ReferenceCheck::kNotRequested;
+};
+
+struct Spread {
+  double min = 0;
+  double median = 0;  // the mean of the two middle values for an even count
+  double max = 0;
+};
+Spread spreadOf(std::vector<double> values);
+
+// 2/3 n^3 + 3/2 n^2, the operation count HPL credits to a solve of order n.
+double hplFlops(int n);
+// r < kResidualBound; a NaN residual fails.
+bool residualPassed(double residual);
+
+// Runs options.repeat timed runs (after one warm-up when repeat > 1) and, if asked, the
+// comparison with the plain scalar rendering; notes on slow work go to progress. Returns nothing
+// after reporting on standard error when a buffer cannot be allocated or the clock fails.
+std::optional<Report> runReport(const ReportOptions& options, std::FILE* progress);
+
+// True when every run's residual passed, every run gave the same fingerprint and the reference
+// check, if asked for, found the factorisation identical.
+bool reportPassed(const Report& report);
+// 0 when the report passed, 2 otherwise.
+int exitStatus(const Report& report);
+
+// The instruction-set path and the compiler of this build.
+std::string vectorPathDescription();
+std::string compilerDescription();
+
+std::string formatTable(const Report& report);
+nlohmann::json toJson(const Report& report);
+
+// While it lives, standard output (the file descriptor, so C and C++ streams alike) goes to
+// standard error: the singular-pivot messages the factorisation prints cannot then mix with a
+// JSON document written to standard output afterwards.
+class StandardOutputDiversion {
+ public:
+  StandardOutputDiversion();
+  ~StandardOutputDiversion();
+  StandardOutputDiversion(const StandardOutputDiversion&) = delete;
+  StandardOutputDiversion& operator=(const StandardOutputDiversion&) = delete;
+
+ private:
+  int saved_ = -1;
+};
