@@ -81,21 +81,18 @@ inline void packTile(const double* m, int n, int r0, int c0, double* packed) {
   }
 }
 
-// Hints the level-2 cache to fetch the kTileEdge x kTileEdge tile of m at (r0, c0). Speed only.
-inline void prefetchTile(const double* m, int n, int r0, int c0) {
-  constexpr int kDoublesPerLine = 8;
-  for (int r = r0; r < r0 + kTileEdge; ++r) {
-    const double* row = m + at(r, c0, n);
-    for (int c = 0; c < kTileEdge; c += kDoublesPerLine) __builtin_prefetch(row + c, 1, 2);
-  }
-}
-
-// Rows [r, r + Rows) of a whole tile, across all its columns.
+// Rows [r, r + Rows) of a whole tile, across all its columns. When nextOut is not null, each
+// register block also asks the cache for the same rows and columns of the output tile at
+// nextOut, which the caller computes next: spread over the tile's work this way, the requests
+// arrive a few at a time while the arithmetic runs. Prefetching affects speed only.
 template <int Lanes, int Rows>
 inline void accumulateRowBand(const double* packedLeft, const double* packedRight, double* out,
-                              std::size_t n, int r) {
+                              std::size_t n, int r, const double* nextOut) {
   using Shape = RegisterBlockShape<Lanes>;
   for (int c = 0; c < kTileEdge; c += Shape::kColumns) {
+    if (nextOut != nullptr) {
+      for (int k = 0; k < Rows; ++k) __builtin_prefetch(nextOut + (r + k) * n + c, 1, 2);
+    }
     accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(packedLeft + r * kTileEdge,
                                                           packedRight + c, out + r * n + c, n);
   }
@@ -103,18 +100,18 @@ inline void accumulateRowBand(const double* packedLeft, const double* packedRigh
 
 // A whole kTileEdge^3 tile: out rows [r0, r0 + kTileEdge), columns [c0, c0 + kTileEdge);
 // packedLeft and packedRight are the left tile at (r0, k0) and the right tile at (k0, c0) as
-// packTile copies them.
+// packTile copies them. nextOut (may be null) is the output tile to prefetch.
 template <int Lanes>
 inline void accumulateFullTile(const double* packedLeft, const double* packedRight, double* out,
-                               int n, int r0, int c0) {
+                               int n, int r0, int c0, const double* nextOut) {
   using Shape = RegisterBlockShape<Lanes>;
   const std::size_t stride = static_cast<std::size_t>(n);
   double* tile = out + at(r0, c0, n);
   int r = 0;
   for (int band = 0; band < Shape::kTallBands; ++band, r += Shape::kTallRows) {
-    accumulateRowBand<Lanes, Shape::kTallRows>(packedLeft, packedRight, tile, stride, r);
+    accumulateRowBand<Lanes, Shape::kTallRows>(packedLeft, packedRight, tile, stride, r, nextOut);
   }
   for (; r < kTileEdge; r += Shape::kShortRows) {
-    accumulateRowBand<Lanes, Shape::kShortRows>(packedLeft, packedRight, tile, stride, r);
+    accumulateRowBand<Lanes, Shape::kShortRows>(packedLeft, packedRight, tile, stride, r, nextOut);
   }
 }

@@ -40,12 +40,14 @@ void accumulateTrailingProduct(const double* left, const double* right, double* 
           cols = std::min(kTileEdge, groupEnd - jj);
           if (wholeRows && cols == kTileEdge) {
             // The output tile to be computed next, from memory while this one computes.
+            // The output tile computed next, fetched while this one computes.
+            const double* nextOut = nullptr;
             if (jj + 2 * kTileEdge <= groupEnd) {
-              prefetchTile(out, n, ii, jj + kTileEdge);
+              nextOut = out + at(ii, jj + kTileEdge, n);
             } else if (ii + 2 * kTileEdge <= n) {
-              prefetchTile(out, n, ii + kTileEdge, group);
+              nextOut = out + at(ii + kTileEdge, group, n);
             }
-            accumulateFullTile<Lanes>(packedLeft, packedRight[t], out, n, ii, jj);
+            accumulateFullTile<Lanes>(packedLeft, packedRight[t], out, n, ii, jj, nextOut);
           } else {
             accumulateEdgeTile(left, right, out, n, ii, rows, jj, cols, kk, depth);
           }
