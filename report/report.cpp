@@ -297,8 +297,8 @@ std::string formatTable(const Report& report) {
   return out;
 }
 
-nlohmann::json toJson(const Report& report) {
-  using nlohmann::json;
+nlohmann::ordered_json toJson(const Report& report) {
+  using json = nlohmann::ordered_json;
   const ReportOptions& o = report.options;
   auto spreadJson = [](const Spread& s) {
     return json{{"min", s.min}, {"median", s.median}, {"max", s.max}};

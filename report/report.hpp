@@ -72,7 +72,7 @@ std::string vectorPathDescription();
 std::string compilerDescription();
 
 std::string formatTable(const Report& report);
-nlohmann::json toJson(const Report& report);
+nlohmann::ordered_json toJson(const Report& report);
 
 // While it lives, standard output (the file descriptor, so C and C++ streams alike) goes to
 // standard error: the singular-pivot messages the factorisation prints cannot then mix with a
