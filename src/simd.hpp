@@ -18,7 +18,11 @@ inline constexpr const char* kVectorPathName = "avx512";
 #elif defined(__AVX__)
 #include <immintrin.h>
 inline constexpr int kDoubleLanes = 4;
+#if defined(__AVX2__)
+inline constexpr const char* kVectorPathName = "avx2";
+#else
 inline constexpr const char* kVectorPathName = "avx";
+#endif
 #elif defined(__SSE2__)
 #include <emmintrin.h>
 inline constexpr int kDoubleLanes = 2;
