@@ -91,7 +91,7 @@ inline void accumulateRowBand(const double* packedLeft, const double* packedRigh
   using Shape = RegisterBlockShape<Lanes>;
   for (int c = 0; c < kTileEdge; c += Shape::kColumns) {
     if (nextOut != nullptr) {
-      for (int k = 0; k < Rows; ++k) __builtin_prefetch(nextOut + (r + k) * n + c, 1, 2);
+      for (int k = 0; k < Rows; ++k) __builtin_prefetch(nextOut + (r + k) * n + c, 0, 2);
     }
     accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(packedLeft + r * kTileEdge,
                                                           packedRight + c, out + r * n + c, n);
