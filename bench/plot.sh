@@ -17,12 +17,13 @@ set output "$png"
 set title "Blocked LU factorisation and solves, one thread"
 set xlabel "order n"
 set ylabel "GFLOP/s (2/3 n^3 + 3/2 n^2 per second, median)"
-set key at graph 0.98, graph 0.6 right
+set key top left
 set grid
 set logscale x 2
 set xtics (1024, 2048, 4096)
 set xrange [850:4900]
 set yrange [0:*]
+set offsets 0, 0, graph 0.25, 0
 plot "$data" using 1:2 with linespoints lw 2 pt 7 title "lubench", \
      "$data" using 1:3 with linespoints lw 2 pt 5 title "LAPACK dgetrf + dgetrs (OpenBLAS)", \
      "$data" using 1:4 with linespoints lw 2 pt 9 title "plain scalar rendering"
