@@ -81,17 +81,24 @@ inline void packTile(const double* m, int n, int r0, int c0, double* packed) {
   }
 }
 
-// Rows [r, r + Rows) of a whole tile, across all its columns. When nextOut is not null, each
-// register block also asks the cache for the same rows and columns of the output tile at
-// nextOut, which the caller computes next: spread over the tile's work this way, the requests
-// arrive a few at a time while the arithmetic runs. Prefetching affects speed only.
+// Rows [r, r + Rows) of a whole tile, across all its columns. Each register block also asks the
+// cache for its columns of the next Rows rows: the rest of this tile, then the top of the tile at
+// nextOut (may be null), which the caller computes next. Rows of the output are n apart and,
+// when n is a multiple of a large power of two, share a few cache sets: a tile's 128 lines do not
+// all fit in them at once, so prefetching a whole tile ahead evicts its own first half, while a
+// band ahead stays resident and still covers the memory latency. Prefetching affects speed only.
 template <int Lanes, int Rows>
 inline void accumulateRowBand(const double* packedLeft, const double* packedRight, double* out,
                               std::size_t n, int r, const double* nextOut) {
   using Shape = RegisterBlockShape<Lanes>;
   for (int c = 0; c < kTileEdge; c += Shape::kColumns) {
-    if (nextOut != nullptr) {
-      for (int k = 0; k < Rows; ++k) __builtin_prefetch(nextOut + (r + k) * n + c, 0, 2);
+    // The rows one band further down: the rest of this tile, then the top of the next one.
+    for (int k = r + Rows; k < r + 2 * Rows; ++k) {
+      if (k < kTileEdge) {
+        __builtin_prefetch(out + k * n + c, 0, 2);
+      } else if (nextOut != nullptr) {
+        __builtin_prefetch(nextOut + (k - kTileEdge) * n + c, 0, 2);
+      }
     }
     accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(packedLeft + r * kTileEdge,
                                                           packedRight + c, out + r * n + c, n);

@@ -39,7 +39,7 @@ void accumulateTrailingProduct(const double* left, const double* right, double* 
         for (int jj = group, t = 0, cols = 0; jj < groupEnd; jj += cols, ++t) {
           cols = std::min(kTileEdge, groupEnd - jj);
           if (wholeRows && cols == kTileEdge) {
-            // The output tile computed next, fetched while this one computes.
+            // The output tile computed next; its top rows are fetched during this one.
             const double* nextOut = nullptr;
             if (jj + 2 * kTileEdge <= groupEnd) {
               nextOut = out + at(ii, jj + kTileEdge, n);
