@@ -41,8 +41,7 @@ int main() {
     return 1;
   }
 
-  const long long elapsed = static_cast<long long>(end.tv_sec - start.tv_sec) * 1000000000LL +
-                            static_cast<long long>(end.tv_nsec - start.tv_nsec);
+  const long long elapsed = elapsedNanoseconds(start, end);
   std::printf("time_spent1 runtime: %llu nanoseconds\n", static_cast<unsigned long long>(elapsed));
   return finishStandardOutput() ? 0 : 1;
 }

@@ -1,6 +1,5 @@
 #include "project.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
 // Test data and the benchmark's block loop.
 
@@ -48,3 +49,9 @@ void* allocateZeroed(std::size_t count, std::size_t size, const char* what);
 // Flushes standard output. If anything written to it was lost (a closed descriptor, a full
 // device), reports it on standard error and returns false.
 bool finishStandardOutput();
+
+// Nanoseconds from one monotonic clock reading to a later one.
+inline long long elapsedNanoseconds(const timespec& from, const timespec& to) {
+  return static_cast<long long>(to.tv_sec - from.tv_sec) * 1000000000LL +
+         static_cast<long long>(to.tv_nsec - from.tv_nsec);
+}

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "block_loop.hpp"
+#include "project.hpp"
 
 // Step observer for runBlockedLu that adds the monotonic time since the previous mark to the
 // step that has just finished. One clock reading per step and block: 7 * ceil(n / b) readings
@@ -24,11 +25,6 @@ class StepTimer {
   const std::array<long long, kLuStepCount>& nanoseconds() const { return nanoseconds_; }
   // The clock reading at the end of the last finished step.
   const timespec& lastMark() const { return last_; }
-
-  static long long elapsedNanoseconds(const timespec& from, const timespec& to) {
-    return static_cast<long long>(to.tv_sec - from.tv_sec) * 1000000000LL +
-           static_cast<long long>(to.tv_nsec - from.tv_nsec);
-  }
 
  private:
   timespec last_;
