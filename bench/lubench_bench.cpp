@@ -8,9 +8,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@
 #include "project.hpp"
 #include "scalar_reference.hpp"
 #include "step_timer.hpp"
+#include "tile_kernel.hpp"
 #include "verification.hpp"
 
 #if defined(LUBENCH_HAVE_LAPACKE)
@@ -79,6 +82,75 @@ void BM_Cache1(benchmark::State& state) {
   if (std::memcmp(expected.data(), problem.s(), expected.size() * sizeof(double)) != 0) {
     state.SkipWithError("cache1 differs from the scalar rendering");
   }
+}
+
+// The register-blocked tile kernel on operands that stay in the first-level cache: the rate
+// at which this machine carries out the product's separate multiplies and adds, the bound on
+// cache1's speed once memory is out of the way. The output tile is reset to zero after each
+// timing loop, so its values stay small.
+void BM_TileKernelInCache(benchmark::State& state) {
+  alignas(64) double packedLeft[kTileEdge * kTileEdge];
+  alignas(64) double packedRight[kTileEdge * kTileEdge];
+  alignas(64) double out[kTileEdge * kTileEdge] = {};
+  for (int i = 0; i < kTileEdge * kTileEdge; ++i) {
+    packedLeft[i] = 1.0 / (i + 1);
+    packedRight[i] = 1.0 / (i + 2);
+  }
+  constexpr int kTilesPerTiming = 1000;
+  double timed = 0;
+  for (auto _ : state) {
+    const Clock::time_point start = Clock::now();
+    for (int t = 0; t < kTilesPerTiming; ++t) {
+      accumulateFullTile<kDoubleLanes>(packedLeft, packedRight, out, kTileEdge, 0, 0, nullptr);
+      benchmark::ClobberMemory();
+    }
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+    std::fill(std::begin(out), std::end(out), 0.0);
+  }
+  reportRate(state, kTilesPerTiming * 2.0 * kTileEdge * kTileEdge * kTileEdge, timed);
+}
+
+// The memory traffic the block loop prescribes, without its arithmetic: for every block, the
+// scratch region zeroed, read and written once more (where the product accumulates into it),
+// and the trailing update a -= s. Set beside BM_TileKernelInCache, this bounds how fast any
+// implementation of these steps can be on this machine.
+void BM_PrescribedMemoryPasses(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  double* a = problem.a();
+  double* s = problem.s();
+  double timed = 0;
+  double zeroing = 0;
+  double update = 0;
+  for (auto _ : state) {
+    problem.reset();
+    const Clock::time_point start = Clock::now();
+    for (int end = kBlock; end < n; end += kBlock) {
+      const Clock::time_point zeroStart = Clock::now();
+      zeroTrailingRegion(s, n, end);
+      zeroing += secondsSince(zeroStart);
+      // One read and one write of every entry, as the product makes; adding +0.0 cannot be
+      // optimised away (it turns -0.0 into +0.0).
+      for (int r = end; r < n; ++r) {
+        double* row = s + at(r, 0, n);
+        for (int c = end; c < n; ++c) row[c] = row[c] + 0.0;
+      }
+      benchmark::ClobberMemory();
+      const Clock::time_point updateStart = Clock::now();
+      subtractTrailingProduct(a, s, n, end);
+      update += secondsSince(updateStart);
+    }
+    benchmark::ClobberMemory();
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["zeroing_s"] = zeroing / iterations;
+  state.counters["update_s"] = update / iterations;
+  state.counters["product_traffic_s"] = (timed - zeroing - update) / iterations;
 }
 
 // The benchmark's timed region: the block loop and both solves.
@@ -206,6 +278,13 @@ BENCHMARK(BM_LapackGetrfGetrs)
 
 BENCHMARK(BM_Cache1)->Arg(1024)->Arg(2048)->Arg(4096)->UseManualTime()->Unit(
     benchmark::kMillisecond);
+BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PrescribedMemoryPasses)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockedLuAndSolve)
     ->Arg(1024)
     ->Arg(2048)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Draws GFLOP/s against n for lubench, LAPACK and the plain scalar rendering from the JSON that
-# lubench_bench writes, and prints the Markdown table of the same medians.
+# Draws GFLOP/s against n for lubench, LAPACK, the plain scalar rendering and the floor of the
+# prescribed work from the JSON that lubench_bench writes, and prints the Markdown tables of the
+# same medians.
 #
 #   bench/plot.sh bench.json docs/performance.png
 set -euo pipefail
@@ -26,6 +27,7 @@ set yrange [0:*]
 set offsets 0, 0, graph 0.25, 0
 plot "$data" using 1:2 with linespoints lw 2 pt 7 title "lubench", \
      "$data" using 1:3 with linespoints lw 2 pt 5 title "LAPACK dgetrf + dgetrs (OpenBLAS)", \
-     "$data" using 1:4 with linespoints lw 2 pt 9 title "plain scalar rendering"
+     "$data" using 1:4 with linespoints lw 2 pt 9 title "plain scalar rendering", \
+     "$data" using 1:7 with linespoints lw 1 dt 2 pt 6 title "floor of the prescribed work (see README)"
 GNUPLOT
 echo "wrote $png"

@@ -18,6 +18,9 @@ NAMES = {
 }
 
 
+UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+
+
 def main():
     with open(sys.argv[1]) as f:
         report = json.load(f)
@@ -31,7 +34,7 @@ def main():
         family, order = run["run_name"].split("/")[:2]
         if family in NAMES:
             rates[(family, int(order))].append(run["GFLOP/s"])
-            times[(family, int(order))].append(run["real_time"])
+            times[(family, int(order))].append(run["real_time"] * UNIT_SECONDS[run["time_unit"]])
     orders = sorted({order for _, order in rates})
 
     def median(table, family, order):
@@ -54,13 +57,67 @@ def main():
         print(f"| {order} | " + " | ".join(row) +
               f" | {cell(ratio, '{:.2f}')} | {cell(speedup, '{:.1f}')} |")
 
+    floors = print_floor(report, orders, times)
+
     if len(sys.argv) > 2:
         with open(sys.argv[2], "w") as out:
-            out.write("# n " + " ".join(f'"{NAMES[f]}"' for f in NAMES) + "\n")
+            out.write("# n " + " ".join(f'"{NAMES[f]}"' for f in NAMES) +
+                      ' "floor of the prescribed work"\n')
             for order in orders:
                 values = [median(rates, f, order) for f in NAMES]
+                floor = floors.get(order)
+                values.append(flops(order) / floor / 1e9 if floor else None)
                 out.write(f"{order} " + " ".join("NaN" if v is None else f"{v:.3f}"
                                                  for v in values) + "\n")
+
+
+def print_floor(report, orders, times):
+    """The least time the prescribed work can take here: the product's arithmetic at the tile
+    kernel's in-cache rate, plus the zeroing and update passes, which have no arithmetic to hide
+    behind (the product's own traffic is taken as hidden behind its arithmetic)."""
+    kernel = []
+    passes = defaultdict(lambda: defaultdict(list))
+    for run in report["benchmarks"]:
+        if run.get("run_type") != "iteration" or run.get("error_occurred"):
+            continue
+        parts = run["run_name"].split("/")
+        if parts[0] == "BM_TileKernelInCache":
+            kernel.append(run["GFLOP/s"])
+        elif parts[0] == "BM_PrescribedMemoryPasses":
+            for key in ("zeroing_s", "update_s", "product_traffic_s"):
+                passes[int(parts[1])][key].append(run[key])
+    if not kernel or not passes:
+        return {}
+    rate = statistics.median(kernel)
+    print()
+    print(f"Tile kernel in cache: {rate:.1f} GFLOP/s (median).")
+    print()
+    print("| n | zeroing (s) | product's traffic alone (s) | update (s) | arithmetic at the kernel's"
+          " rate (s) | floor (s) | LAPACK (s) | floor / LAPACK | lubench / floor |")
+    print("|---" * 9 + "|")
+    floors = {}
+    for order in orders:
+        if order not in passes:
+            continue
+        zeroing = statistics.median(passes[order]["zeroing_s"])
+        traffic = statistics.median(passes[order]["product_traffic_s"])
+        update = statistics.median(passes[order]["update_s"])
+        arithmetic = 2.0 / 3.0 * order ** 3 / (rate * 1e9)
+        floor = arithmetic + zeroing + update
+        floors[order] = floor
+        peer = times.get(("BM_LapackGetrfGetrs", order))
+        ours = times.get(("BM_BlockedLuAndSolve", order))
+        peer_s = statistics.median(peer) if peer else None
+        ours_s = statistics.median(ours) if ours else None
+        print(f"| {order} | {zeroing:.3f} | {traffic:.3f} | {update:.3f} | {arithmetic:.3f} |"
+              f" {floor:.3f} | " + (f"{peer_s:.3f} | {floor / peer_s:.2f}" if peer_s else "– | –") +
+              " | " + (f"{ours_s / floor:.2f}" if ours_s else "–") + " |")
+    return floors
+
+
+def flops(order):
+    """Operations of one factorisation and solve as HPL counts them."""
+    return 2.0 / 3.0 * order ** 3 + 1.5 * order ** 2
 
 
 if __name__ == "__main__":
