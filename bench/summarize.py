@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Reads lubench_bench's JSON output and prints the median GFLOP/s per benchmark and order as a
-Markdown table, plus a whitespace-separated data file for gnuplot when a path is given.
+Markdown table, then the floor of the prescribed work when the run holds the tile-kernel and
+memory-pass benchmarks, plus a whitespace-separated data file for gnuplot when a path is given.
 
     bench/summarize.py bench.json [plot-data.dat]
 """
