@@ -22,6 +22,12 @@ NAMES = {
 UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
+def median(table, family, order):
+    """Median of the values recorded for one benchmark family and order, or None."""
+    values = table.get((family, order))
+    return statistics.median(values) if values else None
+
+
 def main():
     with open(sys.argv[1]) as f:
         report = json.load(f)
@@ -37,10 +43,6 @@ def main():
             rates[(family, int(order))].append(run["GFLOP/s"])
             times[(family, int(order))].append(run["real_time"] * UNIT_SECONDS[run["time_unit"]])
     orders = sorted({order for _, order in rates})
-
-    def median(table, family, order):
-        values = table.get((family, order))
-        return statistics.median(values) if values else None
 
     def cell(value, fmt):
         return fmt.format(value) if value is not None else "–"
@@ -106,10 +108,8 @@ def print_floor(report, orders, times):
         arithmetic = 2.0 / 3.0 * order ** 3 / (rate * 1e9)
         floor = arithmetic + zeroing + update
         floors[order] = floor
-        peer = times.get(("BM_LapackGetrfGetrs", order))
-        ours = times.get(("BM_BlockedLuAndSolve", order))
-        peer_s = statistics.median(peer) if peer else None
-        ours_s = statistics.median(ours) if ours else None
+        peer_s = median(times, "BM_LapackGetrfGetrs", order)
+        ours_s = median(times, "BM_BlockedLuAndSolve", order)
         print(f"| {order} | {zeroing:.3f} | {traffic:.3f} | {update:.3f} | {arithmetic:.3f} |"
               f" {floor:.3f} | " + (f"{peer_s:.3f} | {floor / peer_s:.2f}" if peer_s else "– | –") +
               " | " + (f"{ours_s / floor:.2f}" if ours_s else "–") + " |")
