@@ -1,9 +1,12 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
-#include <iostream>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "project.hpp"
@@ -18,74 +21,82 @@ namespace {
 
 constexpr int kUsageError = 64;
 constexpr int kSystemError = 1;
+constexpr const char* kProgram = "lubench-report";
 
-// Accepts a whole number in [1, largest] written in decimal, and nothing else.
-CLI::Validator wholeNumberUpTo(long long largest) {
+// Accepts a whole number in [smallest, largest] written in decimal digits only, and hands it on
+// in canonical form: leading zeros are decimal ("064" is 64), never octal, so the value used is
+// the value checked.
+template <class Number>
+CLI::Validator decimalNumber(Number smallest, Number largest) {
+  const std::string range = std::to_string(smallest) + ".." + std::to_string(largest);
   return CLI::Validator(
-      [largest](std::string& text) -> std::string {
-        long long value = 0;
+      [smallest, largest](std::string& text) -> std::string {
+        Number value = 0;
         const char* end = text.data() + text.size();
+        const bool digitsOnly =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
         const auto [stop, error] = std::from_chars(text.data(), end, value);
-        if (error != std::errc() || stop != end || value < 1 || value > largest) {
-          return "expected a whole number from 1 to " + std::to_string(largest) + ", got '" + text +
-                 "'";
+        if (!digitsOnly || error != std::errc() || stop != end || value < smallest ||
+            value > largest) {
+          return "expected a whole number from " + std::to_string(smallest) + " to " +
+                 std::to_string(largest) + ", got '" + text + "'";
         }
+        text = std::to_string(value);
         return {};
       },
-      "1.." + std::to_string(largest));
+      range);
 }
 
-}  // namespace
+// A closed standard descriptor would be reused by the next file opened (the diversion of
+// standard output among them) and output meant for one stream would land in another; each
+// closed one is opened on /dev/null instead. False when that fails.
+bool openClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1) continue;
+    const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened != fd) return false;
+  }
+  return true;
+}
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   CLI::App app{
       "Runs lubench's timed work (blocked LU factorisation and both triangular solves) and "
       "reports its time, the time of each step, HPL's scaled residual with PASSED/FAILED, and a "
-      "fingerprint of the factorisation.",
-      "lubench-report"};
+      "fingerprint of the factorisation. On a terminal, progress is shown on standard error.",
+      kProgram};
   ReportOptions options;
   bool json = false;
   constexpr int kLargestInt = std::numeric_limits<int>::max();
   app.add_option("--n", options.n, "order of the matrix")
-      ->check(wholeNumberUpTo(kLargestInt))
+      ->transform(decimalNumber(1, kLargestInt))
       ->capture_default_str();
   app.add_option("--block", options.block, "column block size of the factorisation")
-      ->check(wholeNumberUpTo(kLargestInt))
+      ->transform(decimalNumber(1, kLargestInt))
       ->capture_default_str();
   CLI::Option* seedOption =
       app.add_option(
              "--seed", options.seed,
              "seed of the matrix generator (default: the calendar clock, as lubench); a given seed "
              "makes the matrix reproducible")
-          ->check(CLI::Validator(
-              [](std::string& text) -> std::string {
-                unsigned value = 0;
-                const char* end = text.data() + text.size();
-                const auto [stop, error] = std::from_chars(text.data(), end, value);
-                if (error != std::errc() || stop != end) {
-                  return "expected a whole number from 0 to " +
-                         std::to_string(std::numeric_limits<unsigned>::max()) + ", got '" + text +
-                         "'";
-                }
-                return {};
-              },
-              "0.." + std::to_string(std::numeric_limits<unsigned>::max())));
+          ->transform(decimalNumber(0u, std::numeric_limits<unsigned>::max()));
   app.add_option("--repeat", options.repeat,
                  "timed runs; one untimed warm-up run comes first when more than one")
-      ->check(wholeNumberUpTo(1000000))
+      ->transform(decimalNumber(1, 1000000))
       ->capture_default_str();
   app.add_flag("--json", json, "print one JSON object instead of the table");
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
                "about a minute and a half at n = 4096)");
 
+  StandardOutput out(kProgram);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
-    return 0;
+    out.write(app.help());
+    return out.finish() ? 0 : kSystemError;
   } catch (const CLI::ParseError& error) {
-    std::cerr << "lubench-report: " << error.what() << "\n\n" << app.help();
+    std::fprintf(stderr, "%s: %s\n\n%s", kProgram, error.what(), app.help().c_str());
     return kUsageError;
   }
   options.seedGiven = seedOption->count() > 0;
@@ -94,18 +105,34 @@ int main(int argc, char** argv) {
   std::optional<Report> report;
   if (json) {
     StandardOutputDiversion diversion;
+    if (!diversion.active()) {
+      std::perror("lubench-report: cannot divert standard output while the runs print");
+      return kSystemError;
+    }
     report = runReport(options, stderr);
   } else {
-    report = runReport(options, stderr);
+    report = runReport(options, stderr, isatty(STDERR_FILENO) == 1);
   }
   if (!report) return kSystemError;
 
+  const TextSink sink = [&](std::string_view piece) { out.write(piece); };
   if (json) {
-    std::cout << toJson(*report).dump(2) << '\n';
+    writeJson(*report, sink);
   } else {
-    std::cout << formatTable(*report);
+    writeTable(*report, sink);
   }
-  std::cout.flush();
-  if (!finishStandardOutput()) return kSystemError;
+  if (!out.finish()) return kSystemError;
   return exitStatus(*report);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!openClosedStandardDescriptors()) return kSystemError;
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", kProgram);
+    return kSystemError;
+  }
 }

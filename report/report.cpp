@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 
 #include "linalg.hpp"
 #include "project.hpp"
@@ -35,21 +36,100 @@ Buffer<T> allocate(std::size_t count, const char* what, int n) {
   return Buffer<T>(p);
 }
 
-// The buffers of one run, allocated once and reused by every run.
+// Every buffer of the report, allocated once before the first run and reused by every run; the
+// reference buffers only when the comparison is asked for.
 struct Workspace {
-  explicit Workspace(int n)
+  Workspace(int n, bool withReference)
       : entries(static_cast<std::size_t>(n) * static_cast<std::size_t>(n)),
         a(allocate<double>(entries, "matrix A", n)),
         original(a ? allocate<double>(entries, "copy of the matrix", n) : nullptr),
         s(original ? allocate<double>(entries, "scratch product matrix", n) : nullptr),
         rhs(s ? allocate<double>(n, "right-hand side", n) : nullptr),
         x(rhs ? allocate<double>(n, "solution", n) : nullptr),
-        perm(x ? allocate<int>(n, "permutation vector", n) : nullptr) {}
-  bool ready() const { return perm != nullptr; }
+        perm(x ? allocate<int>(n, "permutation vector", n) : nullptr),
+        referenceA(perm && withReference ? allocate<double>(entries, "reference matrix", n)
+                                         : nullptr),
+        referenceS(referenceA ? allocate<double>(entries, "reference scratch matrix", n)
+                              : nullptr),
+        referencePerm(referenceS ? allocate<int>(n, "reference permutation", n) : nullptr),
+        withReference_(withReference) {}
+  bool ready() const { return perm != nullptr && (!withReference_ || referencePerm != nullptr); }
 
   std::size_t entries;
   Buffer<double> a, original, s, rhs, x;
   Buffer<int> perm;
+  Buffer<double> referenceA, referenceS;
+  Buffer<int> referencePerm;
+
+ private:
+  bool withReference_;
+};
+
+// Shows, on a terminal, which run and block the report has reached and an estimate of the time
+// left, rewriting one line at most four times a second. The estimate assumes the rate so far
+// holds, counting each block's share of a run's arithmetic.
+class ProgressDisplay {
+ public:
+  ProgressDisplay(std::FILE* out, const ReportOptions& options, int runs, const timespec& start)
+      : out_(out), n_(options.n), block_(options.block), runs_(runs), start_(start),
+        lastShown_(start) {
+    blocksPerRun_ = static_cast<int>((static_cast<long long>(n_) + block_ - 1) / block_);
+  }
+
+  void startRun(int run) {
+    run_ = run;
+    blocksDone_ = 0;
+  }
+
+  // Called as each block of the current run finishes, with the clock reading at that moment.
+  void blockFinished(const timespec& now) {
+    ++blocksDone_;
+    if (elapsedNanoseconds(lastShown_, now) < 250'000'000LL && blocksDone_ < blocksPerRun_) return;
+    lastShown_ = now;
+    const double end = std::min(static_cast<double>(blocksDone_) * block_, static_cast<double>(n_));
+    const double left = (n_ - end) / n_;
+    const double done = run_ + 1.0 - left * left * left;
+    const double seconds = elapsedNanoseconds(start_, now) * 1e-9;
+    const double remaining = done > 0 ? seconds * (runs_ - done) / done : 0.0;
+    const bool warmUp = runs_ > 1 && run_ == 0 && warmUpFirst_;
+    std::fprintf(out_, "\r\033[Klubench-report: %s %d of %d, block %d of %d, about %.0f s left",
+                 warmUp ? "warm-up run" : "run", run_ + 1, runs_, blocksDone_, blocksPerRun_,
+                 remaining);
+    std::fflush(out_);
+    shown_ = true;
+  }
+
+  void setWarmUpFirst(bool warmUpFirst) { warmUpFirst_ = warmUpFirst; }
+
+  // Erases the line, so that what follows starts on a clean one.
+  void clear() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", out_);
+    std::fflush(out_);
+    shown_ = false;
+  }
+
+ private:
+  std::FILE* out_;
+  int n_, block_, runs_;
+  int blocksPerRun_ = 0;
+  int run_ = 0;
+  int blocksDone_ = 0;
+  bool warmUpFirst_ = false;
+  bool shown_ = false;
+  timespec start_, lastShown_;
+};
+
+// The step timer of a run, telling the progress display (may be null) of each finished block.
+struct RunObserver {
+  StepTimer timer;
+  ProgressDisplay* progress;
+  void finished(LuStep step) {
+    timer.finished(step);
+    if (progress != nullptr && step == LuStep::kTrailingUpdate) {
+      progress->blockFinished(timer.lastMark());
+    }
+  }
 };
 
 bool readClock(timespec& now) {
@@ -66,22 +146,23 @@ void prepare(Workspace& w, int n, unsigned seed) {
   randMatrixGenpvt(w.perm.get(), n);
 }
 
-std::optional<RunRecord> runOnce(Workspace& w, const ReportOptions& options) {
+std::optional<RunRecord> runOnce(Workspace& w, const ReportOptions& options,
+                                 ProgressDisplay* progress) {
   const int n = options.n;
   prepare(w, n, options.seed);
   RunRecord record;
   timespec start{};
   timespec end{};
   if (!readClock(start)) return std::nullopt;
-  StepTimer timer(start);
+  RunObserver observer{StepTimer(start), progress};
   record.singularColumns =
-      runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, timer);
+      runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, observer);
   mydtsrsm(w.perm.get(), w.a.get(), w.rhs.get(), n);
   if (!readClock(end)) return std::nullopt;
 
   record.timedNanoseconds = elapsedNanoseconds(start, end);
-  record.stepNanoseconds = timer.nanoseconds();
-  record.solveNanoseconds = elapsedNanoseconds(timer.lastMark(), end);
+  record.stepNanoseconds = observer.timer.nanoseconds();
+  record.solveNanoseconds = elapsedNanoseconds(observer.timer.lastMark(), end);
   record.gflops = hplFlops(n) / static_cast<double>(std::max(record.timedNanoseconds, 1LL));
   // The same solve again, outside the timed region, keeping x for the residual.
   luSolve(w.perm.get(), w.a.get(), w.rhs.get(), n, w.x.get());
@@ -90,30 +171,34 @@ std::optional<RunRecord> runOnce(Workspace& w, const ReportOptions& options) {
   return record;
 }
 
-// Factorises the same data with the plain scalar rendering and compares bytes with the
-// factorisation left in w, and the number of singular columns with the last run's.
-std::optional<ReferenceCheck> checkAgainstReference(const Workspace& w,
-                                                    const ReportOptions& options,
-                                                    int singularColumns, std::FILE* progress) {
+// Factorises the same data with the plain scalar rendering in w's reference buffers and
+// compares bytes with the factorisation left in w, and the number of singular columns with the
+// last run's.
+ReferenceCheck checkAgainstReference(Workspace& w, const ReportOptions& options,
+                                     int singularColumns, std::FILE* notes) {
   const int n = options.n;
   // The scalar rendering measured about 0.5 GFLOP/s on the development machine.
   const double seconds = hplFlops(n) / 0.5e9;
-  std::fprintf(progress,
+  std::fprintf(notes,
                "lubench-report: comparing with the plain scalar rendering; it runs at about "
                "0.5 GFLOP/s, so this takes about %.0f s at n = %d\n",
                seconds, n);
-  Buffer<double> a = allocate<double>(w.entries, "reference matrix", n);
-  Buffer<double> s = a ? allocate<double>(w.entries, "reference scratch matrix", n) : nullptr;
-  Buffer<int> perm = s ? allocate<int>(n, "reference permutation", n) : nullptr;
-  if (!perm) return std::nullopt;
-  randMatrixGenSeeded(a.get(), n, n, options.seed);
-  randMatrixGenpvt(perm.get(), n);
-  const int referenceSingular =
-      reference::blockedLu(a.get(), perm.get(), s.get(), n, options.block);
+  double* a = w.referenceA.get();
+  int* perm = w.referencePerm.get();
+  randMatrixGenSeeded(a, n, n, options.seed);
+  randMatrixGenpvt(perm, n);
+  const int referenceSingular = reference::blockedLu(a, perm, w.referenceS.get(), n, options.block);
   const bool same = referenceSingular == singularColumns &&
-                    std::memcmp(a.get(), w.a.get(), w.entries * sizeof(double)) == 0 &&
-                    std::memcmp(perm.get(), w.perm.get(), n * sizeof(int)) == 0;
+                    std::memcmp(a, w.a.get(), w.entries * sizeof(double)) == 0 &&
+                    std::memcmp(perm, w.perm.get(), n * sizeof(int)) == 0;
   return same ? ReferenceCheck::kIdentical : ReferenceCheck::kDiffers;
+}
+
+// Formats a byte count for people, in GB (10^9 bytes).
+std::string gigabytes(double bytes) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f GB", bytes / 1e9);
+  return text;
 }
 
 std::vector<double> collect(const Report& report, double (*field)(const RunRecord&)) {
@@ -183,23 +268,75 @@ bool residualPassed(double residual) {
   return residual < kResidualBound;
 }
 
-std::optional<Report> runReport(const ReportOptions& options, std::FILE* progress) {
-  Workspace workspace(options.n);
+double bytesNeeded(const ReportOptions& options) {
+  const double n = options.n;
+  const double matrices = options.checkReference ? 5 : 3;
+  const double vectors = 2 * sizeof(double) * n + sizeof(int) * n * (options.checkReference ? 2 : 1);
+  return matrices * sizeof(double) * n * n + vectors +
+         static_cast<double>(sizeof(RunRecord)) * options.repeat;
+}
+
+std::optional<double> availableMemoryBytes() {
+  std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
+  if (meminfo == nullptr) return std::nullopt;
+  std::optional<double> bytes;
+  char line[256];
+  unsigned long long kibibytes = 0;
+  while (std::fgets(line, sizeof line, meminfo) != nullptr) {
+    if (std::sscanf(line, "MemAvailable: %llu kB", &kibibytes) == 1) {
+      bytes = static_cast<double>(kibibytes) * 1024.0;
+      break;
+    }
+  }
+  std::fclose(meminfo);
+  return bytes;
+}
+
+std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes,
+                                bool showProgress) {
+  // Refuse before allocating: where the kernel overcommits, buffers larger than the memory
+  // would be granted and the process killed later, with no message, while it writes them.
+  const double needed = bytesNeeded(options);
+  const std::optional<double> available = availableMemoryBytes();
+  if (available && needed > *available) {
+    std::fprintf(stderr,
+                 "lubench-report: --n %d%s needs %s of memory, more than the %s available\n",
+                 options.n, options.checkReference ? " with --check-reference" : "",
+                 gigabytes(needed).c_str(), gigabytes(*available).c_str());
+    return std::nullopt;
+  }
+  Workspace workspace(options.n, options.checkReference);
   if (!workspace.ready()) return std::nullopt;
   Report report;
   report.options = options;
   report.warmUp = options.repeat > 1;
-  if (report.warmUp && !runOnce(workspace, options)) return std::nullopt;
-  for (int run = 0; run < options.repeat; ++run) {
-    std::optional<RunRecord> record = runOnce(workspace, options);
-    if (!record) return std::nullopt;
-    report.runs.push_back(*record);
+  try {
+    report.runs.reserve(static_cast<std::size_t>(options.repeat));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "lubench-report: cannot allocate the records of %d runs\n",
+                 options.repeat);
+    return std::nullopt;
   }
+
+  timespec start{};
+  if (!readClock(start)) return std::nullopt;
+  const int totalRuns = options.repeat + (report.warmUp ? 1 : 0);
+  ProgressDisplay display(notes, options, totalRuns, start);
+  display.setWarmUpFirst(report.warmUp);
+  ProgressDisplay* progress = showProgress ? &display : nullptr;
+  for (int run = 0; run < totalRuns; ++run) {
+    display.startRun(run);
+    std::optional<RunRecord> record = runOnce(workspace, options, progress);
+    if (!record) {
+      display.clear();
+      return std::nullopt;
+    }
+    if (!(report.warmUp && run == 0)) report.runs.push_back(*record);
+  }
+  display.clear();
   if (options.checkReference) {
-    const std::optional<ReferenceCheck> check =
-        checkAgainstReference(workspace, options, report.runs.back().singularColumns, progress);
-    if (!check) return std::nullopt;
-    report.reference = *check;
+    report.reference =
+        checkAgainstReference(workspace, options, report.runs.back().singularColumns, notes);
   }
   return report;
 }
@@ -230,7 +367,7 @@ std::string compilerDescription() {
 #endif
 }
 
-std::string formatTable(const Report& report) {
+void writeTable(const Report& report, const TextSink& sink) {
   const ReportOptions& o = report.options;
   std::string out;
   appendf(out, "lubench-report: blocked LU factorisation and solves, one thread\n");
@@ -247,6 +384,11 @@ std::string formatTable(const Report& report) {
     const RunRecord& run = report.runs[i];
     appendf(out, "%-8zu %20lld %10.2f %12.4g %9s\n", i + 1, run.timedNanoseconds, run.gflops,
             run.residual, verdict(residualPassed(run.residual)));
+    // Handed on in pieces: the table of a million runs is never held whole.
+    if (out.size() > 1 << 16) {
+      sink(out);
+      out.clear();
+    }
   }
   const Spread timed = spreadOf(
       collect(report, [](const RunRecord& r) { return static_cast<double>(r.timedNanoseconds); }));
@@ -294,30 +436,55 @@ std::string formatTable(const Report& report) {
   out += std::string("comparison with the plain scalar rendering: ") +
          referenceText(report.reference) + "\n";
   out += std::string("result: ") + verdict(reportPassed(report)) + "\n";
+  sink(out);
+}
+
+std::string formatTable(const Report& report) {
+  std::string text;
+  writeTable(report, [&](std::string_view piece) { text += piece; });
+  return text;
+}
+
+namespace {
+
+// The members of a JSON object as dump(2) writes them, without the enclosing braces, each line
+// indented by extra further spaces.
+std::string objectMembers(const nlohmann::ordered_json& object, int extra) {
+  const std::string text = object.dump(2);
+  // "{\n" ... "\n}"; an empty object is "{}".
+  if (text.size() <= 2) return {};
+  std::string inner = text.substr(2, text.size() - 4);
+  const std::string indent(static_cast<std::size_t>(extra), ' ');
+  std::string out = indent;
+  for (char c : inner) {
+    out += c;
+    if (c == '\n') out += indent;
+  }
   return out;
 }
 
-nlohmann::ordered_json toJson(const Report& report) {
+}  // namespace
+
+void writeJson(const Report& report, const TextSink& sink) {
   using json = nlohmann::ordered_json;
   const ReportOptions& o = report.options;
   auto spreadJson = [](const Spread& s) {
     return json{{"min", s.min}, {"median", s.median}, {"max", s.max}};
   };
-  json runs = json::array();
-  for (const RunRecord& run : report.runs) {
+  auto runJson = [](const RunRecord& run) {
     json steps = json::object();
     for (int step = 0; step < kLuStepCount; ++step) {
       steps[kLuStepKeys[step]] = run.stepNanoseconds[step];
     }
     steps["solves"] = run.solveNanoseconds;
-    runs.push_back({{"timed_ns", run.timedNanoseconds},
-                    {"gflops", run.gflops},
-                    {"steps_ns", steps},
-                    {"residual", std::isfinite(run.residual) ? json(run.residual) : json(nullptr)},
-                    {"residual_passed", residualPassed(run.residual)},
-                    {"singular_columns", run.singularColumns},
-                    {"fingerprint", formatFingerprint(run.fingerprint)}});
-  }
+    return json{{"timed_ns", run.timedNanoseconds},
+                {"gflops", run.gflops},
+                {"steps_ns", steps},
+                {"residual", std::isfinite(run.residual) ? json(run.residual) : json(nullptr)},
+                {"residual_passed", residualPassed(run.residual)},
+                {"singular_columns", run.singularColumns},
+                {"fingerprint", formatFingerprint(run.fingerprint)}};
+  };
   const Spread timed = spreadOf(
       collect(report, [](const RunRecord& r) { return static_cast<double>(r.timedNanoseconds); }));
   json steps = json::object();
@@ -337,7 +504,7 @@ nlohmann::ordered_json toJson(const Report& report) {
   if (report.reference != ReferenceCheck::kNotRequested) {
     referenceJson = report.reference == ReferenceCheck::kIdentical ? "identical" : "differs";
   }
-  return json{
+  const json head{
       {"n", o.n},
       {"block", o.block},
       {"seed", o.seed},
@@ -348,7 +515,8 @@ nlohmann::ordered_json toJson(const Report& report) {
       {"vector_doubles", kDoubleLanes},
       {"compiler", compilerDescription()},
       {"flops_per_run", hplFlops(o.n)},
-      {"runs", runs},
+  };
+  const json tail{
       {"timed_ns", spreadJson(timed)},
       {"gflops",
        spreadJson(spreadOf(collect(report, [](const RunRecord& r) { return r.gflops; })))},
@@ -359,6 +527,20 @@ nlohmann::ordered_json toJson(const Report& report) {
       {"reference_check", referenceJson},
       {"passed", reportPassed(report)},
   };
+  // The runs one at a time, between the members before and after them.
+  sink("{\n" + objectMembers(head, 0) + ",\n  \"runs\": [");
+  for (std::size_t i = 0; i < report.runs.size(); ++i) {
+    sink((i == 0 ? "\n    {\n" : ",\n    {\n") + objectMembers(runJson(report.runs[i]), 4) +
+         "\n    }");
+  }
+  sink(report.runs.empty() ? "],\n" : "\n  ],\n");
+  sink(objectMembers(tail, 0) + "\n}\n");
+}
+
+nlohmann::ordered_json toJson(const Report& report) {
+  std::string text;
+  writeJson(report, [&](std::string_view piece) { text += piece; });
+  return nlohmann::ordered_json::parse(text);
 }
 
 StandardOutputDiversion::StandardOutputDiversion() {

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "block_loop.hpp"
@@ -56,10 +58,22 @@ double hplFlops(int n);
 // r < kResidualBound; a NaN residual fails.
 bool residualPassed(double residual);
 
+// Bytes the report's buffers take for these options: the matrix, its copy and the scratch
+// matrix, two more matrices for checkReference, the vectors, and the records of the runs. A
+// double, since for absurd orders the count does not fit a size_t.
+double bytesNeeded(const ReportOptions& options);
+// The memory the kernel says is available to a new program without swapping (MemAvailable in
+// /proc/meminfo), in bytes; nothing where it cannot be read.
+std::optional<double> availableMemoryBytes();
+
 // Runs options.repeat timed runs (after one warm-up when repeat > 1) and, if asked, the
-// comparison with the plain scalar rendering; notes on slow work go to progress. Returns nothing
-// after reporting on standard error when a buffer cannot be allocated or the clock fails.
-std::optional<Report> runReport(const ReportOptions& options, std::FILE* progress);
+// comparison with the plain scalar rendering. Every buffer is allocated before the first run;
+// when the buffers would not fit in the available memory, nothing is allocated. Notes on slow
+// work go to notes; with showProgress, a progress line (run, block, estimated time left) is
+// rewritten on notes, which should then be a terminal. Returns nothing after reporting on
+// standard error when the memory is short, a buffer cannot be allocated or the clock fails.
+std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes,
+                                bool showProgress = false);
 
 // True when every run's residual passed, every run gave the same fingerprint and the reference
 // check, if asked for, found the factorisation identical.
@@ -71,16 +85,26 @@ int exitStatus(const Report& report);
 std::string vectorPathDescription();
 std::string compilerDescription();
 
+// Receives a document piece by piece, so that a report of many runs is never held whole.
+using TextSink = std::function<void(std::string_view)>;
+
+// The report as a table for people.
+void writeTable(const Report& report, const TextSink& sink);
 std::string formatTable(const Report& report);
+// The report as one JSON object, written one run at a time.
+void writeJson(const Report& report, const TextSink& sink);
+// The same document parsed back.
 nlohmann::ordered_json toJson(const Report& report);
 
 // While it lives, standard output (the file descriptor, so C and C++ streams alike) goes to
 // standard error: the singular-pivot messages the factorisation prints cannot then mix with a
 // JSON document written to standard output afterwards.
+// If the descriptors cannot be duplicated, active() is false and nothing is diverted.
 class StandardOutputDiversion {
  public:
   StandardOutputDiversion();
   ~StandardOutputDiversion();
+  bool active() const { return saved_ >= 0; }
   StandardOutputDiversion(const StandardOutputDiversion&) = delete;
   StandardOutputDiversion& operator=(const StandardOutputDiversion&) = delete;
 

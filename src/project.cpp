@@ -7,6 +7,17 @@
 #include <ctime>
 #include <limits>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define LUBENCH_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUBENCH_LEAK_CHECKED 1
+#endif
+#endif
+#if LUBENCH_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include "block_loop.hpp"
 #include "linalg.hpp"
 
@@ -74,12 +85,31 @@ void* allocateZeroed(std::size_t count, std::size_t size, const char* what) {
   return p;
 }
 
-bool finishStandardOutput() {
+void StandardOutput::fail(int error) {
+  if (failed_) return;
+  failed_ = true;
+  error_ = error;
+}
+
+void StandardOutput::write(std::string_view text) {
+  if (failed_ || text.empty()) return;
   errno = 0;
-  const bool flushed = std::fflush(stdout) == 0;
-  const int flushError = errno;
-  if (flushed && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "lubench: cannot write the result to standard output: %s\n",
-               flushError != 0 ? std::strerror(flushError) : "write error");
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) fail(errno);
+}
+
+bool StandardOutput::finish() {
+  errno = 0;
+  if (std::fflush(stdout) != 0) fail(errno);
+  // An earlier write through printf or puts may have failed without anyone looking.
+  if (std::ferror(stdout)) fail(0);
+  if (!failed_) return true;
+  std::fprintf(stderr, "%s: cannot write the result to standard output: %s\n", program_,
+               error_ != 0 ? std::strerror(error_) : "write error");
   return false;
+}
+
+void keepUntilExit([[maybe_unused]] const void* p) {
+#if LUBENCH_LEAK_CHECKED
+  __lsan_ignore_object(p);
+#endif
 }

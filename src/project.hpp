@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <string_view>
 
 // Test data and the benchmark's block loop.
 
@@ -46,9 +47,29 @@ void* allocateAlignedZeroed(std::size_t count, std::size_t size);
 // bytes)" on standard error before returning nullptr.
 void* allocateZeroed(std::size_t count, std::size_t size, const char* what);
 
-// Flushes standard output. If anything written to it was lost (a closed descriptor, a full
-// device), reports it on standard error and returns false.
-bool finishStandardOutput();
+// Standard output with its failures kept: the first write that fails is remembered with its
+// reason (errno at that moment), so a loss is reported with its cause, not at a later flush.
+class StandardOutput {
+ public:
+  // program names the reporting program in the failure message.
+  explicit StandardOutput(const char* program) : program_(program) {}
+  // Writes text through the C stream stdout; does nothing once a write has failed.
+  void write(std::string_view text);
+  // Flushes stdout. If anything written to it was lost (a closed descriptor, a full device),
+  // prints "<program>: cannot write the result to standard output: <reason>" on standard error
+  // and returns false.
+  bool finish();
+
+ private:
+  void fail(int error);
+  const char* program_;
+  bool failed_ = false;
+  int error_ = 0;
+};
+
+// Tells LeakSanitizer, in a sanitizer build, that the buffer at p is kept until the process
+// exits on purpose; elsewhere does nothing. Leak checking stays on for everything else.
+void keepUntilExit(const void* p);
 
 // Nanoseconds from one monotonic clock reading to a later one.
 inline long long elapsedNanoseconds(const timespec& from, const timespec& to) {

@@ -7,7 +7,8 @@
 namespace {
 
 ProcessResult runLubench(Stdout target, rlim_t addressSpaceLimit = RLIM_INFINITY) {
-  return runProcess(LUBENCH_EXECUTABLE, {"ignored-argument"}, target, addressSpaceLimit);
+  return runProcess(LUBENCH_EXECUTABLE, {"ignored-argument"},
+                    {.out = target, .addressSpaceLimit = addressSpaceLimit});
 }
 
 // "time_spent1 runtime: <decimal digits> nanoseconds\n" and nothing else.

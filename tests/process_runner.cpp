@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -17,28 +18,55 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
+// The master side of a new pseudo-terminal, with its slave side opened in slave; -1 on failure.
+int openTerminal(int& slave) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return -1;
+  slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  return slave >= 0 ? master : -1;
+}
+
 }  // namespace
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         Stdout target, rlim_t addressSpaceLimit) {
+                         const ProcessSetup& setup) {
   char outPath[] = "/tmp/lubench-out-XXXXXX";
   char errPath[] = "/tmp/lubench-err-XXXXXX";
   const int outFd = mkstemp(outPath);
   const int errFd = mkstemp(errPath);
+  // The slave side is opened before the fork, so it is open from the start and the master reads
+  // until the program has exited.
+  int terminalSlave = -1;
+  const int terminal = setup.err == Stderr::kTerminal ? openTerminal(terminalSlave) : -1;
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   ProcessResult result;
   const pid_t child = fork();
   if (child == 0) {
-    if (target == Stdout::kCaptured) dup2(outFd, STDOUT_FILENO);
-    if (target == Stdout::kClosed) close(STDOUT_FILENO);
-    if (target == Stdout::kFullDevice) dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
-    dup2(errFd, STDERR_FILENO);
-    const rlimit limit{addressSpaceLimit, addressSpaceLimit};
+    if (setup.out == Stdout::kCaptured) dup2(outFd, STDOUT_FILENO);
+    if (setup.out == Stdout::kClosed) close(STDOUT_FILENO);
+    if (setup.out == Stdout::kFullDevice) dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+    if (setup.err == Stderr::kCaptured) dup2(errFd, STDERR_FILENO);
+    if (setup.err == Stderr::kClosed) close(STDERR_FILENO);
+    if (setup.err == Stderr::kTerminal) dup2(terminalSlave, STDERR_FILENO);
+    if (terminal >= 0) {
+      close(terminal);
+      close(terminalSlave);
+    }
+    const rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
     setrlimit(RLIMIT_AS, &limit);
     execv(program.c_str(), argv.data());
     _exit(127);
+  }
+  if (terminal >= 0) {
+    close(terminalSlave);
+    // Read while the program writes, so it never blocks on a full terminal; the read fails
+    // once the program has exited and nothing holds the terminal open.
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(terminal, buffer, sizeof buffer)) > 0) result.err.append(buffer, got);
+    close(terminal);
   }
   int wstatus = 0;
   waitpid(child, &wstatus, 0);
@@ -46,7 +74,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   close(outFd);
   close(errFd);
   result.out = readFile(outPath);
-  result.err = readFile(errPath);
+  if (setup.err == Stderr::kCaptured) result.err = readFile(errPath);
   std::remove(outPath);
   std::remove(errPath);
   return result;

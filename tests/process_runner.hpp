@@ -8,15 +8,22 @@
 // Runs built programs as a user would, for the driver-level tests.
 
 enum class Stdout { kCaptured, kClosed, kFullDevice };
+// kTerminal: a pseudo-terminal, read as the program writes to it.
+enum class Stderr { kCaptured, kClosed, kTerminal };
+
+struct ProcessSetup {
+  Stdout out = Stdout::kCaptured;
+  Stderr err = Stderr::kCaptured;
+  rlim_t addressSpaceLimit = RLIM_INFINITY;
+};
 
 struct ProcessResult {
   int status = -1;  // exit status, or -1 when killed by a signal
   std::string out;
-  std::string err;
+  std::string err;  // empty when standard error was closed
 };
 
-// Runs program with the given arguments, its standard output sent as asked, optionally under an
-// address-space limit; collects its exit status and both output streams.
+// Runs program with the given arguments and its standard streams set up as asked, optionally
+// under an address-space limit; collects its exit status and both output streams.
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         Stdout target = Stdout::kCaptured,
-                         rlim_t addressSpaceLimit = RLIM_INFINITY);
+                         const ProcessSetup& setup = {});

@@ -9,8 +9,12 @@
 namespace {
 
 ProcessResult runReportTool(const std::vector<std::string>& arguments,
-                            Stdout target = Stdout::kCaptured) {
-  return runProcess(LUBENCH_REPORT_EXECUTABLE, arguments, target);
+                            const ProcessSetup& setup = {}) {
+  return runProcess(LUBENCH_REPORT_EXECUTABLE, arguments, setup);
+}
+
+nlohmann::json parsedOutput(const ProcessResult& run) {
+  return nlohmann::json::parse(run.out, nullptr, false);
 }
 
 TEST(ReportTool, BadOptionsAreUsageErrors) {
@@ -35,14 +39,93 @@ TEST(ReportTool, HelpListsTheOptions) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
 }
 
-TEST(ReportTool, AnOrderTooLargeToAllocateFailsCleanly) {
-  // 3e9^2 doubles do not even fit a size_t.
-  const ProcessResult run = runReportTool({"--n", "2000000000", "--seed", "1"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find("lubench-report: cannot allocate the matrix A for --n 2000000000"),
+TEST(ReportTool, AnOrderTooLargeForTheMemoryIsRefusedBeforeAllocating) {
+  // 2e9^2 doubles do not even fit a size_t; 1e5^2 do, and would be granted by an overcommitting
+  // kernel, which then kills the process as it writes them.
+  for (const char* n : {"2000000000", "100000"}) {
+    const ProcessResult run = runReportTool({"--n", n, "--seed", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("lubench-report: --n " + std::string(n) + " needs "), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("of memory, more than the"), std::string::npos) << run.err;
+  }
+  const ProcessResult withReference = runReportTool({"--n", "100000", "--check-reference"});
+  EXPECT_NE(withReference.err.find("--n 100000 with --check-reference needs 400.0 GB"),
             std::string::npos)
-      << run.err;
+      << withReference.err;
+}
+
+TEST(ReportTool, MemoryFailuresAreReportedBeforeAnyRun) {
+#ifdef LUBENCH_SANITIZED
+  GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#endif
+  // Room for the three matrices of n = 2048 (96 MiB) but not for the two reference ones too:
+  // the failure comes before the runs, not after them, and before the comparison's note.
+  const ProcessResult reference = runReportTool(
+      {"--n", "2048", "--seed", "1", "--check-reference"}, {.addressSpaceLimit = 150u << 20});
+  EXPECT_EQ(reference.status, 1);
+  EXPECT_EQ(reference.out, "");
+  EXPECT_NE(reference.err.find("lubench-report: cannot allocate the reference"), std::string::npos)
+      << reference.err;
+  EXPECT_EQ(reference.err.find("comparing with the plain scalar rendering"), std::string::npos)
+      << reference.err;
+
+  // The records of a million runs do not fit in 64 MiB: a clear line, not an abort.
+  const ProcessResult records = runReportTool({"--n", "1", "--repeat", "1000000", "--json"},
+                                              {.addressSpaceLimit = 64u << 20});
+  EXPECT_EQ(records.status, 1);
+  EXPECT_EQ(records.out, "");
+  EXPECT_NE(records.err.find("lubench-report: cannot allocate the records of 1000000 runs"),
+            std::string::npos)
+      << records.err;
+}
+
+TEST(ReportTool, NumbersWithLeadingZerosAreDecimal) {
+  const ProcessResult run = runReportTool({"--n", "064", "--block", "0032", "--seed", "010",
+                                           "--repeat", "010", "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const nlohmann::json report = parsedOutput(run);
+  ASSERT_FALSE(report.is_discarded()) << run.out;
+  EXPECT_EQ(report["n"], 64);
+  EXPECT_EQ(report["block"], 32);
+  EXPECT_EQ(report["seed"], 10);
+  EXPECT_EQ(report["repeat"], 10);
+  EXPECT_EQ(report["runs"].size(), 10u);
+  // Digits an octal reading would refuse.
+  EXPECT_EQ(parsedOutput(runReportTool({"--n", "08", "--seed", "1", "--json"}))["n"], 8);
+  for (const char* bad : {"0x10", "+5", " 5", "5 "}) {
+    EXPECT_EQ(runReportTool({"--n", bad}).status, 64) << bad;
+  }
+}
+
+TEST(ReportTool, JsonStaysValidWithStandardErrorClosed) {
+  const ProcessResult run =
+      runReportTool({"--n", "16", "--seed", "1", "--json", "--check-reference"},
+                    {.err = Stderr::kClosed});
+  EXPECT_EQ(run.status, 0);
+  const nlohmann::json report = parsedOutput(run);
+  ASSERT_FALSE(report.is_discarded()) << run.out;
+  EXPECT_EQ(report["reference_check"], "identical");
+}
+
+TEST(ReportTool, ProgressIsShownOnATerminalOnly) {
+  const std::vector<std::string> arguments = {"--n", "600", "--repeat", "2", "--seed", "1"};
+  const ProcessResult terminal = runReportTool(arguments, {.err = Stderr::kTerminal});
+  EXPECT_EQ(terminal.status, 0);
+  EXPECT_NE(terminal.err.find("lubench-report: warm-up run 1 of 3, block "), std::string::npos)
+      << terminal.err;
+  EXPECT_NE(terminal.err.find("run 3 of 3, block 19 of 19, about 0 s left"), std::string::npos)
+      << terminal.err;
+  EXPECT_NE(terminal.out.find("result: PASSED"), std::string::npos);
+
+  // Not a terminal, or JSON: nothing but the report.
+  EXPECT_EQ(runReportTool(arguments).err, "");
+  std::vector<std::string> json = arguments;
+  json.push_back("--json");
+  const ProcessResult jsonOnTerminal = runReportTool(json, {.err = Stderr::kTerminal});
+  EXPECT_EQ(jsonOnTerminal.err.find("block"), std::string::npos) << jsonOnTerminal.err;
+  EXPECT_FALSE(parsedOutput(jsonOnTerminal).is_discarded());
 }
 
 TEST(ReportTool, TableReportsAPassedRun) {
@@ -65,10 +148,16 @@ TEST(ReportTool, JsonIsTheOnlyOutputAndParses) {
   EXPECT_EQ(report["passed"], true);
 }
 
-TEST(ReportTool, ALostReportIsAFailure) {
-  const ProcessResult run = runReportTool({"--n", "32", "--seed", "1"}, Stdout::kFullDevice);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("cannot write the result to standard output"), std::string::npos);
+TEST(ReportTool, ALostReportIsAFailureWithItsReason) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--n", "32", "--seed", "1"}, {"--help"}}) {
+    const ProcessResult run = runReportTool(arguments, {.out = Stdout::kFullDevice});
+    EXPECT_EQ(run.status, 1) << arguments.front();
+    EXPECT_NE(run.err.find("lubench-report: cannot write the result to standard output: No space "
+                           "left on device"),
+              std::string::npos)
+        << run.err;
+  }
 }
 
 }  // namespace
