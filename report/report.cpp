@@ -126,7 +126,7 @@ struct RunObserver {
   ProgressDisplay* progress;
   void finished(LuStep step) {
     timer.finished(step);
-    if (progress != nullptr && step == LuStep::kTrailingUpdate) {
+    if (progress != nullptr && step == LuStep::kTrailingPass) {
       progress->blockFinished(timer.lastMark());
     }
   }

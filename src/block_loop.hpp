@@ -12,20 +12,17 @@ enum class LuStep {
   kDiagonalBlock,   // L and U of the diagonal block
   kMultipliers,     // multipliers of the rows below the diagonal block
   kBlockRowOfU,     // rows of U to the right of the diagonal block
-  kZeroProduct,     // zeroing the trailing region of the scratch matrix
-  kProduct,         // the trailing product through cache1
-  kTrailingUpdate,  // trailing submatrix minus the product
+  kTrailingPass,    // scratch region zeroed, product, trailing submatrix minus the product
 };
-inline constexpr int kLuStepCount = 7;
+inline constexpr int kLuStepCount = 5;
 
 // Readable name of each step, indexed by LuStep.
 inline constexpr const char* kLuStepNames[kLuStepCount] = {
-    "pivot search and interchanges", "diagonal block",   "multipliers",    "block row of U",
-    "zeroing the product",           "product (cache1)", "trailing update"};
+    "pivot search and interchanges", "diagonal block", "multipliers", "block row of U",
+    "zeroing, product and trailing update"};
 // Short key of each step for machine-readable output, indexed by LuStep.
 inline constexpr const char* kLuStepKeys[kLuStepCount] = {
-    "pivots",       "diagonal_block", "multipliers",    "block_row_of_u",
-    "zero_product", "product",        "trailing_update"};
+    "pivots", "diagonal_block", "multipliers", "block_row_of_u", "trailing_pass"};
 
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {
@@ -61,14 +58,10 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
     // Rows of U to the right of the diagonal block.
     solveBlockRowOfU(a, n, first, end);
     observer.finished(LuStep::kBlockRowOfU);
-    // s = L21 * U12 over the trailing region, through the tiled kernel.
-    zeroTrailingRegion(s, n, end);
-    observer.finished(LuStep::kZeroProduct);
-    cache1(a, a, s, n, end, b, first);
-    observer.finished(LuStep::kProduct);
-    // Trailing submatrix minus the product.
-    subtractTrailingProduct(a, s, n, end);
-    observer.finished(LuStep::kTrailingUpdate);
+    // s = L21 * U12 over the trailing region from zero, and the trailing submatrix minus s,
+    // through cache1's tile loop and kernel, tile by tile.
+    updateTrailingSubmatrix(a, s, n, first, end);
+    observer.finished(LuStep::kTrailingPass);
   }
   return singularColumns;
 }

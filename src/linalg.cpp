@@ -17,7 +17,7 @@ void cache1(const double* left, const double* right, double* out, int n, int sta
   const int lo = std::max(start, 0);
   const int kLo = std::max(first, 0);
   if (lo >= n || kLo >= lo) return;
-  accumulateTrailingProduct<kDoubleLanes>(left, right, out, n, lo, kLo);
+  runTrailingPass<kDoubleLanes>(left, right, out, nullptr, n, lo, kLo);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include "matrix_index.hpp"
 #include "simd.hpp"
+#include "trailing_product.hpp"
 
 namespace {
 
@@ -113,18 +114,7 @@ void solveBlockRowOfU(double* a, int n, int first, int end) {
   }
 }
 
-void zeroTrailingRegion(double* s, int n, int end) {
-  // The zeros are read back only by the product, after the whole region is written; streaming
-  // stores skip reading the old lines into the cache first.
-  const std::size_t width = static_cast<std::size_t>(n - end);
-  for (int r = end; r < n; ++r) zeroStreaming(s + at(r, end, n), width);
-  finishStreamingStores();
-}
-
-void subtractTrailingProduct(double* a, const double* s, int n, int end) {
-  for (int r = end; r < n; ++r) {
-    double* row = a + at(r, 0, n);
-    const double* product = s + at(r, 0, n);
-    for (int c = end; c < n; ++c) row[c] = row[c] - product[c];
-  }
+void updateTrailingSubmatrix(double* a, double* s, int n, int first, int end) {
+  if (end >= n || first >= end) return;
+  runTrailingPass<kDoubleLanes>(a, a, s, a, n, end, first);
 }

@@ -28,7 +28,8 @@ void randMatrixGenpvt(int* p, int n);
 //   3. the multipliers of the rows below it;
 //   4. the block row of U;
 //   5. s's trailing region [end, n)^2 set to zero, then cache1(a, a, s, n, end, b, ib);
-//   6. the trailing update a -= s over [end, n)^2.
+//   6. the trailing update a -= s over [end, n)^2
+// (steps 5 and 6 run as one pass over the tiles, updateTrailingSubmatrix, with the same result).
 // perm (n entries, normally the identity on entry) records the interchanges: perm[r] is the
 // input row now at position r. On return a holds L (unit diagonal not stored) and U of the row-
 // permuted input. A column whose pivot magnitude is zero is reported on standard output with

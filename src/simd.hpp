@@ -48,6 +48,32 @@ inline void storeVector(double* p, DoubleVector<Lanes> v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+// Stores v at p, which must be aligned to the vector's size, around the cache where the target
+// has a streaming store of this width (the data is not read back soon); elsewhere an ordinary
+// store. Call finishStreamingStores() before anything else reads the data.
+template <int Lanes>
+inline void streamVector(double* p, DoubleVector<Lanes> v) {
+#if defined(__AVX512F__)
+  if constexpr (Lanes == 8) {
+    _mm512_stream_pd(p, v);
+    return;
+  }
+#endif
+#if defined(__AVX__)
+  if constexpr (Lanes == 4) {
+    _mm256_stream_pd(p, v);
+    return;
+  }
+#endif
+#if defined(__SSE2__)
+  if constexpr (Lanes == 2) {
+    _mm_stream_pd(p, v);
+    return;
+  }
+#endif
+  storeVector<Lanes>(p, v);
+}
+
 // All lanes equal to x, copied bit for bit (no arithmetic: -0.0 stays -0.0).
 template <int Lanes>
 inline DoubleVector<Lanes> broadcast(double x) {

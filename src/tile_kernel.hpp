@@ -6,19 +6,32 @@
 #include "matrix_index.hpp"
 #include "simd.hpp"
 
-// Kernels of the trailing product out += left * right. In every one of them each output entry
-// is a running sum that starts from its value in out and adds the rounded products
-// left[r][a] * right[a][c] one at a time in increasing a; work is spread over independent
-// outputs only, so results do not depend on the tiling or on the vector width.
+// Kernels of the trailing pass. In every one of them each output entry is a running sum that
+// starts from its value in out (or from +0 for a fresh scratch region) and adds the rounded
+// products left[r][a] * right[a][c] one at a time in increasing a; work is spread over
+// independent outputs only, so results do not depend on the tiling or on the vector width.
+
+// Where the sums of one output tile start and where they go. cache1 reads and writes out; the
+// fused trailing update starts from +0 on its first pass over the inner range, stores each
+// finished sum in the scratch matrix out and subtracts it from the matrix entry in update.
+struct TileTarget {
+  double* out;           // the tile's top-left entry; rows n apart
+  double* update;        // null, or the top-left entry of the tile that out is subtracted from
+  bool startFromZero;    // sums start from +0 instead of from out
+  bool streamOut;        // out is written around the cache (its rows are vector-aligned)
+  const double* read;    // the tile the sums read from memory (for prefetching); may be null
+};
 
 // Any tile up to kTileEdge on each side, in plain scalar code: for r in [r0, r0+rows),
-// c in [c0, c0+cols), a in [k0, k0+depth). Used for the clipped tiles at the matrix edges.
-inline void accumulateEdgeTile(const double* left, const double* right, double* out, int n, int r0,
-                               int rows, int c0, int cols, int k0, int depth) {
+// c in [c0, c0+cols), a in [k0, k0+depth), then the target's zeroing and update done with the
+// same scalar operations as the separate steps. Used for the clipped tiles at the matrix edges.
+inline void accumulateEdgeTile(const double* left, const double* right, double* out,
+                               double* update, bool startFromZero, int n, int r0, int rows,
+                               int c0, int cols, int k0, int depth) {
   for (int r = r0; r < r0 + rows; ++r) {
     double acc[kTileEdge];
     double* outRow = out + at(r, c0, n);
-    for (int c = 0; c < cols; ++c) acc[c] = outRow[c];
+    for (int c = 0; c < cols; ++c) acc[c] = startFromZero ? 0.0 : outRow[c];
     const double* leftRow = left + at(r, k0, n);
     for (int a = 0; a < depth; ++a) {
       const double l = leftRow[a];
@@ -26,35 +39,59 @@ inline void accumulateEdgeTile(const double* left, const double* right, double* 
       for (int c = 0; c < cols; ++c) acc[c] = acc[c] + l * rightRow[c];
     }
     for (int c = 0; c < cols; ++c) outRow[c] = acc[c];
+    if (update != nullptr) {
+      double* updateRow = update + at(r, c0, n);
+      for (int c = 0; c < cols; ++c) updateRow[c] = updateRow[c] - acc[c];
+    }
   }
 }
 
-// Register block of Rows x (Vectors * Lanes) outputs over the full depth kTileEdge: the
+// Register block of Rows x (Vectors * Lanes) outputs over the inner range [0, depth): the
 // accumulators stay in registers, each left entry is broadcast, each row of the packed right
-// tile is loaded once per step of a. out has row stride n; packedLeft and packedRight have row
-// stride kTileEdge.
+// panel is loaded once per step of a. target's pointers are at the block's top-left entry, row
+// stride n; packedLeft has row stride depth, packedRight row stride kTileEdge.
 template <int Lanes, int Rows, int Vectors>
 inline void accumulateRegisterBlock(const double* packedLeft, const double* packedRight,
-                                    double* out, std::size_t n) {
+                                    int depth, const TileTarget& target, std::size_t n) {
   using Vector = DoubleVector<Lanes>;
   Vector acc[Rows][Vectors];
   for (int r = 0; r < Rows; ++r) {
-    for (int v = 0; v < Vectors; ++v) acc[r][v] = loadVector<Lanes>(out + r * n + v * Lanes);
+    for (int v = 0; v < Vectors; ++v) {
+      acc[r][v] = target.startFromZero ? broadcast<Lanes>(0.0)
+                                       : loadVector<Lanes>(target.out + r * n + v * Lanes);
+    }
   }
-  for (int a = 0; a < kTileEdge; ++a) {
+  for (int a = 0; a < depth; ++a) {
     Vector rightRow[Vectors];
     for (int v = 0; v < Vectors; ++v) {
       rightRow[v] = loadVector<Lanes>(packedRight + a * kTileEdge + v * Lanes);
     }
     for (int r = 0; r < Rows; ++r) {
-      const Vector l = broadcast<Lanes>(packedLeft[r * kTileEdge + a]);
+      const Vector l = broadcast<Lanes>(packedLeft[r * depth + a]);
       for (int v = 0; v < Vectors; ++v) acc[r][v] = acc[r][v] + l * rightRow[v];
     }
   }
   for (int r = 0; r < Rows; ++r) {
-    for (int v = 0; v < Vectors; ++v) storeVector<Lanes>(out + r * n + v * Lanes, acc[r][v]);
+    for (int v = 0; v < Vectors; ++v) {
+      double* out = target.out + r * n + v * Lanes;
+      if (target.streamOut) {
+        streamVector<Lanes>(out, acc[r][v]);
+      } else {
+        storeVector<Lanes>(out, acc[r][v]);
+      }
+    }
+  }
+  if (target.update == nullptr) return;
+  for (int r = 0; r < Rows; ++r) {
+    for (int v = 0; v < Vectors; ++v) {
+      double* entry = target.update + r * n + v * Lanes;
+      storeVector<Lanes>(entry, loadVector<Lanes>(entry) - acc[r][v]);
+    }
   }
 }
+
+// Doubles in one 64-byte cache line.
+inline constexpr int kDoublesPerLine = 8;
 
 // Shape of the register blocks for each vector width: Vectors vectors across, and rows in
 // bands of 6 and 5 (2 * 6 + 4 * 5 = kTileEdge). Twelve or ten accumulators hide the add latency
@@ -71,54 +108,71 @@ struct RegisterBlockShape {
   static_assert(kTileEdge % kColumns == 0);
 };
 
-// Copies the kTileEdge x kTileEdge tile of m at (r0, c0) into packed, row stride kTileEdge, so
-// the kernel reads it from contiguous memory: rows n apart would share cache sets when n is a
-// multiple of a large power of two.
-inline void packTile(const double* m, int n, int r0, int c0, double* packed) {
-  for (int r = 0; r < kTileEdge; ++r) {
+// Copies the rows x cols block of m at (r0, c0) into packed, row stride cols, so the kernel
+// reads it from contiguous memory: rows n apart would share cache sets when n is a multiple of
+// a large power of two.
+inline void packBlock(const double* m, int n, int r0, int c0, int rows, int cols,
+                      double* packed) {
+  for (int r = 0; r < rows; ++r) {
     const double* row = m + at(r0 + r, c0, n);
-    for (int c = 0; c < kTileEdge; ++c) packed[r * kTileEdge + c] = row[c];
+    for (int c = 0; c < cols; ++c) packed[r * cols + c] = row[c];
   }
+}
+
+// The target moved down by rows and right by cols within its tile.
+inline TileTarget offsetTarget(const TileTarget& target, std::size_t n, int rows, int cols) {
+  TileTarget moved = target;
+  const std::size_t offset = rows * n + cols;
+  moved.out += offset;
+  if (moved.update != nullptr) moved.update += offset;
+  if (moved.read != nullptr) moved.read += offset;
+  return moved;
 }
 
 // Rows [r, r + Rows) of a whole tile, across all its columns. Each register block also asks the
-// cache for its columns of the next Rows rows: the rest of this tile, then the top of the tile at
-// nextOut (may be null), which the caller computes next. Rows of the output are n apart and,
-// when n is a multiple of a large power of two, share a few cache sets: a tile's 128 lines do not
-// all fit in them at once, so prefetching a whole tile ahead evicts its own first half, while a
-// band ahead stays resident and still covers the memory latency. Prefetching affects speed only.
+// cache for its columns of the next Rows rows of the tile it reads: the rest of this tile, then
+// the top of nextRead (may be null), the tile the caller computes next. Rows are n apart and,
+// when n is a multiple of a large power of two, share a few cache sets: a tile's 128 lines do
+// not all fit in them at once, so prefetching a whole tile ahead evicts its own first half,
+// while a band ahead stays resident and still covers the memory latency. Prefetching affects
+// speed only.
 template <int Lanes, int Rows>
-inline void accumulateRowBand(const double* packedLeft, const double* packedRight, double* out,
-                              std::size_t n, int r, const double* nextOut) {
+inline void accumulateRowBand(const double* packedLeft, const double* packedRight, int depth,
+                              const TileTarget& target, std::size_t n, int r,
+                              const double* nextRead) {
   using Shape = RegisterBlockShape<Lanes>;
   for (int c = 0; c < kTileEdge; c += Shape::kColumns) {
-    // The rows one band further down: the rest of this tile, then the top of the next one.
+    // The rows one band further down: the rest of this tile, then the top of the next one;
+    // every 64-byte line of the block's columns.
     for (int k = r + Rows; k < r + 2 * Rows; ++k) {
-      if (k < kTileEdge) {
-        __builtin_prefetch(out + k * n + c, 0, 2);
-      } else if (nextOut != nullptr) {
-        __builtin_prefetch(nextOut + (k - kTileEdge) * n + c, 0, 2);
+      const double* tile = k < kTileEdge ? target.read : nextRead;
+      if (tile == nullptr) continue;
+      const double* row = tile + (k % kTileEdge) * n + c;
+      for (int line = 0; line < Shape::kColumns; line += kDoublesPerLine) {
+        __builtin_prefetch(row + line, 0, 2);
       }
     }
-    accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(packedLeft + r * kTileEdge,
-                                                          packedRight + c, out + r * n + c, n);
+    accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(
+        packedLeft + r * depth, packedRight + c, depth, offsetTarget(target, n, r, c), n);
   }
 }
 
-// A whole kTileEdge^3 tile: out rows [r0, r0 + kTileEdge), columns [c0, c0 + kTileEdge);
-// packedLeft and packedRight are the left tile at (r0, k0) and the right tile at (k0, c0) as
-// packTile copies them. nextOut (may be null) is the output tile to prefetch.
+// A whole kTileEdge x kTileEdge output tile over the inner range [0, depth): packedLeft is the
+// tile's kTileEdge x depth panel of left and packedRight the depth x kTileEdge panel of right,
+// as packBlock copies them. nextRead (may be null) is the tile to prefetch for the caller's next
+// call.
 template <int Lanes>
-inline void accumulateFullTile(const double* packedLeft, const double* packedRight, double* out,
-                               int n, int r0, int c0, const double* nextOut) {
+inline void accumulateFullTile(const double* packedLeft, const double* packedRight, int depth,
+                               const TileTarget& target, int n, const double* nextRead) {
   using Shape = RegisterBlockShape<Lanes>;
   const std::size_t stride = static_cast<std::size_t>(n);
-  double* tile = out + at(r0, c0, n);
   int r = 0;
   for (int band = 0; band < Shape::kTallBands; ++band, r += Shape::kTallRows) {
-    accumulateRowBand<Lanes, Shape::kTallRows>(packedLeft, packedRight, tile, stride, r, nextOut);
+    accumulateRowBand<Lanes, Shape::kTallRows>(packedLeft, packedRight, depth, target, stride, r,
+                                               nextRead);
   }
   for (; r < kTileEdge; r += Shape::kShortRows) {
-    accumulateRowBand<Lanes, Shape::kShortRows>(packedLeft, packedRight, tile, stride, r, nextOut);
+    accumulateRowBand<Lanes, Shape::kShortRows>(packedLeft, packedRight, depth, target, stride,
+                                                r, nextRead);
   }
 }

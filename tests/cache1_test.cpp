@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "linalg.hpp"
+#include "lu_steps.hpp"
+#include "project.hpp"
 #include "matrix_index.hpp"
 #include "reference.hpp"
 #include "trailing_product.hpp"
@@ -102,8 +107,8 @@ void expectPathMatchesReference() {
         want[at(r, c, n)] = -(1 + std::ldexp(1.0, -29));
         std::vector<double> got = want;
         reference::cache1(left.data(), rightWithCanary.data(), want.data(), n, start, first);
-        accumulateTrailingProduct<Lanes>(left.data(), rightWithCanary.data(), got.data(), n, start,
-                                         first);
+        runTrailingPass<Lanes>(left.data(), rightWithCanary.data(), got.data(), nullptr, n, start,
+                               first);
         EXPECT_TRUE(sameBits(want, got));
         EXPECT_EQ(got[at(r, c, n)], 0.0);
       }
@@ -116,6 +121,91 @@ TEST(Cache1, EveryVectorWidthMatchesScalarReference) {
   expectPathMatchesReference<2>();
   expectPathMatchesReference<4>();
   expectPathMatchesReference<8>();
+}
+
+// A 64-byte-aligned n x n matrix, as the driver allocates them, so that the streaming-store path
+// of the fused pass runs; filled from values.
+struct AlignedMatrix {
+  AlignedMatrix(const std::vector<double>& values)
+      : data(static_cast<double*>(allocateAlignedZeroed(values.size(), sizeof(double))), &std::free),
+        size(values.size()) {
+    std::copy(values.begin(), values.end(), data.get());
+  }
+  std::vector<double> values() const { return {data.get(), data.get() + size}; }
+  std::unique_ptr<double[], decltype(&std::free)> data;
+  std::size_t size;
+};
+
+// The fused trailing pass at every vector width against the separate steps in the plain order:
+// the scratch region zeroed, cache1, the matrix minus the product. The scratch matrix starts as
+// NaNs, so a sum that read it instead of starting from zero shows, and so does a write outside
+// the region. Rows of -0.0 check the signs of zero sums; one entry's sum is
+// -(1 + 2^-29) + (1 + 2^-30)^2, exactly 0 unless the multiply is fused with the add.
+template <int Lanes>
+void expectFusedPassMatchesReference() {
+  SCOPED_TRACE("lanes = " + std::to_string(Lanes));
+  const double factor = 1 + std::ldexp(1.0, -30);
+  for (int n : {32, 64, 65, 96, 130}) {
+    for (int start : {8, 32, 33, 64}) {
+      if (start > n - 2) continue;
+      for (int first : {0, start - 32, start - 8, start - 2}) {
+        if (first < 0) continue;
+        SCOPED_TRACE("n = " + std::to_string(n) + ", start = " + std::to_string(start) +
+                     ", first = " + std::to_string(first));
+        std::vector<double> a = randomMatrix(n, 10);
+        for (int r = start; r < n; r += 3) {
+          for (int k = first; k < start; ++k) a[at(r, k, n)] = -0.0;
+        }
+        const int r = n - 1, c = n - 2;
+        for (int k = first; k < start; ++k) a[at(r, k, n)] = 0.0;
+        a[at(r, first, n)] = -(1 + std::ldexp(1.0, -29));
+        a[at(first, c, n)] = 1.0;
+        a[at(r, first + 1, n)] = factor;
+        a[at(first + 1, c, n)] = factor;
+        const std::vector<double> nans(a.size(), std::numeric_limits<double>::quiet_NaN());
+
+        std::vector<double> wantA = a, wantS = nans;
+        for (int i = start; i < n; ++i)
+          for (int j = start; j < n; ++j) wantS[at(i, j, n)] = 0.0;
+        reference::cache1(wantA.data(), wantA.data(), wantS.data(), n, start, first);
+        for (int i = start; i < n; ++i)
+          for (int j = start; j < n; ++j) wantA[at(i, j, n)] -= wantS[at(i, j, n)];
+
+        AlignedMatrix gotA(a), gotS(nans);
+        runTrailingPass<Lanes>(gotA.data.get(), gotA.data.get(), gotS.data.get(), gotA.data.get(),
+                               n, start, first);
+        EXPECT_TRUE(sameBits(wantA, gotA.values()));
+        EXPECT_TRUE(sameBits(wantS, gotS.values()));
+        EXPECT_EQ(gotS.data[at(r, c, n)], 0.0);
+      }
+    }
+  }
+}
+
+TEST(TrailingPass, EveryVectorWidthMatchesTheSeparateSteps) {
+  expectFusedPassMatchesReference<1>();
+  expectFusedPassMatchesReference<2>();
+  expectFusedPassMatchesReference<4>();
+  expectFusedPassMatchesReference<8>();
+}
+
+TEST(TrailingPass, InnerRangesLongerThanOnePassCarryTheirSums) {
+  // 600 inner terms take two passes over the tiles, for cache1 and for the fused pass alike.
+  const int n = 672, start = 608, first = 8;
+  const std::vector<double> a = randomMatrix(n, 12);
+  std::vector<double> wantS(a.size(), 0.0);
+  reference::cache1(a.data(), a.data(), wantS.data(), n, start, first);
+  std::vector<double> gotS(a.size(), 0.0);
+  cache1(a.data(), a.data(), gotS.data(), n, start, 32, first);
+  EXPECT_TRUE(sameBits(wantS, gotS));
+
+  std::vector<double> wantA = a;
+  for (int i = start; i < n; ++i)
+    for (int j = start; j < n; ++j) wantA[at(i, j, n)] -= wantS[at(i, j, n)];
+  AlignedMatrix fusedA(a), fusedS(std::vector<double>(a.size(), 0.0));
+  updateTrailingSubmatrix(fusedA.data.get(), fusedS.data.get(), n, first, start);
+  EXPECT_TRUE(sameBits(wantA, fusedA.values()));
+  EXPECT_TRUE(sameBits(wantS, fusedS.values()));
 }
 
 TEST(MatrixIndex, PositionsPastTheIntRangeDoNotOverflow) {
