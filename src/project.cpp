@@ -7,6 +7,10 @@
 #include <ctime>
 #include <limits>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #if defined(__SANITIZE_ADDRESS__)
 #define LUBENCH_LEAK_CHECKED 1
 #elif defined(__has_feature)
@@ -58,15 +62,25 @@ void blockedLu(double* a, int* perm, double* s, int n, int b) {
 }
 
 void* allocateAlignedZeroed(std::size_t count, std::size_t size) {
-  constexpr std::size_t kAlignment = 64;
+  constexpr std::size_t kLineAlignment = 64;
+  // Buffers of a huge page or more start on a huge-page boundary, so that the kernel can map
+  // them with huge pages: the factorisation walks columns and tiles whose rows are n doubles
+  // apart, one small page per row, which would otherwise miss the TLB at nearly every row.
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
   // Refuse a size whose byte count or rounding up to the alignment would overflow.
-  if (size != 0 && count > (std::numeric_limits<std::size_t>::max() - kAlignment) / size) {
+  if (size != 0 && count > (std::numeric_limits<std::size_t>::max() - kHugePage) / size) {
     return nullptr;
   }
   const std::size_t bytes = count * size;
+  const std::size_t alignment = bytes >= kHugePage ? kHugePage : kLineAlignment;
   // Rounded up to whole alignment units, and never zero.
-  void* p = std::aligned_alloc(kAlignment, (bytes / kAlignment + 1) * kAlignment);
+  const std::size_t allocated = (bytes / alignment + 1) * alignment;
+  void* p = std::aligned_alloc(alignment, allocated);
   if (p == nullptr) return nullptr;
+#if defined(MADV_HUGEPAGE)
+  // Only a request: where the kernel has no huge pages to give, the buffer keeps small ones.
+  if (alignment == kHugePage) madvise(p, allocated, MADV_HUGEPAGE);
+#endif
   // Writing the zeros here also maps every page now, so no page fault falls into later timing.
   std::memset(p, 0, bytes);
   return p;
