@@ -397,11 +397,11 @@ void writeTable(const Report& report, const TextSink& sink) {
   appendf(out, "%-8s %20.0f %10.2f\n", "median", timed.median, rate.median);
   appendf(out, "%-8s %20.0f %10.2f\n\n", "max", timed.max, rate.max);
 
-  appendf(out, "%-32s %15s %15s %15s %7s\n", "step", "min (ns)", "median (ns)", "max (ns)",
+  appendf(out, "%-38s %15s %15s %15s %7s\n", "step", "min (ns)", "median (ns)", "max (ns)",
           "share");
   auto stepLine = [&](const char* name, const Spread& spread) {
     const double share = timed.median > 0 ? 100.0 * spread.median / timed.median : 0.0;
-    appendf(out, "%-32s %15.0f %15.0f %15.0f %6.1f%%\n", name, spread.min, spread.median,
+    appendf(out, "%-38s %15.0f %15.0f %15.0f %6.1f%%\n", name, spread.min, spread.median,
             spread.max, share);
   };
   for (int step = 0; step < kLuStepCount; ++step) {
