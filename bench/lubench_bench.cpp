@@ -24,12 +24,10 @@
 #include "project.hpp"
 #include "scalar_reference.hpp"
 #include "step_timer.hpp"
-#include "tile_kernel.hpp"
 #include "verification.hpp"
 
-#if defined(LUBENCH_HAVE_LAPACKE)
-#include <lapacke.h>
-#endif
+#include "kernel_rate.hpp"
+#include "lapack_peer.hpp"
 
 namespace {
 
@@ -119,32 +117,19 @@ void BM_TrailingPass(benchmark::State& state) {
 
 // The register-blocked tile kernel on operands that stay in the first-level cache: the rate
 // at which this machine carries out the product's separate multiplies and adds, the bound on
-// cache1's speed once memory is out of the way. The output tile is reset to zero after each
-// timing loop, so its values stay small.
+// cache1's speed once memory is out of the way. lubench-report measures its peak the same way.
 void BM_TileKernelInCache(benchmark::State& state) {
-  alignas(64) double packedLeft[kTileEdge * kTileEdge];
-  alignas(64) double packedRight[kTileEdge * kTileEdge];
-  alignas(64) double out[kTileEdge * kTileEdge] = {};
-  for (int i = 0; i < kTileEdge * kTileEdge; ++i) {
-    packedLeft[i] = 1.0 / (i + 1);
-    packedRight[i] = 1.0 / (i + 2);
-  }
   constexpr int kTilesPerTiming = 1000;
   double timed = 0;
+  double flops = 0;
   for (auto _ : state) {
     const Clock::time_point start = Clock::now();
-    for (int t = 0; t < kTilesPerTiming; ++t) {
-      accumulateFullTile<kDoubleLanes>(packedLeft, packedRight, kTileEdge,
-                                       TileTarget{out, nullptr, false, false, nullptr}, kTileEdge,
-                                       nullptr);
-      benchmark::ClobberMemory();
-    }
+    flops += runTileKernelInCache(kTilesPerTiming);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
     timed += seconds;
-    std::fill(std::begin(out), std::end(out), 0.0);
   }
-  reportRate(state, kTilesPerTiming * 2.0 * kTileEdge * kTileEdge * kTileEdge, timed);
+  state.counters["GFLOP/s"] = flops / timed / 1e9;
 }
 
 // The memory traffic the fused trailing pass cannot avoid, without its arithmetic: for every
@@ -263,15 +248,6 @@ void BM_ScalarRendering(benchmark::State& state) {
 }
 
 #if defined(LUBENCH_HAVE_LAPACKE)
-// OpenBLAS names the kernel it chose for this processor (OPENBLAS_CORETYPE in the environment
-// overrides its choice); other LAPACK libraries do not have the function, so it is weak.
-extern "C" [[gnu::weak]] char* openblas_get_corename();
-
-std::string lapackKernelName() {
-  if (openblas_get_corename == nullptr) return "LAPACK (not OpenBLAS)";
-  return std::string("OpenBLAS kernel ") + openblas_get_corename();
-}
-
 // LAPACK's LU with partial pivoting (dgetrf) and the two solves (dgetrs) on the same matrix,
 // stored column-major as LAPACK works natively.
 void BM_LapackGetrfGetrs(benchmark::State& state) {
@@ -284,23 +260,20 @@ void BM_LapackGetrfGetrs(benchmark::State& state) {
   }
   std::vector<double> a(columnMajor.size());
   std::vector<double> x(n);
-  std::vector<lapack_int> pivots(n);
+  std::vector<int> pivots(n);
   double timed = 0;
-  lapack_int info = 0;
+  int info = 0;
   for (auto _ : state) {
     a = columnMajor;
     x.assign(problem.rhs(), problem.rhs() + n);
     const Clock::time_point start = Clock::now();
-    info = LAPACKE_dgetrf(LAPACK_COL_MAJOR, n, n, a.data(), n, pivots.data());
-    if (info == 0) {
-      info = LAPACKE_dgetrs(LAPACK_COL_MAJOR, 'N', n, 1, a.data(), n, pivots.data(), x.data(), n);
-    }
+    info = lapackFactoriseAndSolve(a.data(), pivots.data(), x.data(), n);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
     timed += seconds;
   }
   reportRate(state, luSolveFlops(n), timed);
-  state.SetLabel(lapackKernelName());
+  state.SetLabel(lapackDescription());
   if (info != 0) {
     state.SkipWithError(("LAPACK returned info = " + std::to_string(info)).c_str());
     return;

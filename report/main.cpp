@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "lapack_peer.hpp"
 #include "project.hpp"
 #include "report.hpp"
 
@@ -47,6 +48,13 @@ CLI::Validator decimalNumber(Number smallest, Number largest) {
       range);
 }
 
+// Accepts a comma-separated list of distinct whole numbers in [1, largest] (parseList).
+CLI::Validator numberList(int largest) {
+  return CLI::Validator(
+      [largest](std::string& text) -> std::string { return parseList(text, largest).error; },
+      "LIST of 1.." + std::to_string(largest));
+}
+
 // A closed standard descriptor would be reused by the next file opened (the diversion of
 // standard output among them) and output meant for one stream would land in another; each
 // closed one is opened on /dev/null instead. False when that fails.
@@ -65,14 +73,21 @@ int run(int argc, char** argv) {
       "reports its time, the time of each step, HPL's scaled residual with PASSED/FAILED, and a "
       "fingerprint of the factorisation. On a terminal, progress is shown on standard error.",
       kProgram};
-  ReportOptions options;
+  SweepOptions sweep;
+  ReportOptions& options = sweep.base;
+  std::string orders = "4096";
+  std::string blocks = "32";
   bool json = false;
+  bool summaryOnly = false;
   constexpr int kLargestInt = std::numeric_limits<int>::max();
-  app.add_option("--n", options.n, "order of the matrix")
-      ->transform(decimalNumber(1, kLargestInt))
+  app.add_option("--n", orders,
+                 "order of the matrix, or a comma-separated list of orders to run one after "
+                 "another (every combination with the blocks)")
+      ->check(numberList(kLargestInt))
       ->capture_default_str();
-  app.add_option("--block", options.block, "column block size of the factorisation")
-      ->transform(decimalNumber(1, kLargestInt))
+  app.add_option("--block", blocks,
+                 "column block size of the factorisation, or a comma-separated list of them")
+      ->check(numberList(kLargestInt))
       ->capture_default_str();
   CLI::Option* seedOption =
       app.add_option(
@@ -88,6 +103,16 @@ int run(int argc, char** argv) {
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
                "about a minute and a half at n = 4096)");
+  app.add_flag("--peak,!--no-peak", sweep.measurePeak,
+               "measure this core's floating-point rate first (the tile kernel on operands in the "
+               "first-level cache, under half a second) and show each rate as a share of it; on "
+               "by default");
+  app.add_flag("--compare-lapack", options.compareLapack,
+               "after each run, factorise and solve the same matrix with the machine's LAPACK "
+               "(LAPACKE_dgetrf + LAPACKE_dgetrs) and show its time, rate and residual and the "
+               "ratio; needs a build with LAPACKE. The environment may pin OpenBLAS to a kernel "
+               "(OPENBLAS_CORETYPE): the report names the kernel that ran");
+  app.add_flag("--summary", summaryOnly, "print only the summary row of each combination");
 
   StandardOutput out(kProgram);
   try {
@@ -99,30 +124,39 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n\n%s", kProgram, error.what(), app.help().c_str());
     return kUsageError;
   }
+  if (options.compareLapack && !lapackAvailable()) {
+    std::fprintf(stderr,
+                 "%s: --compare-lapack needs LAPACKE, which this build does not have (install "
+                 "liblapacke-dev and libopenblas-serial-dev, then configure and build again)\n",
+                 kProgram);
+    return kUsageError;
+  }
+  sweep.orders = parseList(orders, kLargestInt).values;
+  sweep.blocks = parseList(blocks, kLargestInt).values;
   options.seedGiven = seedOption->count() > 0;
   if (!options.seedGiven) options.seed = static_cast<unsigned>(std::time(nullptr));
 
-  std::optional<Report> report;
+  std::optional<Sweep> result;
   if (json) {
     StandardOutputDiversion diversion;
     if (!diversion.active()) {
       std::perror("lubench-report: cannot divert standard output while the runs print");
       return kSystemError;
     }
-    report = runReport(options, stderr);
+    result = runSweep(sweep, stderr, false);
   } else {
-    report = runReport(options, stderr, isatty(STDERR_FILENO) == 1);
+    result = runSweep(sweep, stderr, isatty(STDERR_FILENO) == 1);
   }
-  if (!report) return kSystemError;
+  if (!result) return kSystemError;
 
   const TextSink sink = [&](std::string_view piece) { out.write(piece); };
   if (json) {
-    writeJson(*report, sink);
+    writeSweepJson(*result, sink);
   } else {
-    writeTable(*report, sink);
+    writeSweepTable(*result, summaryOnly, sink);
   }
   if (!out.finish()) return kSystemError;
-  return exitStatus(*report);
+  return sweepExitStatus(*result);
 }
 
 }  // namespace

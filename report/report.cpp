@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -10,7 +11,10 @@
 #include <memory>
 #include <new>
 
+#include "kernel_rate.hpp"
+#include "lapack_peer.hpp"
 #include "linalg.hpp"
+#include "matrix_index.hpp"
 #include "project.hpp"
 #include "scalar_reference.hpp"
 #include "simd.hpp"
@@ -39,7 +43,7 @@ Buffer<T> allocate(std::size_t count, const char* what, int n) {
 // Every buffer of the report, allocated once before the first run and reused by every run; the
 // reference buffers only when the comparison is asked for.
 struct Workspace {
-  Workspace(int n, bool withReference)
+  Workspace(int n, bool withReference, bool withLapack)
       : entries(static_cast<std::size_t>(n) * static_cast<std::size_t>(n)),
         a(allocate<double>(entries, "matrix A", n)),
         original(a ? allocate<double>(entries, "copy of the matrix", n) : nullptr),
@@ -52,17 +56,27 @@ struct Workspace {
         referenceS(referenceA ? allocate<double>(entries, "reference scratch matrix", n)
                               : nullptr),
         referencePerm(referenceS ? allocate<int>(n, "reference permutation", n) : nullptr),
-        withReference_(withReference) {}
-  bool ready() const { return perm != nullptr && (!withReference_ || referencePerm != nullptr); }
+        lapackA(perm && withLapack ? allocate<double>(entries, "LAPACK's matrix", n) : nullptr),
+        lapackX(lapackA ? allocate<double>(n, "LAPACK's solution", n) : nullptr),
+        lapackPivots(lapackX ? allocate<int>(n, "LAPACK's pivots", n) : nullptr),
+        withReference_(withReference),
+        withLapack_(withLapack) {}
+  bool ready() const {
+    return perm != nullptr && (!withReference_ || referencePerm != nullptr) &&
+           (!withLapack_ || lapackPivots != nullptr);
+  }
 
   std::size_t entries;
   Buffer<double> a, original, s, rhs, x;
   Buffer<int> perm;
   Buffer<double> referenceA, referenceS;
   Buffer<int> referencePerm;
+  Buffer<double> lapackA, lapackX;
+  Buffer<int> lapackPivots;
 
  private:
   bool withReference_;
+  bool withLapack_;
 };
 
 // Shows, on a terminal, which run and block the report has reached and an estimate of the time
@@ -92,9 +106,11 @@ class ProgressDisplay {
     const double seconds = elapsedNanoseconds(start_, now) * 1e-9;
     const double remaining = done > 0 ? seconds * (runs_ - done) / done : 0.0;
     const bool warmUp = runs_ > 1 && run_ == 0 && warmUpFirst_;
-    std::fprintf(out_, "\r\033[Klubench-report: %s %d of %d, block %d of %d, about %.0f s left",
-                 warmUp ? "warm-up run" : "run", run_ + 1, runs_, blocksDone_, blocksPerRun_,
-                 remaining);
+    std::fprintf(out_,
+                 "\r\033[Klubench-report: n %d, block %d: %s %d of %d, block %d of %d, about %.0f s "
+                 "left",
+                 n_, block_, warmUp ? "warm-up run" : "run", run_ + 1, runs_, blocksDone_,
+                 blocksPerRun_, remaining);
     std::fflush(out_);
     shown_ = true;
   }
@@ -171,6 +187,28 @@ std::optional<RunRecord> runOnce(Workspace& w, const ReportOptions& options,
   return record;
 }
 
+// LAPACK's factorisation and solve of the matrix and right-hand side of the run just made: the
+// matrix copied in column-major order (LAPACK's own) outside the timing, then dgetrf + dgetrs
+// timed with the same clock.
+std::optional<LapackRecord> runLapackOnce(Workspace& w, int n) {
+  const double* original = w.original.get();
+  double* a = w.lapackA.get();
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) a[at(c, r, n)] = original[at(r, c, n)];
+  }
+  std::memcpy(w.lapackX.get(), w.rhs.get(), static_cast<std::size_t>(n) * sizeof(double));
+  LapackRecord record;
+  timespec start{};
+  timespec end{};
+  if (!readClock(start)) return std::nullopt;
+  record.info = lapackFactoriseAndSolve(a, w.lapackPivots.get(), w.lapackX.get(), n);
+  if (!readClock(end)) return std::nullopt;
+  record.timedNanoseconds = elapsedNanoseconds(start, end);
+  record.gflops = hplFlops(n) / static_cast<double>(std::max(record.timedNanoseconds, 1LL));
+  record.residual = scaledResidual(original, w.lapackX.get(), w.rhs.get(), n);
+  return record;
+}
+
 // Factorises the same data with the plain scalar rendering in w's reference buffers and
 // compares bytes with the factorisation left in w, and the number of singular columns with the
 // last run's.
@@ -213,6 +251,40 @@ std::vector<double> stepValues(const Report& report, int step) {
     values.push_back(static_cast<double>(run.stepNanoseconds[step]));
   }
   return values;
+}
+
+// LAPACK's value of each run (compareLapack only).
+std::vector<double> lapackValues(const Report& report, double (*field)(const LapackRecord&)) {
+  std::vector<double> values;
+  for (const RunRecord& run : report.runs) {
+    if (run.lapack) values.push_back(field(*run.lapack));
+  }
+  return values;
+}
+
+double medianTimedNanoseconds(const Report& report) {
+  return spreadOf(collect(report, [](const RunRecord& r) {
+           return static_cast<double>(r.timedNanoseconds);
+         })).median;
+}
+
+double medianGflops(const Report& report) {
+  return spreadOf(collect(report, [](const RunRecord& r) { return r.gflops; })).median;
+}
+
+// The median rate as a share of the measured peak.
+std::optional<double> efficiencyOf(const Report& report) {
+  if (!report.peakGflops || *report.peakGflops <= 0) return std::nullopt;
+  return medianGflops(report) / *report.peakGflops;
+}
+
+// lubench's median time over LAPACK's, both over the same alternating runs.
+std::optional<double> lapackRatio(const Report& report) {
+  const std::vector<double> times =
+      lapackValues(report, [](const LapackRecord& r) { return static_cast<double>(r.timedNanoseconds); });
+  if (times.empty()) return std::nullopt;
+  const double lapack = spreadOf(times).median;
+  return lapack > 0 ? std::optional<double>(medianTimedNanoseconds(report) / lapack) : std::nullopt;
 }
 
 bool fingerprintsAgree(const Report& report) {
@@ -270,9 +342,12 @@ bool residualPassed(double residual) {
 
 double bytesNeeded(const ReportOptions& options) {
   const double n = options.n;
-  const double matrices = options.checkReference ? 5 : 3;
-  const double vectors = 2 * sizeof(double) * n + sizeof(int) * n * (options.checkReference ? 2 : 1);
-  return matrices * sizeof(double) * n * n + vectors +
+  const double reference = options.checkReference ? 1 : 0;
+  const double lapack = options.compareLapack ? 1 : 0;
+  const double matrices = 3 + 2 * reference + lapack;
+  const double doubleVectors = 2 + lapack;
+  const double intVectors = 1 + reference + lapack;
+  return sizeof(double) * (matrices * n * n + doubleVectors * n) + sizeof(int) * intVectors * n +
          static_cast<double>(sizeof(RunRecord)) * options.repeat;
 }
 
@@ -292,24 +367,31 @@ std::optional<double> availableMemoryBytes() {
   return bytes;
 }
 
+bool memoryFits(const ReportOptions& options) {
+  const double needed = bytesNeeded(options);
+  const std::optional<double> available = availableMemoryBytes();
+  if (!available || needed <= *available) return true;
+  std::string extras;
+  if (options.checkReference) extras += " with --check-reference";
+  if (options.compareLapack) extras += options.checkReference ? " and --compare-lapack"
+                                                              : " with --compare-lapack";
+  std::fprintf(stderr, "lubench-report: --n %d%s needs %s of memory, more than the %s available\n",
+               options.n, extras.c_str(), gigabytes(needed).c_str(),
+               gigabytes(*available).c_str());
+  return false;
+}
+
 std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes,
                                 bool showProgress) {
   // Refuse before allocating: where the kernel overcommits, buffers larger than the memory
   // would be granted and the process killed later, with no message, while it writes them.
-  const double needed = bytesNeeded(options);
-  const std::optional<double> available = availableMemoryBytes();
-  if (available && needed > *available) {
-    std::fprintf(stderr,
-                 "lubench-report: --n %d%s needs %s of memory, more than the %s available\n",
-                 options.n, options.checkReference ? " with --check-reference" : "",
-                 gigabytes(needed).c_str(), gigabytes(*available).c_str());
-    return std::nullopt;
-  }
-  Workspace workspace(options.n, options.checkReference);
+  if (!memoryFits(options)) return std::nullopt;
+  Workspace workspace(options.n, options.checkReference, options.compareLapack);
   if (!workspace.ready()) return std::nullopt;
   Report report;
   report.options = options;
   report.warmUp = options.repeat > 1;
+  if (options.compareLapack) report.lapackLibrary = lapackDescription();
   try {
     report.runs.reserve(static_cast<std::size_t>(options.repeat));
   } catch (const std::bad_alloc&) {
@@ -327,6 +409,11 @@ std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes,
   for (int run = 0; run < totalRuns; ++run) {
     display.startRun(run);
     std::optional<RunRecord> record = runOnce(workspace, options, progress);
+    if (record && options.compareLapack) {
+      // Alternately with lubench's runs, so both see the machine in the same state.
+      record->lapack = runLapackOnce(workspace, options.n);
+      if (!record->lapack) record.reset();
+    }
     if (!record) {
       display.clear();
       return std::nullopt;
@@ -378,12 +465,22 @@ void writeTable(const Report& report, const TextSink& sink) {
   out += "  vector path: " + vectorPathDescription() + "\n";
   out += "  compiler: " + compilerDescription() + "\n\n";
 
-  appendf(out, "%-8s %20s %10s %12s %9s\n", "run", "timed region (ns)", "GFLOP/s", "residual",
+  appendf(out, "%-8s %20s %10s %12s %9s", "run", "timed region (ns)", "GFLOP/s", "residual",
           "check");
+  if (o.compareLapack) {
+    appendf(out, " %20s %10s %12s", "LAPACK (ns)", "GFLOP/s", "residual");
+  }
+  out += "\n";
   for (std::size_t i = 0; i < report.runs.size(); ++i) {
     const RunRecord& run = report.runs[i];
-    appendf(out, "%-8zu %20lld %10.2f %12.4g %9s\n", i + 1, run.timedNanoseconds, run.gflops,
+    appendf(out, "%-8zu %20lld %10.2f %12.4g %9s", i + 1, run.timedNanoseconds, run.gflops,
             run.residual, verdict(residualPassed(run.residual)));
+    if (run.lapack) {
+      appendf(out, " %20lld %10.2f %12.4g", run.lapack->timedNanoseconds, run.lapack->gflops,
+              run.lapack->residual);
+      if (run.lapack->info != 0) appendf(out, "  (LAPACK info %d)", run.lapack->info);
+    }
+    out += "\n";
     // Handed on in pieces: the table of a million runs is never held whole.
     if (out.size() > 1 << 16) {
       sink(out);
@@ -430,6 +527,22 @@ void writeTable(const Report& report, const TextSink& sink) {
   if (last.singularColumns > 0) {
     appendf(out, "singular pivot columns reported: %d\n", last.singularColumns);
   }
+  if (const std::optional<double> efficiency = efficiencyOf(report)) {
+    appendf(out, "efficiency: %.1f%% of the measured peak of %.2f GFLOP/s (median rate)\n",
+            100.0 * *efficiency, *report.peakGflops);
+  }
+  if (const std::optional<double> ratio = lapackRatio(report)) {
+    const Spread lapackTimes = spreadOf(lapackValues(
+        report, [](const LapackRecord& r) { return static_cast<double>(r.timedNanoseconds); }));
+    const Spread lapackResidual =
+        spreadOf(lapackValues(report, [](const LapackRecord& r) { return r.residual; }));
+    appendf(out,
+            "LAPACK dgetrf + dgetrs, run after each of lubench's runs on the same matrix: median "
+            "%.0f ns, %.2f GFLOP/s, largest residual %.4g\n",
+            lapackTimes.median, hplFlops(o.n) / lapackTimes.median, lapackResidual.max);
+    out += "  library: " + report.lapackLibrary + "\n";
+    appendf(out, "  lubench time / LAPACK time: %.2f (medians)\n", *ratio);
+  }
   out += "fingerprint of the factorised matrix and permutation (FNV-1a 64): " +
          formatFingerprint(last.fingerprint) +
          (fingerprintsAgree(report) ? "" : "  (RUNS DISAGREE)") + "\n";
@@ -471,19 +584,29 @@ void writeJson(const Report& report, const TextSink& sink) {
   auto spreadJson = [](const Spread& s) {
     return json{{"min", s.min}, {"median", s.median}, {"max", s.max}};
   };
-  auto runJson = [](const RunRecord& run) {
+  auto finiteOrNull = [](double value) { return std::isfinite(value) ? json(value) : json(nullptr); };
+  auto runJson = [&](const RunRecord& run) {
     json steps = json::object();
     for (int step = 0; step < kLuStepCount; ++step) {
       steps[kLuStepKeys[step]] = run.stepNanoseconds[step];
     }
     steps["solves"] = run.solveNanoseconds;
-    return json{{"timed_ns", run.timedNanoseconds},
+    json lapack = nullptr;
+    if (run.lapack) {
+      lapack = json{{"timed_ns", run.lapack->timedNanoseconds},
+                    {"gflops", run.lapack->gflops},
+                    {"residual", finiteOrNull(run.lapack->residual)},
+                    {"info", run.lapack->info}};
+    }
+    json record{{"timed_ns", run.timedNanoseconds},
                 {"gflops", run.gflops},
                 {"steps_ns", steps},
                 {"residual", std::isfinite(run.residual) ? json(run.residual) : json(nullptr)},
                 {"residual_passed", residualPassed(run.residual)},
                 {"singular_columns", run.singularColumns},
                 {"fingerprint", formatFingerprint(run.fingerprint)}};
+    if (run.lapack) record["lapack"] = lapack;
+    return record;
   };
   const Spread timed = spreadOf(
       collect(report, [](const RunRecord& r) { return static_cast<double>(r.timedNanoseconds); }));
@@ -516,6 +639,22 @@ void writeJson(const Report& report, const TextSink& sink) {
       {"compiler", compilerDescription()},
       {"flops_per_run", hplFlops(o.n)},
   };
+  json lapackJson = nullptr;
+  if (o.compareLapack) {
+    lapackJson = json{
+        {"library", report.lapackLibrary},
+        {"timed_ns", spreadJson(spreadOf(lapackValues(report, [](const LapackRecord& r) {
+           return static_cast<double>(r.timedNanoseconds);
+         })))},
+        {"gflops",
+         spreadJson(spreadOf(lapackValues(report, [](const LapackRecord& r) { return r.gflops; })))},
+        {"residual_max",
+         finiteOrNull(spreadOf(lapackValues(report, [](const LapackRecord& r) {
+           return r.residual;
+         })).max)},
+        {"lubench_over_lapack", lapackRatio(report) ? json(*lapackRatio(report)) : json(nullptr)},
+    };
+  }
   const json tail{
       {"timed_ns", spreadJson(timed)},
       {"gflops",
@@ -525,6 +664,9 @@ void writeJson(const Report& report, const TextSink& sink) {
       {"fingerprint", formatFingerprint(report.runs.back().fingerprint)},
       {"fingerprints_agree", fingerprintsAgree(report)},
       {"reference_check", referenceJson},
+      {"peak_gflops", report.peakGflops ? json(*report.peakGflops) : json(nullptr)},
+      {"efficiency", efficiencyOf(report) ? json(*efficiencyOf(report)) : json(nullptr)},
+      {"lapack", lapackJson},
       {"passed", reportPassed(report)},
   };
   // The runs one at a time, between the members before and after them.
@@ -555,4 +697,168 @@ StandardOutputDiversion::~StandardOutputDiversion() {
     dup2(saved_, STDOUT_FILENO);
     close(saved_);
   }
+}
+
+PeakMeasurement measurePeak(double maxSeconds) {
+  PeakMeasurement peak;
+  timespec start{};
+  if (clock_gettime(CLOCK_MONOTONIC, &start) != 0) return peak;
+  // A first short try sizes the others to about a tenth of the time allowed each.
+  int tiles = 200;
+  for (;;) {
+    timespec before{};
+    timespec after{};
+    clock_gettime(CLOCK_MONOTONIC, &before);
+    const double flops = runTileKernelInCache(tiles);
+    clock_gettime(CLOCK_MONOTONIC, &after);
+    const double seconds = std::max(elapsedNanoseconds(before, after), 1LL) * 1e-9;
+    peak.gflops = std::max(peak.gflops, flops / seconds / 1e9);
+    ++peak.tries;
+    peak.seconds = elapsedNanoseconds(start, after) * 1e-9;
+    const double tryLength = maxSeconds / 10;
+    tiles = std::max(1, static_cast<int>(tiles * (tryLength / seconds)));
+    // Stop before a further try could pass the time allowed.
+    if (peak.seconds + 2 * tryLength > maxSeconds) break;
+  }
+  return peak;
+}
+
+std::optional<Sweep> runSweep(const SweepOptions& options, std::FILE* notes, bool showProgress) {
+  Sweep sweep;
+  sweep.listed = options.orders.size() > 1 || options.blocks.size() > 1;
+  std::vector<ReportOptions> combinations;
+  for (int n : options.orders) {
+    for (int block : options.blocks) {
+      ReportOptions combination = options.base;
+      combination.n = n;
+      combination.block = block;
+      combinations.push_back(combination);
+    }
+  }
+  // Every combination's memory before any run, so a sweep never stops half-way for it.
+  for (const ReportOptions& combination : combinations) {
+    if (!memoryFits(combination)) return std::nullopt;
+  }
+  if (options.measurePeak) sweep.peak = measurePeak(0.4);
+  for (const ReportOptions& combination : combinations) {
+    std::optional<Report> report = runReport(combination, notes, showProgress);
+    if (!report) return std::nullopt;
+    if (sweep.peak) report->peakGflops = sweep.peak->gflops;
+    sweep.reports.push_back(std::move(*report));
+  }
+  return sweep;
+}
+
+bool sweepPassed(const Sweep& sweep) {
+  return !sweep.reports.empty() && std::all_of(sweep.reports.begin(), sweep.reports.end(),
+                                                [](const Report& r) { return reportPassed(r); });
+}
+
+int sweepExitStatus(const Sweep& sweep) {
+  return sweepPassed(sweep) ? 0 : 2;
+}
+
+ParsedList parseList(const std::string& text, int largest) {
+  ParsedList list;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', begin);
+    const std::string item =
+        text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+    if (item.empty()) {
+      list.error = "empty item in '" + text + "'";
+      return list;
+    }
+    int value = 0;
+    const char* end = item.data() + item.size();
+    const auto [stop, error] = std::from_chars(item.data(), end, value);
+    if (item.find_first_not_of("0123456789") != std::string::npos || error != std::errc() ||
+        stop != end || value < 1 || value > largest) {
+      list.error = "expected whole numbers from 1 to " + std::to_string(largest) +
+                   " separated by commas, got '" + item + "' in '" + text + "'";
+      return list;
+    }
+    if (std::find(list.values.begin(), list.values.end(), value) != list.values.end()) {
+      list.error = "'" + item + "' appears twice in '" + text + "'";
+      return list;
+    }
+    list.values.push_back(value);
+    if (comma == std::string::npos) break;
+    begin = comma + 1;
+  }
+  return list;
+}
+
+void writeSweepTable(const Sweep& sweep, bool summaryOnly, const TextSink& sink) {
+  std::string out;
+  const ReportOptions& o = sweep.reports.front().options;
+  const bool lapack = o.compareLapack;
+  appendf(out, "lubench-report: blocked LU factorisation and solves, one thread\n");
+  appendf(out, "  seed %u%s; %d timed run%s per combination%s\n", o.seed,
+          o.seedGiven ? "" : " (from the calendar clock)", o.repeat, o.repeat == 1 ? "" : "s",
+          o.repeat > 1 ? ", each after one untimed warm-up run" : "");
+  out += "  vector path: " + vectorPathDescription() + "\n";
+  out += "  compiler: " + compilerDescription() + "\n";
+  if (sweep.peak) {
+    appendf(out,
+            "  peak: %.2f GFLOP/s, the tile kernel's rate on operands in the first-level cache, "
+            "measured on this\n  core now (best of %d tries in %.2f s; separate multiplies and "
+            "adds, as lubench does them);\n  not a data-sheet figure\n",
+            sweep.peak->gflops, sweep.peak->tries, sweep.peak->seconds);
+  }
+  if (lapack) out += "  LAPACK: " + sweep.reports.front().lapackLibrary + "\n";
+  out += "\n";
+  appendf(out, "%7s %7s %16s %9s %10s %10s %7s %17s", "n", "b", "median (ns)", "GFLOP/s",
+          "efficiency", "residual", "check", "fingerprint");
+  if (lapack) appendf(out, " %16s %9s %10s %8s", "LAPACK (ns)", "GFLOP/s", "residual", "ratio");
+  out += "\n";
+  for (const Report& report : sweep.reports) {
+    const std::optional<double> efficiency = efficiencyOf(report);
+    const double residual =
+        spreadOf(collect(report, [](const RunRecord& r) { return r.residual; })).max;
+    char efficiencyText[32] = "-";
+    if (efficiency) std::snprintf(efficiencyText, sizeof efficiencyText, "%.1f%%", 100 * *efficiency);
+    appendf(out, "%7d %7d %16.0f %9.2f %10s %10.4g %7s %17s", report.options.n,
+            report.options.block, medianTimedNanoseconds(report), medianGflops(report),
+            efficiencyText, residual, verdict(reportPassed(report)),
+            formatFingerprint(report.runs.back().fingerprint).c_str());
+    if (const std::optional<double> ratio = lapackRatio(report)) {
+      const double lapackTime = spreadOf(lapackValues(report, [](const LapackRecord& r) {
+                                  return static_cast<double>(r.timedNanoseconds);
+                                })).median;
+      const double lapackResidual =
+          spreadOf(lapackValues(report, [](const LapackRecord& r) { return r.residual; })).max;
+      appendf(out, " %16.0f %9.2f %10.4g %8.2f", lapackTime, hplFlops(report.options.n) / lapackTime,
+              lapackResidual, *ratio);
+    }
+    out += "\n";
+  }
+  if (lapack) out += "  (ratio: lubench's median time over LAPACK's, over the same alternating runs)\n";
+  appendf(out, "result: %s\n", verdict(sweepPassed(sweep)));
+  sink(out);
+  if (summaryOnly) return;
+  for (const Report& report : sweep.reports) {
+    sink("\n");
+    writeTable(report, sink);
+  }
+}
+
+void writeSweepJson(const Sweep& sweep, const TextSink& sink) {
+  if (!sweep.listed) {
+    writeJson(sweep.reports.front(), sink);
+    return;
+  }
+  sink("[\n");
+  for (std::size_t i = 0; i < sweep.reports.size(); ++i) {
+    if (i > 0) sink(",\n");
+    // writeJson ends its object with a line end; the array's separators follow it.
+    std::string object;
+    writeJson(sweep.reports[i], [&](std::string_view piece) {
+      if (!object.empty()) sink(object);
+      object = piece;
+    });
+    if (!object.empty() && object.back() == '\n') object.pop_back();
+    sink(object);
+  }
+  sink("\n]\n");
 }

@@ -22,10 +22,20 @@ struct ReportOptions {
   bool seedGiven = false;  // false: seed is the calendar time, as lubench seeds its generator
   int repeat = 1;          // timed runs; one untimed warm-up run comes first when repeat > 1
   bool checkReference = false;
+  bool compareLapack = false;  // each run is followed by LAPACK's on the same matrix
 };
 
 // HPL's acceptance bound: a run passes when its scaled residual is below it.
 inline constexpr double kResidualBound = 16.0;
+
+// LAPACK's factorisation and solve (dgetrf + dgetrs) of the same matrix and right-hand side,
+// run right after one of lubench's runs.
+struct LapackRecord {
+  long long timedNanoseconds = 0;
+  double gflops = 0;    // hplFlops(n) / its time
+  double residual = 0;  // scaledResidual of its solution, NaN when it is not finite
+  int info = 0;         // LAPACK's status: 0 on success
+};
 
 struct RunRecord {
   long long timedNanoseconds = 0;  // block loop and solves, exactly lubench's timed region
@@ -35,6 +45,7 @@ struct RunRecord {
   double residual = 0;  // scaledResidual of the solution, NaN when it is not finite
   int singularColumns = 0;
   unsigned long long fingerprint = 0;
+  std::optional<LapackRecord> lapack;  // with compareLapack
 };
 
 enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };
@@ -44,6 +55,8 @@ struct Report {
   bool warmUp = false;
   std::vector<RunRecord> runs;
   ReferenceCheck reference = ReferenceCheck::kNotRequested;
+  std::optional<double> peakGflops;  // the core's measured in-cache rate, when measured
+  std::string lapackLibrary;         // with compareLapack: the library and its kernel
 };
 
 struct Spread {
@@ -66,6 +79,10 @@ double bytesNeeded(const ReportOptions& options);
 // /proc/meminfo), in bytes; nothing where it cannot be read.
 std::optional<double> availableMemoryBytes();
 
+// Prints on standard error and returns false when the buffers for options would exceed the
+// available memory.
+bool memoryFits(const ReportOptions& options);
+
 // Runs options.repeat timed runs (after one warm-up when repeat > 1) and, if asked, the
 // comparison with the plain scalar rendering. Every buffer is allocated before the first run;
 // when the buffers would not fit in the available memory, nothing is allocated. Notes on slow
@@ -85,6 +102,43 @@ int exitStatus(const Report& report);
 std::string vectorPathDescription();
 std::string compilerDescription();
 
+// The tile kernel's rate on operands in the first-level cache, measured on this core now: the
+// best of several tries within a fixed time. Separate multiplies and adds, as the factorisation
+// does them; not a data-sheet figure.
+struct PeakMeasurement {
+  double gflops = 0;
+  int tries = 0;
+  double seconds = 0;  // time spent measuring
+};
+PeakMeasurement measurePeak(double maxSeconds);
+
+// A sweep: every combination of the orders and blocks, each a report of its own.
+struct SweepOptions {
+  std::vector<int> orders{4096};
+  std::vector<int> blocks{32};
+  ReportOptions base;  // everything but n and block
+  bool measurePeak = true;
+};
+struct Sweep {
+  std::vector<Report> reports;  // orders outermost, then blocks, in the order given
+  std::optional<PeakMeasurement> peak;
+  bool listed = false;          // more than one combination was asked for
+};
+
+// Measures the peak (if asked), checks the memory of every combination before any run, then
+// runs each combination as runReport does. Nothing when any report could not be made.
+std::optional<Sweep> runSweep(const SweepOptions& options, std::FILE* notes, bool showProgress);
+bool sweepPassed(const Sweep& sweep);
+// 0 when every report passed, 2 otherwise.
+int sweepExitStatus(const Sweep& sweep);
+
+// A comma-separated list of distinct whole numbers in [1, largest], each in decimal digits.
+struct ParsedList {
+  std::vector<int> values;
+  std::string error;  // empty when the list is good
+};
+ParsedList parseList(const std::string& text, int largest);
+
 // Receives a document piece by piece, so that a report of many runs is never held whole.
 using TextSink = std::function<void(std::string_view)>;
 
@@ -93,6 +147,10 @@ void writeTable(const Report& report, const TextSink& sink);
 std::string formatTable(const Report& report);
 // The report as one JSON object, written one run at a time.
 void writeJson(const Report& report, const TextSink& sink);
+// The summary row of each combination, then (unless summaryOnly) each report's table.
+void writeSweepTable(const Sweep& sweep, bool summaryOnly, const TextSink& sink);
+// One combination: its report's object; several: an array of them.
+void writeSweepJson(const Sweep& sweep, const TextSink& sink);
 // The same document parsed back.
 nlohmann::ordered_json toJson(const Report& report);
 

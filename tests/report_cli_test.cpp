@@ -60,10 +60,11 @@ TEST(ReportTool, MemoryFailuresAreReportedBeforeAnyRun) {
 #ifdef LUBENCH_SANITIZED
   GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
 #endif
-  // Room for the three matrices of n = 2048 (96 MiB) but not for the two reference ones too:
-  // the failure comes before the runs, not after them, and before the comparison's note.
+  // Room for the three matrices of n = 5120 (600 MiB) but not for the two reference ones too
+  // (400 MiB more): the failure comes before the runs, not after them, and before the
+  // comparison's note.
   const ProcessResult reference = runReportTool(
-      {"--n", "2048", "--seed", "1", "--check-reference"}, {.addressSpaceLimit = 150u << 20});
+      {"--n", "5120", "--seed", "1", "--check-reference"}, {.addressSpaceLimit = 800u << 20});
   EXPECT_EQ(reference.status, 1);
   EXPECT_EQ(reference.out, "");
   EXPECT_NE(reference.err.find("lubench-report: cannot allocate the reference"), std::string::npos)
@@ -71,9 +72,10 @@ TEST(ReportTool, MemoryFailuresAreReportedBeforeAnyRun) {
   EXPECT_EQ(reference.err.find("comparing with the plain scalar rendering"), std::string::npos)
       << reference.err;
 
-  // The records of a million runs do not fit in 64 MiB: a clear line, not an abort.
+  // The records of a million runs (over 100 MiB) do not fit in 120 MiB beside the program
+  // itself: a clear line, not an abort.
   const ProcessResult records = runReportTool({"--n", "1", "--repeat", "1000000", "--json"},
-                                              {.addressSpaceLimit = 64u << 20});
+                                              {.addressSpaceLimit = 120u << 20});
   EXPECT_EQ(records.status, 1);
   EXPECT_EQ(records.out, "");
   EXPECT_NE(records.err.find("lubench-report: cannot allocate the records of 1000000 runs"),
@@ -113,7 +115,8 @@ TEST(ReportTool, ProgressIsShownOnATerminalOnly) {
   const std::vector<std::string> arguments = {"--n", "600", "--repeat", "2", "--seed", "1"};
   const ProcessResult terminal = runReportTool(arguments, {.err = Stderr::kTerminal});
   EXPECT_EQ(terminal.status, 0);
-  EXPECT_NE(terminal.err.find("lubench-report: warm-up run 1 of 3, block "), std::string::npos)
+  EXPECT_NE(terminal.err.find("lubench-report: n 600, block 32: warm-up run 1 of 3, block "),
+            std::string::npos)
       << terminal.err;
   EXPECT_NE(terminal.err.find("run 3 of 3, block 19 of 19, about 0 s left"), std::string::npos)
       << terminal.err;
@@ -158,6 +161,82 @@ TEST(ReportTool, ALostReportIsAFailureWithItsReason) {
               std::string::npos)
         << run.err;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReportTool, BadListsAreUsageErrors) {
+  const std::vector<std::vector<std::string>> badLists = {
+      {"--n", "64,,96"}, {"--n", ",64"},  {"--n", "64,"},     {"--n", "64,64"},
+      {"--block", "16,x"}, {"--block", "8,0"}, {"--n", "64, 96"}, {"--n", "064,64"}};
+  for (const std::vector<std::string>& arguments : badLists) {
+    const ProcessResult run = runReportTool(arguments);
+    EXPECT_EQ(run.status, 64) << arguments[1];
+    EXPECT_EQ(run.out, "") << arguments[1];
+    EXPECT_TRUE(run.err.starts_with("lubench-report: ")) << arguments[1] << ": " << run.err;
+  }
+  EXPECT_NE(runReportTool({"--n", "64,,96"}).err.find("empty item"), std::string::npos);
+  EXPECT_NE(runReportTool({"--n", "64,064"}).err.find("appears twice"), std::string::npos);
+}
+
+TEST(ReportTool, ASweepRunsEveryCombinationAsASingleRunWould) {
+  const ProcessResult sweep = runReportTool(
+      {"--n", "64,97", "--block", "32,16", "--seed", "5", "--repeat", "2", "--json", "--no-peak"});
+  EXPECT_EQ(sweep.status, 0) << sweep.err;
+  const nlohmann::json reports = parsedOutput(sweep);
+  ASSERT_TRUE(reports.is_array()) << sweep.out;
+  ASSERT_EQ(reports.size(), 4u);
+  const std::vector<std::pair<int, int>> expected = {{64, 32}, {64, 16}, {97, 32}, {97, 16}};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const auto [n, block] = expected[i];
+    EXPECT_EQ(reports[i]["n"], n);
+    EXPECT_EQ(reports[i]["block"], block);
+    EXPECT_EQ(reports[i]["runs"].size(), 2u);
+    EXPECT_EQ(reports[i]["peak_gflops"], nullptr);
+    const nlohmann::json single = parsedOutput(runReportTool(
+        {"--n", std::to_string(n), "--block", std::to_string(block), "--seed", "5", "--json",
+         "--no-peak"}));
+    ASSERT_TRUE(single.is_object());
+    EXPECT_EQ(reports[i]["fingerprint"], single["fingerprint"]) << n << " " << block;
+  }
+
+  // The table: one summary row per combination, the peak, then each combination's details.
+  const ProcessResult table =
+      runReportTool({"--n", "64,97", "--block", "16", "--seed", "5", "--summary"});
+  EXPECT_EQ(table.status, 0) << table.err;
+  EXPECT_NE(table.out.find("peak: "), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("efficiency"), std::string::npos);
+  EXPECT_NE(table.out.find(reports[1]["fingerprint"].get<std::string>()), std::string::npos);
+  EXPECT_NE(table.out.find(reports[3]["fingerprint"].get<std::string>()), std::string::npos);
+  EXPECT_EQ(table.out.find("step "), std::string::npos) << "--summary leaves out the details";
+}
+
+TEST(ReportTool, ComparesWithLapackWhereTheBuildHasIt) {
+  const ProcessResult run =
+      runReportTool({"--n", "100", "--seed", "3", "--repeat", "2", "--compare-lapack", "--json"});
+#ifdef LUBENCH_HAVE_LAPACKE
+  EXPECT_EQ(run.status, 0) << run.err;
+  const nlohmann::json report = parsedOutput(run);
+  ASSERT_TRUE(report.is_object()) << run.out;
+  const nlohmann::json& lapack = report["lapack"];
+  EXPECT_FALSE(lapack["library"].get<std::string>().empty());
+  EXPECT_GT(lapack["lubench_over_lapack"].get<double>(), 0.0);
+  EXPECT_LT(lapack["residual_max"].get<double>(), 16.0);
+  for (const nlohmann::json& one : report["runs"]) {
+    EXPECT_EQ(one["lapack"]["info"], 0);
+    EXPECT_GT(one["lapack"]["timed_ns"].get<long long>(), 0);
+  }
+  EXPECT_GT(report["peak_gflops"].get<double>(), 0.0);
+  EXPECT_GT(report["efficiency"].get<double>(), 0.0);
+  const ProcessResult table = runReportTool({"--n", "100", "--seed", "3", "--compare-lapack"});
+  EXPECT_NE(table.out.find("lubench time / LAPACK time"), std::string::npos) << table.out;
+#else
+  EXPECT_EQ(run.status, 64);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("--compare-lapack needs LAPACKE"), std::string::npos) << run.err;
+#endif
 }
 
 }  // namespace

@@ -171,6 +171,22 @@ TEST(Report, JsonCarriesTheSameFacts) {
   EXPECT_LE(shares, 1.0 + 1e-9);
 }
 
+TEST(Peak, MeasuredWithinItsTimeAndPositive) {
+  const PeakMeasurement peak = measurePeak(0.2);
+  EXPECT_GT(peak.gflops, 0.0);
+  EXPECT_GE(peak.tries, 2);
+  EXPECT_LE(peak.seconds, 0.25);
+}
+
+TEST(ParseList, DistinctWholeNumbersSeparatedByCommas) {
+  EXPECT_EQ(parseList("1024,2048,4096", 5000).values, (std::vector<int>{1024, 2048, 4096}));
+  EXPECT_EQ(parseList("7", 10).values, std::vector<int>{7});
+  EXPECT_EQ(parseList("010,9", 10).values, (std::vector<int>{10, 9}));
+  for (const char* bad : {"", ",", "1,,2", "1,2,", "1,1", "0", "11", "1,-2", "1;2", "2,02"}) {
+    EXPECT_FALSE(parseList(bad, 10).error.empty()) << bad;
+  }
+}
+
 TEST(Report, DivertedStandardOutputKeepsMessagesOutOfTheDocument) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
