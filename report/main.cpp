@@ -99,7 +99,9 @@ int run(int argc, char** argv) {
                  "timed runs; one untimed warm-up run comes first when more than one")
       ->transform(decimalNumber(1, 1000000))
       ->capture_default_str();
-  app.add_flag("--json", json, "print one JSON object instead of the table");
+  app.add_flag("--json", json,
+               "print JSON instead of the table: one object, or an array of them for several "
+               "combinations");
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
                "about a minute and a half at n = 4096)");

@@ -463,7 +463,14 @@ void writeTable(const Report& report, const TextSink& sink) {
   appendf(out, "  %d timed run%s%s\n", o.repeat, o.repeat == 1 ? "" : "s",
           report.warmUp ? " after one untimed warm-up run" : "");
   out += "  vector path: " + vectorPathDescription() + "\n";
-  out += "  compiler: " + compilerDescription() + "\n\n";
+  out += "  compiler: " + compilerDescription() + "\n";
+  if (report.peakGflops) {
+    appendf(out,
+            "  peak: %.2f GFLOP/s, the tile kernel's rate on operands in the first-level cache, "
+            "measured on\n  this core now; not a data-sheet figure\n",
+            *report.peakGflops);
+  }
+  out += "\n";
 
   appendf(out, "%-8s %20s %10s %12s %9s", "run", "timed region (ns)", "GFLOP/s", "residual",
           "check");
@@ -790,6 +797,11 @@ ParsedList parseList(const std::string& text, int largest) {
 }
 
 void writeSweepTable(const Sweep& sweep, bool summaryOnly, const TextSink& sink) {
+  // A single combination's table says all the summary would.
+  if (!sweep.listed && !summaryOnly) {
+    writeTable(sweep.reports.front(), sink);
+    return;
+  }
   std::string out;
   const ReportOptions& o = sweep.reports.front().options;
   const bool lapack = o.compareLapack;
