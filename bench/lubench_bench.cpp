@@ -17,17 +17,16 @@
 #include <vector>
 
 #include "bench_support.hpp"
+#include "kernel_rate.hpp"
+#include "lapack_peer.hpp"
 #include "linalg.hpp"
 #include "lu_steps.hpp"
-#include "simd.hpp"
 #include "matrix_index.hpp"
 #include "project.hpp"
 #include "scalar_reference.hpp"
+#include "simd.hpp"
 #include "step_timer.hpp"
 #include "verification.hpp"
-
-#include "kernel_rate.hpp"
-#include "lapack_peer.hpp"
 
 namespace {
 
@@ -163,7 +162,8 @@ void BM_PrescribedMemoryPasses(benchmark::State& state) {
   }
   // Bytes moved: 8 written to the scratch matrix, 16 read and written in the matrix, per entry.
   double entries = 0;
-  for (int end = kBlock; end < n; end += kBlock) entries += static_cast<double>(n - end) * (n - end);
+  for (int end = kBlock; end < n; end += kBlock)
+    entries += static_cast<double>(n - end) * (n - end);
   state.counters["GB/s"] = 24.0 * entries * static_cast<double>(state.iterations()) / timed / 1e9;
 }
 
@@ -290,8 +290,12 @@ BENCHMARK(BM_LapackGetrfGetrs)
 
 BENCHMARK(BM_Cache1)->Arg(1024)->Arg(2048)->Arg(4096)->UseManualTime()->Unit(
     benchmark::kMillisecond);
-BENCHMARK(BM_TrailingPass)->Arg(1024)->Arg(2048)->Arg(4096)->UseManualTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_TrailingPass)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PrescribedMemoryPasses)
     ->Arg(1024)

@@ -11,7 +11,9 @@ extern "C" [[gnu::weak]] char* openblas_get_corename();
 
 static_assert(std::is_same_v<lapack_int, int>, "LAPACKE's integers must be ints");
 
-bool lapackAvailable() { return true; }
+bool lapackAvailable() {
+  return true;
+}
 
 std::string lapackDescription() {
   if (openblas_get_config == nullptr || openblas_get_corename == nullptr) {

@@ -2,8 +2,14 @@
 
 // This build has no LAPACKE.
 
-bool lapackAvailable() { return false; }
+bool lapackAvailable() {
+  return false;
+}
 
-std::string lapackDescription() { return "none (built without LAPACKE)"; }
+std::string lapackDescription() {
+  return "none (built without LAPACKE)";
+}
 
-int lapackFactoriseAndSolve(double*, int*, double*, int) { return -1; }
+int lapackFactoriseAndSolve(double*, int*, double*, int) {
+  return -1;
+}

@@ -53,8 +53,7 @@ struct Workspace {
         perm(x ? allocate<int>(n, "permutation vector", n) : nullptr),
         referenceA(perm && withReference ? allocate<double>(entries, "reference matrix", n)
                                          : nullptr),
-        referenceS(referenceA ? allocate<double>(entries, "reference scratch matrix", n)
-                              : nullptr),
+        referenceS(referenceA ? allocate<double>(entries, "reference scratch matrix", n) : nullptr),
         referencePerm(referenceS ? allocate<int>(n, "reference permutation", n) : nullptr),
         lapackA(perm && withLapack ? allocate<double>(entries, "LAPACK's matrix", n) : nullptr),
         lapackX(lapackA ? allocate<double>(n, "LAPACK's solution", n) : nullptr),
@@ -85,7 +84,11 @@ struct Workspace {
 class ProgressDisplay {
  public:
   ProgressDisplay(std::FILE* out, const ReportOptions& options, int runs, const timespec& start)
-      : out_(out), n_(options.n), block_(options.block), runs_(runs), start_(start),
+      : out_(out),
+        n_(options.n),
+        block_(options.block),
+        runs_(runs),
+        start_(start),
         lastShown_(start) {
     blocksPerRun_ = static_cast<int>((static_cast<long long>(n_) + block_ - 1) / block_);
   }
@@ -106,11 +109,12 @@ class ProgressDisplay {
     const double seconds = elapsedNanoseconds(start_, now) * 1e-9;
     const double remaining = done > 0 ? seconds * (runs_ - done) / done : 0.0;
     const bool warmUp = runs_ > 1 && run_ == 0 && warmUpFirst_;
-    std::fprintf(out_,
-                 "\r\033[Klubench-report: n %d, block %d: %s %d of %d, block %d of %d, about %.0f s "
-                 "left",
-                 n_, block_, warmUp ? "warm-up run" : "run", run_ + 1, runs_, blocksDone_,
-                 blocksPerRun_, remaining);
+    std::fprintf(
+        out_,
+        "\r\033[Klubench-report: n %d, block %d: %s %d of %d, block %d of %d, about %.0f s "
+        "left",
+        n_, block_, warmUp ? "warm-up run" : "run", run_ + 1, runs_, blocksDone_, blocksPerRun_,
+        remaining);
     std::fflush(out_);
     shown_ = true;
   }
@@ -263,9 +267,10 @@ std::vector<double> lapackValues(const Report& report, double (*field)(const Lap
 }
 
 double medianTimedNanoseconds(const Report& report) {
-  return spreadOf(collect(report, [](const RunRecord& r) {
-           return static_cast<double>(r.timedNanoseconds);
-         })).median;
+  return spreadOf(
+             collect(report,
+                     [](const RunRecord& r) { return static_cast<double>(r.timedNanoseconds); }))
+      .median;
 }
 
 double medianGflops(const Report& report) {
@@ -280,8 +285,8 @@ std::optional<double> efficiencyOf(const Report& report) {
 
 // lubench's median time over LAPACK's, both over the same alternating runs.
 std::optional<double> lapackRatio(const Report& report) {
-  const std::vector<double> times =
-      lapackValues(report, [](const LapackRecord& r) { return static_cast<double>(r.timedNanoseconds); });
+  const std::vector<double> times = lapackValues(
+      report, [](const LapackRecord& r) { return static_cast<double>(r.timedNanoseconds); });
   if (times.empty()) return std::nullopt;
   const double lapack = spreadOf(times).median;
   return lapack > 0 ? std::optional<double>(medianTimedNanoseconds(report) / lapack) : std::nullopt;
@@ -373,16 +378,14 @@ bool memoryFits(const ReportOptions& options) {
   if (!available || needed <= *available) return true;
   std::string extras;
   if (options.checkReference) extras += " with --check-reference";
-  if (options.compareLapack) extras += options.checkReference ? " and --compare-lapack"
-                                                              : " with --compare-lapack";
+  if (options.compareLapack)
+    extras += options.checkReference ? " and --compare-lapack" : " with --compare-lapack";
   std::fprintf(stderr, "lubench-report: --n %d%s needs %s of memory, more than the %s available\n",
-               options.n, extras.c_str(), gigabytes(needed).c_str(),
-               gigabytes(*available).c_str());
+               options.n, extras.c_str(), gigabytes(needed).c_str(), gigabytes(*available).c_str());
   return false;
 }
 
-std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes,
-                                bool showProgress) {
+std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes, bool showProgress) {
   // Refuse before allocating: where the kernel overcommits, buffers larger than the memory
   // would be granted and the process killed later, with no message, while it writes them.
   if (!memoryFits(options)) return std::nullopt;
@@ -591,7 +594,9 @@ void writeJson(const Report& report, const TextSink& sink) {
   auto spreadJson = [](const Spread& s) {
     return json{{"min", s.min}, {"median", s.median}, {"max", s.max}};
   };
-  auto finiteOrNull = [](double value) { return std::isfinite(value) ? json(value) : json(nullptr); };
+  auto finiteOrNull = [](double value) {
+    return std::isfinite(value) ? json(value) : json(nullptr);
+  };
   auto runJson = [&](const RunRecord& run) {
     json steps = json::object();
     for (int step = 0; step < kLuStepCount; ++step) {
@@ -650,15 +655,15 @@ void writeJson(const Report& report, const TextSink& sink) {
   if (o.compareLapack) {
     lapackJson = json{
         {"library", report.lapackLibrary},
-        {"timed_ns", spreadJson(spreadOf(lapackValues(report, [](const LapackRecord& r) {
-           return static_cast<double>(r.timedNanoseconds);
-         })))},
-        {"gflops",
-         spreadJson(spreadOf(lapackValues(report, [](const LapackRecord& r) { return r.gflops; })))},
+        {"timed_ns",
+         spreadJson(spreadOf(lapackValues(
+             report,
+             [](const LapackRecord& r) { return static_cast<double>(r.timedNanoseconds); })))},
+        {"gflops", spreadJson(spreadOf(
+                       lapackValues(report, [](const LapackRecord& r) { return r.gflops; })))},
         {"residual_max",
-         finiteOrNull(spreadOf(lapackValues(report, [](const LapackRecord& r) {
-           return r.residual;
-         })).max)},
+         finiteOrNull(
+             spreadOf(lapackValues(report, [](const LapackRecord& r) { return r.residual; })).max)},
         {"lubench_over_lapack", lapackRatio(report) ? json(*lapackRatio(report)) : json(nullptr)},
     };
   }
@@ -758,7 +763,7 @@ std::optional<Sweep> runSweep(const SweepOptions& options, std::FILE* notes, boo
 
 bool sweepPassed(const Sweep& sweep) {
   return !sweep.reports.empty() && std::all_of(sweep.reports.begin(), sweep.reports.end(),
-                                                [](const Report& r) { return reportPassed(r); });
+                                               [](const Report& r) { return reportPassed(r); });
 }
 
 int sweepExitStatus(const Sweep& sweep) {
@@ -829,7 +834,8 @@ void writeSweepTable(const Sweep& sweep, bool summaryOnly, const TextSink& sink)
     const double residual =
         spreadOf(collect(report, [](const RunRecord& r) { return r.residual; })).max;
     char efficiencyText[32] = "-";
-    if (efficiency) std::snprintf(efficiencyText, sizeof efficiencyText, "%.1f%%", 100 * *efficiency);
+    if (efficiency)
+      std::snprintf(efficiencyText, sizeof efficiencyText, "%.1f%%", 100 * *efficiency);
     appendf(out, "%7d %7d %16.0f %9.2f %10s %10.4g %7s %17s", report.options.n,
             report.options.block, medianTimedNanoseconds(report), medianGflops(report),
             efficiencyText, residual, verdict(reportPassed(report)),
@@ -840,12 +846,13 @@ void writeSweepTable(const Sweep& sweep, bool summaryOnly, const TextSink& sink)
                                 })).median;
       const double lapackResidual =
           spreadOf(lapackValues(report, [](const LapackRecord& r) { return r.residual; })).max;
-      appendf(out, " %16.0f %9.2f %10.4g %8.2f", lapackTime, hplFlops(report.options.n) / lapackTime,
-              lapackResidual, *ratio);
+      appendf(out, " %16.0f %9.2f %10.4g %8.2f", lapackTime,
+              hplFlops(report.options.n) / lapackTime, lapackResidual, *ratio);
     }
     out += "\n";
   }
-  if (lapack) out += "  (ratio: lubench's median time over LAPACK's, over the same alternating runs)\n";
+  if (lapack)
+    out += "  (ratio: lubench's median time over LAPACK's, over the same alternating runs)\n";
   appendf(out, "result: %s\n", verdict(sweepPassed(sweep)));
   sink(out);
   if (summaryOnly) return;

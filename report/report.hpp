@@ -122,7 +122,7 @@ struct SweepOptions {
 struct Sweep {
   std::vector<Report> reports;  // orders outermost, then blocks, in the order given
   std::optional<PeakMeasurement> peak;
-  bool listed = false;          // more than one combination was asked for
+  bool listed = false;  // more than one combination was asked for
 };
 
 // Measures the peak (if asked), checks the memory of every combination before any run, then

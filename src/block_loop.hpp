@@ -8,11 +8,11 @@
 
 // The steps of one pass of the block loop, in the order they run.
 enum class LuStep {
-  kPivots,          // pivot search and row interchanges
-  kDiagonalBlock,   // L and U of the diagonal block
-  kMultipliers,     // multipliers of the rows below the diagonal block
-  kBlockRowOfU,     // rows of U to the right of the diagonal block
-  kTrailingPass,    // scratch region zeroed, product, trailing submatrix minus the product
+  kPivots,         // pivot search and row interchanges
+  kDiagonalBlock,  // L and U of the diagonal block
+  kMultipliers,    // multipliers of the rows below the diagonal block
+  kBlockRowOfU,    // rows of U to the right of the diagonal block
+  kTrailingPass,   // scratch region zeroed, product, trailing submatrix minus the product
 };
 inline constexpr int kLuStepCount = 5;
 
@@ -21,8 +21,8 @@ inline constexpr const char* kLuStepNames[kLuStepCount] = {
     "pivot search and interchanges", "diagonal block", "multipliers", "block row of U",
     "zeroing, product and trailing update"};
 // Short key of each step for machine-readable output, indexed by LuStep.
-inline constexpr const char* kLuStepKeys[kLuStepCount] = {
-    "pivots", "diagonal_block", "multipliers", "block_row_of_u", "trailing_pass"};
+inline constexpr const char* kLuStepKeys[kLuStepCount] = {"pivots", "diagonal_block", "multipliers",
+                                                          "block_row_of_u", "trailing_pass"};
 
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {

@@ -15,19 +15,19 @@
 // fused trailing update starts from +0 on its first pass over the inner range, stores each
 // finished sum in the scratch matrix out and subtracts it from the matrix entry in update.
 struct TileTarget {
-  double* out;           // the tile's top-left entry; rows n apart
-  double* update;        // null, or the top-left entry of the tile that out is subtracted from
-  bool startFromZero;    // sums start from +0 instead of from out
-  bool streamOut;        // out is written around the cache (its rows are vector-aligned)
-  const double* read;    // the tile the sums read from memory (for prefetching); may be null
+  double* out;         // the tile's top-left entry; rows n apart
+  double* update;      // null, or the top-left entry of the tile that out is subtracted from
+  bool startFromZero;  // sums start from +0 instead of from out
+  bool streamOut;      // out is written around the cache (its rows are vector-aligned)
+  const double* read;  // the tile the sums read from memory (for prefetching); may be null
 };
 
 // Any tile up to kTileEdge on each side, in plain scalar code: for r in [r0, r0+rows),
 // c in [c0, c0+cols), a in [k0, k0+depth), then the target's zeroing and update done with the
 // same scalar operations as the separate steps. Used for the clipped tiles at the matrix edges.
-inline void accumulateEdgeTile(const double* left, const double* right, double* out,
-                               double* update, bool startFromZero, int n, int r0, int rows,
-                               int c0, int cols, int k0, int depth) {
+inline void accumulateEdgeTile(const double* left, const double* right, double* out, double* update,
+                               bool startFromZero, int n, int r0, int rows, int c0, int cols,
+                               int k0, int depth) {
   for (int r = r0; r < r0 + rows; ++r) {
     double acc[kTileEdge];
     double* outRow = out + at(r, c0, n);
@@ -51,8 +51,8 @@ inline void accumulateEdgeTile(const double* left, const double* right, double* 
 // panel is loaded once per step of a. target's pointers are at the block's top-left entry, row
 // stride n; packedLeft has row stride depth, packedRight row stride kTileEdge.
 template <int Lanes, int Rows, int Vectors>
-inline void accumulateRegisterBlock(const double* packedLeft, const double* packedRight,
-                                    int depth, const TileTarget& target, std::size_t n) {
+inline void accumulateRegisterBlock(const double* packedLeft, const double* packedRight, int depth,
+                                    const TileTarget& target, std::size_t n) {
   using Vector = DoubleVector<Lanes>;
   Vector acc[Rows][Vectors];
   for (int r = 0; r < Rows; ++r) {
@@ -111,8 +111,7 @@ struct RegisterBlockShape {
 // Copies the rows x cols block of m at (r0, c0) into packed, row stride cols, so the kernel
 // reads it from contiguous memory: rows n apart would share cache sets when n is a multiple of
 // a large power of two.
-inline void packBlock(const double* m, int n, int r0, int c0, int rows, int cols,
-                      double* packed) {
+inline void packBlock(const double* m, int n, int r0, int c0, int rows, int cols, double* packed) {
   for (int r = 0; r < rows; ++r) {
     const double* row = m + at(r0 + r, c0, n);
     for (int c = 0; c < cols; ++c) packed[r * cols + c] = row[c];
@@ -152,8 +151,8 @@ inline void accumulateRowBand(const double* packedLeft, const double* packedRigh
         __builtin_prefetch(row + line, 0, 2);
       }
     }
-    accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(
-        packedLeft + r * depth, packedRight + c, depth, offsetTarget(target, n, r, c), n);
+    accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(packedLeft + r * depth, packedRight + c,
+                                                          depth, offsetTarget(target, n, r, c), n);
   }
 }
 
@@ -172,7 +171,7 @@ inline void accumulateFullTile(const double* packedLeft, const double* packedRig
                                                nextRead);
   }
   for (; r < kTileEdge; r += Shape::kShortRows) {
-    accumulateRowBand<Lanes, Shape::kShortRows>(packedLeft, packedRight, depth, target, stride,
-                                                r, nextRead);
+    accumulateRowBand<Lanes, Shape::kShortRows>(packedLeft, packedRight, depth, target, stride, r,
+                                                nextRead);
   }
 }

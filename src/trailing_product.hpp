@@ -70,8 +70,8 @@ void runTrailingPass(const double* left, const double* right, double* out, doubl
           } else if (ii + 2 * kTileEdge <= n) {
             nextRead = base + at(ii + kTileEdge, group, n);
           }
-          const TileTarget target{outTile, updateTile, startFromZero, fused && lastPass && outAligned,
-                                  base + at(ii, jj, n)};
+          const TileTarget target{outTile, updateTile, startFromZero,
+                                  fused && lastPass && outAligned, base + at(ii, jj, n)};
           streamed = streamed || target.streamOut;
           accumulateFullTile<Lanes>(packedLeft, packedRight + t * depth * kTileEdge, depth, target,
                                     n, nextRead);

@@ -23,8 +23,8 @@ struct Factorisation {
 Factorisation factoriseBlocked(const std::vector<double>& input, int n, int b) {
   Factorisation f{input, identityPermutation(n),
                   std::vector<double>(input.size(), std::numeric_limits<double>::quiet_NaN())};
-  f.singularMessages = countSingularMessages(
-      [&] { blockedLu(f.a.data(), f.perm.data(), f.scratch.data(), n, b); });
+  f.singularMessages =
+      countSingularMessages([&] { blockedLu(f.a.data(), f.perm.data(), f.scratch.data(), n, b); });
   return f;
 }
 

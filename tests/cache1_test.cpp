@@ -10,8 +10,8 @@
 
 #include "linalg.hpp"
 #include "lu_steps.hpp"
-#include "project.hpp"
 #include "matrix_index.hpp"
+#include "project.hpp"
 #include "reference.hpp"
 #include "trailing_product.hpp"
 
@@ -127,7 +127,8 @@ TEST(Cache1, EveryVectorWidthMatchesScalarReference) {
 // of the fused pass runs; filled from values.
 struct AlignedMatrix {
   AlignedMatrix(const std::vector<double>& values)
-      : data(static_cast<double*>(allocateAlignedZeroed(values.size(), sizeof(double))), &std::free),
+      : data(static_cast<double*>(allocateAlignedZeroed(values.size(), sizeof(double))),
+             &std::free),
         size(values.size()) {
     std::copy(values.begin(), values.end(), data.get());
   }

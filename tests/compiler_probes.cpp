@@ -5,7 +5,9 @@
 namespace {
 
 // Not inlined, so the compiler must materialise the initializer list as it would for any callee.
-[[gnu::noinline]] std::vector<double> copyOf(const std::vector<double>& in) { return in; }
+[[gnu::noinline]] std::vector<double> copyOf(const std::vector<double>& in) {
+  return in;
+}
 
 }  // namespace
 

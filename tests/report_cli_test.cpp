@@ -63,8 +63,8 @@ TEST(ReportTool, MemoryFailuresAreReportedBeforeAnyRun) {
   // Room for the three matrices of n = 5120 (600 MiB) but not for the two reference ones too
   // (400 MiB more): the failure comes before the runs, not after them, and before the
   // comparison's note.
-  const ProcessResult reference = runReportTool(
-      {"--n", "5120", "--seed", "1", "--check-reference"}, {.addressSpaceLimit = 800u << 20});
+  const ProcessResult reference = runReportTool({"--n", "5120", "--seed", "1", "--check-reference"},
+                                                {.addressSpaceLimit = 800u << 20});
   EXPECT_EQ(reference.status, 1);
   EXPECT_EQ(reference.out, "");
   EXPECT_NE(reference.err.find("lubench-report: cannot allocate the reference"), std::string::npos)
@@ -84,8 +84,8 @@ TEST(ReportTool, MemoryFailuresAreReportedBeforeAnyRun) {
 }
 
 TEST(ReportTool, NumbersWithLeadingZerosAreDecimal) {
-  const ProcessResult run = runReportTool({"--n", "064", "--block", "0032", "--seed", "010",
-                                           "--repeat", "010", "--json"});
+  const ProcessResult run = runReportTool(
+      {"--n", "064", "--block", "0032", "--seed", "010", "--repeat", "010", "--json"});
   EXPECT_EQ(run.status, 0) << run.err;
   const nlohmann::json report = parsedOutput(run);
   ASSERT_FALSE(report.is_discarded()) << run.out;
@@ -102,9 +102,8 @@ TEST(ReportTool, NumbersWithLeadingZerosAreDecimal) {
 }
 
 TEST(ReportTool, JsonStaysValidWithStandardErrorClosed) {
-  const ProcessResult run =
-      runReportTool({"--n", "16", "--seed", "1", "--json", "--check-reference"},
-                    {.err = Stderr::kClosed});
+  const ProcessResult run = runReportTool(
+      {"--n", "16", "--seed", "1", "--json", "--check-reference"}, {.err = Stderr::kClosed});
   EXPECT_EQ(run.status, 0);
   const nlohmann::json report = parsedOutput(run);
   ASSERT_FALSE(report.is_discarded()) << run.out;
@@ -169,7 +168,7 @@ namespace {
 
 TEST(ReportTool, BadListsAreUsageErrors) {
   const std::vector<std::vector<std::string>> badLists = {
-      {"--n", "64,,96"}, {"--n", ",64"},  {"--n", "64,"},     {"--n", "64,64"},
+      {"--n", "64,,96"},   {"--n", ",64"},     {"--n", "64,"},    {"--n", "64,64"},
       {"--block", "16,x"}, {"--block", "8,0"}, {"--n", "64, 96"}, {"--n", "064,64"}};
   for (const std::vector<std::string>& arguments : badLists) {
     const ProcessResult run = runReportTool(arguments);
@@ -195,9 +194,9 @@ TEST(ReportTool, ASweepRunsEveryCombinationAsASingleRunWould) {
     EXPECT_EQ(reports[i]["block"], block);
     EXPECT_EQ(reports[i]["runs"].size(), 2u);
     EXPECT_EQ(reports[i]["peak_gflops"], nullptr);
-    const nlohmann::json single = parsedOutput(runReportTool(
-        {"--n", std::to_string(n), "--block", std::to_string(block), "--seed", "5", "--json",
-         "--no-peak"}));
+    const nlohmann::json single =
+        parsedOutput(runReportTool({"--n", std::to_string(n), "--block", std::to_string(block),
+                                    "--seed", "5", "--json", "--no-peak"}));
     ASSERT_TRUE(single.is_object());
     EXPECT_EQ(reports[i]["fingerprint"], single["fingerprint"]) << n << " " << block;
   }
