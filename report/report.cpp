@@ -108,7 +108,8 @@ class ProgressDisplay {
     const double done = run_ + 1.0 - left * left * left;
     const double seconds = elapsedNanoseconds(start_, now) * 1e-9;
     const double remaining = done > 0 ? seconds * (runs_ - done) / done : 0.0;
-    const bool warmUp = runs_ > 1 && run_ == 0 && warmUpFirst_;
+    // More than one run means a warm-up run came first.
+    const bool warmUp = runs_ > 1 && run_ == 0;
     std::fprintf(
         out_,
         "\r\033[Klubench-report: n %d, block %d: %s %d of %d, block %d of %d, about %.0f s "
@@ -118,8 +119,6 @@ class ProgressDisplay {
     std::fflush(out_);
     shown_ = true;
   }
-
-  void setWarmUpFirst(bool warmUpFirst) { warmUpFirst_ = warmUpFirst; }
 
   // Erases the line, so that what follows starts on a clean one.
   void clear() {
@@ -135,7 +134,6 @@ class ProgressDisplay {
   int blocksPerRun_ = 0;
   int run_ = 0;
   int blocksDone_ = 0;
-  bool warmUpFirst_ = false;
   bool shown_ = false;
   timespec start_, lastShown_;
 };
@@ -407,7 +405,6 @@ std::optional<Report> runReport(const ReportOptions& options, std::FILE* notes, 
   if (!readClock(start)) return std::nullopt;
   const int totalRuns = options.repeat + (report.warmUp ? 1 : 0);
   ProgressDisplay display(notes, options, totalRuns, start);
-  display.setWarmUpFirst(report.warmUp);
   ProgressDisplay* progress = showProgress ? &display : nullptr;
   for (int run = 0; run < totalRuns; ++run) {
     display.startRun(run);

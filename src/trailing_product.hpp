@@ -57,7 +57,7 @@ void runTrailingPass(const double* left, const double* right, double* out, doubl
           double* updateTile = fused && lastPass ? update + at(ii, jj, n) : nullptr;
           const bool startFromZero = fused && firstPass;
           if (rows < kTileEdge || cols < kTileEdge) {
-            accumulateEdgeTile(left, right, out, updateTile == nullptr ? nullptr : update,
+            accumulateEdgeTile(left, right, out, fused && lastPass ? update : nullptr,
                                startFromZero, n, ii, rows, jj, cols, k0, depth);
             continue;
           }
