@@ -18,27 +18,75 @@ void swapRows(double* a, int n, int i, int p) {
 
 }  // namespace
 
+namespace {
+
+// Entries of the column copy the pivot search scans (256 KiB, on the stack).
+constexpr int kPivotCopyEntries = 32768;
+// How many rows ahead the copy asks for.
+constexpr int kCopyPrefetchRows = 16;
+
+// Index t in [from, count) of the first entry of largest magnitude among column[t * stride], or
+// from when no entry beats column[from * stride] (a NaN never wins); its magnitude goes to
+// *largest.
+int firstLargestMagnitude(const double* column, std::size_t stride, int from, int count,
+                          double* largest) {
+  int best = from;
+  double bestMagnitude = std::fabs(column[from * stride]);
+  for (int t = from + 1; t < count; ++t) {
+    const double magnitude = std::fabs(column[t * stride]);
+    if (magnitude > bestMagnitude) {
+      best = t;
+      bestMagnitude = magnitude;
+    }
+  }
+  *largest = bestMagnitude;
+  return best;
+}
+
+}  // namespace
+
 int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
+  // Rows n apart share a few cache sets, so a column walked down the matrix is fetched from
+  // memory again for every column of the block. Instead, a group of columns is copied once,
+  // column by column into contiguous memory (each row's entries of the group are adjacent in a),
+  // and searched there; every interchange is made in a and in the copy alike. Columns taller
+  // than the copy are searched in place.
+  alignas(64) double copy[kPivotCopyEntries];
   int singularColumns = 0;
-  for (int i = first; i < end; ++i) {
-    // First row of largest magnitude in column i from the diagonal down; a NaN never wins.
-    int pivotRow = i;
-    double largest = std::fabs(a[at(i, i, n)]);
-    for (int t = i + 1; t < n; ++t) {
-      const double magnitude = std::fabs(a[at(t, i, n)]);
-      if (magnitude > largest) {
-        pivotRow = t;
-        largest = magnitude;
+  for (int group = first, width = 0; group < end; group += width) {
+    const int rows = n - group;
+    const bool copied = rows <= kPivotCopyEntries;
+    // As many columns as the copy holds, in whole cache lines of each row where it holds more
+    // than one line's worth.
+    int capacity = copied ? kPivotCopyEntries / rows : 1;
+    if (capacity > kDoublesPerLine) capacity -= capacity % kDoublesPerLine;
+    width = std::min(end - group, capacity);
+    for (int t = 0; copied && t < rows; ++t) {
+      const double* row = a + at(group + t, group, n);
+      // Rows are too far apart for the hardware to fetch ahead by itself.
+      if (t + kCopyPrefetchRows < rows) __builtin_prefetch(row + kCopyPrefetchRows * n);
+      for (int c = 0; c < width; ++c) copy[c * rows + t] = row[c];
+    }
+    for (int c = 0; c < width; ++c) {
+      const int i = group + c;
+      // First row of largest magnitude in column i from the diagonal down.
+      double largest = 0.0;
+      const int pivotRow =
+          group + (copied ? firstLargestMagnitude(copy + c * rows, 1, c, rows, &largest)
+                          : firstLargestMagnitude(a + at(group, i, n), n, c, rows, &largest));
+      if (largest == 0.0) {
+        std::puts("LUfactoration failed: coefficient matrix is singular");
+        ++singularColumns;
+        continue;
       }
-    }
-    if (largest == 0.0) {
-      std::puts("LUfactoration failed: coefficient matrix is singular");
-      ++singularColumns;
-      continue;
-    }
-    if (pivotRow != i) {
-      std::swap(perm[i], perm[pivotRow]);
-      swapRows(a, n, i, pivotRow);
+      if (pivotRow != i) {
+        std::swap(perm[i], perm[pivotRow]);
+        swapRows(a, n, i, pivotRow);
+        // The copy's later columns follow; the earlier ones are not searched again.
+        for (int k = c + 1; copied && k < width; ++k) {
+          std::swap(copy[k * rows + c], copy[k * rows + pivotRow - group]);
+        }
+      }
     }
   }
   return singularColumns;
@@ -51,6 +99,16 @@ void eliminateDiagonalBlock(double* a, int n, int first, int end) {
 }
 
 namespace {
+
+// Asks the cache for columns [first, end) of rows [from, to): rows n apart are too far apart for
+// the hardware to fetch ahead by itself. Affects speed only.
+void prefetchRowSegments(const double* a, int n, int from, int to, int first, int end) {
+  for (int r = from; r < to; ++r) {
+    const double* row = a + at(r, 0, n);
+    for (int c = first; c < end; c += kDoublesPerLine) __builtin_prefetch(row + c);
+    __builtin_prefetch(row + end - 1);
+  }
+}
 
 // Widest block whose rows computeMultipliers takes kDoubleLanes at a time.
 constexpr int kMaxVectorBlock = 64;
@@ -86,8 +144,10 @@ void computeMultipliers(double* a, int n, int first, int end) {
   // taken in any grouping; within each row the columns i run in increasing order.
   int j = end;
   if (end - first <= kMaxVectorBlock) {
-    for (; j + kDoubleLanes <= n; j += kDoubleLanes)
+    for (; j + kDoubleLanes <= n; j += kDoubleLanes) {
+      prefetchRowSegments(a, n, j + kDoubleLanes, std::min(j + 2 * kDoubleLanes, n), first, end);
       computeMultipliersAcrossRows(a, n, first, end, j);
+    }
   }
   for (; j < n; ++j) {
     double* row = a + at(j, 0, n);

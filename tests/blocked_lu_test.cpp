@@ -86,6 +86,17 @@ TEST(BlockedLu, MatchesScalarReferenceBitForBit) {
   expectMatchesReference(randomMatrix(5, 8), 5, INT_MAX);  // block bound must not overflow
 }
 
+TEST(BlockedLu, TallPanelsMatchScalarReference) {
+  // Above about a thousand rows the pivot search takes a block's columns a few at a time (the
+  // column copy it scans holds 32768 entries): groups of 24, 24 and 16 columns here, and of 24
+  // and 8 at n = 1300; ties in magnitude (small integers) must still keep the upper row.
+  auto integers = randomMatrix(1100, 23);
+  for (double& x : integers) x = std::round(4 * x);
+  for (const auto& input : {randomMatrix(1100, 21), integers})
+    expectMatchesReference(input, 1100, 64);
+  expectMatchesReference(randomMatrix(1300, 22), 1300, 32);
+}
+
 TEST(BlockedLu, SpecialValuesMatchScalarReference) {
   for (int n : {1, 2, 5, 33, 65})
     for (int b : {1, 3, 32})
