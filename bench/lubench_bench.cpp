@@ -131,6 +131,27 @@ void BM_TileKernelInCache(benchmark::State& state) {
   state.counters["GFLOP/s"] = flops / timed / 1e9;
 }
 
+// This core's peak rate for separate multiplies and adds (Arg 0), as the product does them, and
+// for fused multiply-adds (Arg 1), which LAPACK libraries use and this project must not: where
+// the fused rate is higher, a library can finish before the prescribed arithmetic could.
+void BM_CorePeak(benchmark::State& state) {
+  const bool fused = state.range(0) != 0;
+  constexpr long kStepsPerTiming = 100000;
+  double timed = 0;
+  double flops = 0;
+  for (auto _ : state) {
+    const Clock::time_point start = Clock::now();
+    flops += runMultiplyAddChains(kStepsPerTiming, fused);
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  state.counters["GFLOP/s"] = flops / timed / 1e9;
+  state.SetLabel(!fused                         ? "separate multiply and add"
+                 : kFusedMultiplyAddInstruction ? "fused multiply-add"
+                                                : "fused multiply-add (no instruction: std::fma)");
+}
+
 // The memory traffic the fused trailing pass cannot avoid, without its arithmetic: for every
 // block, the scratch region written once (streaming stores, as the pass writes it) and the
 // trailing submatrix read and written once. Set beside BM_TileKernelInCache, this bounds how fast
@@ -297,6 +318,7 @@ BENCHMARK(BM_TrailingPass)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CorePeak)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PrescribedMemoryPasses)
     ->Arg(1024)
     ->Arg(2048)

@@ -5,3 +5,10 @@
 // term). Timed by the caller, this is the rate at which this core carries out the product's
 // separate multiplies and adds: the bound on the trailing pass once memory is out of the way.
 double runTileKernelInCache(int tiles);
+
+// Runs steps rounds of independent chains acc = acc * x + y, one chain per accumulator, with
+// enough chains to hide the operations' latency, and returns the floating-point operations
+// done (two per lane and step). fused = false: a multiply and an add, each rounded, as the
+// product's kernel does them; fused = true: one fused multiply-add (see fusedMultiplyAdd).
+// Timed by the caller, this is the core's peak rate for each kind of operation.
+double runMultiplyAddChains(long steps, bool fused);

@@ -75,6 +75,25 @@ TEST(Cache1, NeverFusesAMultiplyWithAnAdd) {
   EXPECT_EQ(out[3], 0.0);
 }
 
+// The fused multiply-add the peak benchmark measures rounds once at every width, so its rate is
+// that of a true fused operation (the same canary as above, the other way round).
+template <int Lanes>
+void expectFusedMultiplyAddRoundsOnce() {
+  SCOPED_TRACE("lanes = " + std::to_string(Lanes));
+  const double factor = 1 + std::ldexp(1.0, -30);
+  const DoubleVector<Lanes> got =
+      fusedMultiplyAdd<Lanes>(broadcast<Lanes>(factor), broadcast<Lanes>(factor),
+                              broadcast<Lanes>(-(1 + std::ldexp(1.0, -29))));
+  for (int lane = 0; lane < Lanes; ++lane) EXPECT_EQ(got[lane], std::ldexp(1.0, -60));
+}
+
+TEST(CorePeak, FusedMultiplyAddRoundsOnceAtEveryWidth) {
+  expectFusedMultiplyAddRoundsOnce<1>();
+  expectFusedMultiplyAddRoundsOnce<2>();
+  expectFusedMultiplyAddRoundsOnce<4>();
+  expectFusedMultiplyAddRoundsOnce<8>();
+}
+
 // Every vector width the kernels can be built for, whatever the build's target, on operands
 // that expose lane-level mistakes: rows of -0.0 (the sign of a zero sum depends on every
 // product's sign, so a broadcast that adds +0 or a reordered sum shows), and a pair of entries
