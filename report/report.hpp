@@ -56,7 +56,10 @@ struct Report {
   std::vector<RunRecord> runs;
   ReferenceCheck reference = ReferenceCheck::kNotRequested;
   std::optional<double> peakGflops;  // the core's measured in-cache rate, when measured
-  std::string lapackLibrary;         // with compareLapack: the library and its kernel
+  // The core's measured rate for fused multiply-adds, which libraries may use and lubench may
+  // not, measured with the peak.
+  std::optional<double> fusedPeakGflops;
+  std::string lapackLibrary;  // with compareLapack: the library and its kernel
 };
 
 struct Spread {
@@ -108,7 +111,8 @@ std::string compilerDescription();
 struct PeakMeasurement {
   double gflops = 0;
   int tries = 0;
-  double seconds = 0;  // time spent measuring
+  double seconds = 0;      // time spent measuring
+  double fusedGflops = 0;  // best rate of chains of fused multiply-adds
 };
 PeakMeasurement measurePeak(double maxSeconds);
 

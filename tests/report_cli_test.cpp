@@ -148,6 +148,9 @@ TEST(ReportTool, JsonIsTheOnlyOutputAndParses) {
   EXPECT_EQ(report["runs"].size(), 2u);
   EXPECT_EQ(report["reference_check"], "identical");
   EXPECT_EQ(report["passed"], true);
+  // Both rates of the core, measured by default.
+  EXPECT_GT(report["peak_gflops"].get<double>(), 0.0);
+  EXPECT_GT(report["fused_peak_gflops"].get<double>(), 0.0);
 }
 
 TEST(ReportTool, ALostReportIsAFailureWithItsReason) {
@@ -194,6 +197,7 @@ TEST(ReportTool, ASweepRunsEveryCombinationAsASingleRunWould) {
     EXPECT_EQ(reports[i]["block"], block);
     EXPECT_EQ(reports[i]["runs"].size(), 2u);
     EXPECT_EQ(reports[i]["peak_gflops"], nullptr);
+    EXPECT_EQ(reports[i]["fused_peak_gflops"], nullptr);
     const nlohmann::json single =
         parsedOutput(runReportTool({"--n", std::to_string(n), "--block", std::to_string(block),
                                     "--seed", "5", "--json", "--no-peak"}));
@@ -206,6 +210,7 @@ TEST(ReportTool, ASweepRunsEveryCombinationAsASingleRunWould) {
       runReportTool({"--n", "64,97", "--block", "16", "--seed", "5", "--summary"});
   EXPECT_EQ(table.status, 0) << table.err;
   EXPECT_NE(table.out.find("peak: "), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("fused multiply-add: "), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("efficiency"), std::string::npos);
   EXPECT_NE(table.out.find(reports[1]["fingerprint"].get<std::string>()), std::string::npos);
   EXPECT_NE(table.out.find(reports[3]["fingerprint"].get<std::string>()), std::string::npos);
