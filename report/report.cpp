@@ -144,7 +144,7 @@ struct RunObserver {
   ProgressDisplay* progress;
   void finished(LuStep step) {
     timer.finished(step);
-    if (progress != nullptr && step == LuStep::kTrailingPass) {
+    if (progress != nullptr && step == LuStep::kBlockRowOfU) {
       progress->blockFinished(timer.lastMark());
     }
   }

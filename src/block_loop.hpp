@@ -4,36 +4,62 @@
 #include <cstdio>
 
 #include "linalg.hpp"
+#include "look_ahead.hpp"
 #include "lu_steps.hpp"
+#include "simd.hpp"
+#include "trailing_product.hpp"
 
-// The steps of one pass of the block loop, in the order they run.
+// The steps of the block loop. With look-ahead, two consecutive blocks share one sweep over the
+// trailing submatrix, and the first block's update is cut in three (see look_ahead.hpp).
 enum class LuStep {
-  kPivots,         // pivot search and row interchanges
-  kDiagonalBlock,  // L and U of the diagonal block
-  kMultipliers,    // multipliers of the rows below the diagonal block
-  kBlockRowOfU,    // rows of U to the right of the diagonal block
-  kTrailingPass,   // scratch region zeroed, product, trailing submatrix minus the product
+  kPivots,           // pivot search and row interchanges
+  kDiagonalBlock,    // L and U of the diagonal block
+  kMultipliers,      // multipliers of the rows below the diagonal block
+  kBlockRowOfU,      // rows of U to the right of the diagonal block
+  kNextColumns,      // a block's update of the next block's columns, ahead of the next pivots
+  kFinishedRows,     // a block's update of the rows the next block moves or owns, before they move
+  kTrailingSweep,    // scratch region and trailing submatrix, for one block or two
 };
-inline constexpr int kLuStepCount = 5;
+inline constexpr int kLuStepCount = 7;
 
 // Readable name of each step, indexed by LuStep.
 inline constexpr const char* kLuStepNames[kLuStepCount] = {
     "pivot search and interchanges", "diagonal block", "multipliers", "block row of U",
-    "zeroing, product and trailing update"};
+    "next block's columns", "rows finished before moving", "trailing sweep"};
 // Short key of each step for machine-readable output, indexed by LuStep.
-inline constexpr const char* kLuStepKeys[kLuStepCount] = {"pivots", "diagonal_block", "multipliers",
-                                                          "block_row_of_u", "trailing_pass"};
+inline constexpr const char* kLuStepKeys[kLuStepCount] = {
+    "pivots",       "diagonal_block", "multipliers",   "block_row_of_u",
+    "next_columns", "finished_rows",  "trailing_sweep"};
 
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {
   void finished(LuStep) {}
 };
 
-// The block loop of blockedLu (see project.hpp for the full contract), telling observer after
-// each step which step has just finished, so a caller can time the steps without a second copy
-// of the loop. With NoStepObserver the loop is exactly blockedLu's. Returns the number of
-// columns reported singular.
+// One block's panel after its interchanges: L and U of the diagonal block, the multipliers of the
+// rows below it, the rows of U to its right.
 template <class StepObserver>
+void eliminateBlockPanel(double* a, int n, int first, int end, StepObserver& observer) {
+  eliminateDiagonalBlock(a, n, first, end);
+  observer.finished(LuStep::kDiagonalBlock);
+  computeMultipliers(a, n, first, end);
+  observer.finished(LuStep::kMultipliers);
+  solveBlockRowOfU(a, n, first, end);
+  observer.finished(LuStep::kBlockRowOfU);
+}
+
+// The block loop of blockedLu (see project.hpp for the full contract) with the trailing updates on
+// vectors of Lanes doubles, telling observer after each step which step has just finished, so a
+// caller can time the steps without a second copy of the loop. Returns the number of columns
+// reported singular.
+//
+// Blocks go in pairs: block K = [first, end) and K' = [end, next). After K's panel, K's update
+// of K''s columns lets K' choose its pivots without moving a row; the rows those interchanges
+// move, and K''s own rows, then receive the rest of K's update; the interchanges are made and
+// K''s panel eliminated; one sweep over [next, n)^2 applies both blocks' updates. After each pair
+// a, perm and s hold exactly what the blocks one at a time leave. Blocks deeper than
+// kMaxLookAheadBlock, and a pair whose second block is the last, run one trailing pass per block.
+template <int Lanes, class StepObserver>
 int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer) {
   if (n <= 0) return 0;
   if (b <= 0) {
@@ -41,27 +67,59 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
                  b);
     return 0;
   }
+  const bool lookAhead = b <= kMaxLookAheadBlock;
+  int pivotRows[kMaxLookAheadBlock];
+  int moving[2 * kMaxLookAheadBlock];
   int singularColumns = 0;
   // Block bounds are formed in 64 bits so that ib + b cannot overflow for any b.
-  for (long long ib = 0; ib < n; ib += b) {
+  for (long long ib = 0; ib < n;) {
     const int first = static_cast<int>(ib);
     const int end = static_cast<int>(std::min<long long>(ib + b, n));
     // Pivots of all the block's columns, before any elimination.
     singularColumns += choosePanelPivots(a, perm, n, first, end);
     observer.finished(LuStep::kPivots);
-    // L and U of the diagonal block.
-    eliminateDiagonalBlock(a, n, first, end);
-    observer.finished(LuStep::kDiagonalBlock);
-    // Multipliers of the rows below the diagonal block.
-    computeMultipliers(a, n, first, end);
-    observer.finished(LuStep::kMultipliers);
-    // Rows of U to the right of the diagonal block.
-    solveBlockRowOfU(a, n, first, end);
-    observer.finished(LuStep::kBlockRowOfU);
-    // s = L21 * U12 over the trailing region from zero, and the trailing submatrix minus s,
-    // through cache1's tile loop and kernel, tile by tile.
-    updateTrailingSubmatrix(a, s, n, first, end);
-    observer.finished(LuStep::kTrailingPass);
+    // The block's panel: L and U of the diagonal block, the multipliers below, U to the right.
+    eliminateBlockPanel(a, n, first, end, observer);
+    if (end >= n) break;
+    const int next = static_cast<int>(std::min<long long>(static_cast<long long>(end) + b, n));
+    if (!lookAhead || next >= n) {
+      // s = L21 * U12 over the trailing region from zero, and the trailing submatrix minus s.
+      runTrailingPass<Lanes>(a, a, s, a, n, end, first);
+      observer.finished(LuStep::kTrailingSweep);
+      ib = end;
+      continue;
+    }
+    // This block's update of the next block's columns, all rows below.
+    updateNextBlockColumns<Lanes>(a, s, n, first, end, next);
+    observer.finished(LuStep::kNextColumns);
+    // The next block's pivots, chosen on those columns before any row moves.
+    singularColumns += searchPanelPivots(a, n, end, next, pivotRows);
+    observer.finished(LuStep::kPivots);
+    // This block's update of the rest of the rows that are about to move and of the next block's
+    // rows, where they stand now; the moving rows below the next block are marked finished.
+    int movingCount = 0;
+    for (int r = end; r < next; ++r) moving[movingCount++] = r;
+    for (int i = 0; i < next - end; ++i) {
+      const int p = pivotRows[i];
+      if (p >= next && std::find(moving, moving + movingCount, p) == moving + movingCount) {
+        moving[movingCount++] = p;
+      }
+    }
+    finishRows<Lanes>(a, s, n, first, end, next, moving, movingCount);
+    observer.finished(LuStep::kFinishedRows);
+    applyPanelInterchanges(a, perm, n, end, next, pivotRows);
+    observer.finished(LuStep::kPivots);
+    eliminateBlockPanel(a, n, end, next, observer);
+    // Both blocks' updates of [next, n)^2 in one sweep.
+    const FinishedRows finished{moving + (next - end), movingCount - (next - end)};
+    sweepTrailingSubmatrix<Lanes>(a, s, n, first, next, finished);
+    observer.finished(LuStep::kTrailingSweep);
+    ib = next;
   }
   return singularColumns;
+}
+
+template <class StepObserver>
+int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer) {
+  return runBlockedLu<kDoubleLanes>(a, perm, s, n, b, observer);
 }

@@ -14,7 +14,7 @@ double runTileKernelInCache(int tiles) {
     packedLeft[i] = 1.0 / (i + 1);
     packedRight[i] = 1.0 / (i + 2);
   }
-  const TileTarget target{out, nullptr, false, false, nullptr};
+  const TileTarget target{out, nullptr, false, false, nullptr, kTileEdge, 0};
   for (int t = 0; t < tiles; ++t) {
     accumulateFullTile<kDoubleLanes>(packedLeft, packedRight, kTileEdge, target, kTileEdge,
                                      nullptr);

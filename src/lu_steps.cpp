@@ -21,33 +21,101 @@ constexpr int kPivotCopyEntries = 32768;
 // How many rows ahead the copy asks for.
 constexpr int kCopyPrefetchRows = 16;
 
-// Index t in [from, count) of the first entry of largest magnitude among column[t * stride], or
-// from when no entry beats column[from * stride] (a NaN never wins); its magnitude goes to
-// *largest.
-int firstLargestMagnitude(const double* column, std::size_t stride, int from, int count,
-                          double* largest) {
-  int best = from;
-  double bestMagnitude = std::fabs(column[from * stride]);
-  for (int t = from + 1; t < count; ++t) {
-    const double magnitude = std::fabs(column[t * stride]);
-    if (magnitude > bestMagnitude) {
-      best = t;
-      bestMagnitude = magnitude;
+// Goes on with a scan for the first entry of largest magnitude over column[from, count): an
+// entry takes the place of *best (at index offset + t) only when its magnitude is strictly
+// larger than *bestMagnitude, so the earlier entry wins ties and a NaN never wins.
+void scanLargestMagnitude(const double* column, int from, int count, int offset, int* best,
+                          double* bestMagnitude) {
+  for (int t = from; t < count; ++t) {
+    const double magnitude = std::fabs(column[t]);
+    if (magnitude > *bestMagnitude) {
+      *best = offset + t;
+      *bestMagnitude = magnitude;
     }
   }
-  *largest = bestMagnitude;
+}
+
+// The interchanges chosen so far but not yet made in the matrix: which physical row of a stands,
+// in the factorisation's order, at each position they touched. Positions not listed hold their
+// own row.
+class PendingInterchanges {
+ public:
+  // The physical row standing at position.
+  int source(int position) const {
+    for (int i = 0; i < count_; ++i) {
+      if (positions_[i] == position) return sources_[i];
+    }
+    return position;
+  }
+  // Exchanges the rows standing at positions i and p.
+  void exchange(int i, int p) {
+    const int sourceOfI = source(i);
+    set(i, source(p));
+    set(p, sourceOfI);
+  }
+  int count() const { return count_; }
+  int position(int k) const { return positions_[k]; }
+  int sourceAt(int k) const { return sources_[k]; }
+
+ private:
+  void set(int position, int source) {
+    for (int i = 0; i < count_; ++i) {
+      if (positions_[i] == position) {
+        sources_[i] = source;
+        return;
+      }
+    }
+    positions_[count_] = position;
+    sources_[count_] = source;
+    ++count_;
+  }
+  int positions_[2 * kMaxPivotSearchColumns];
+  int sources_[2 * kMaxPivotSearchColumns];
+  int count_ = 0;
+};
+
+// Copies columns [col, col + width) of the rows standing at positions [top, top + rows) into
+// copy, column by column (column c at copy + c * rows), as the pending interchanges order them.
+void copyColumns(const double* a, int n, int top, int rows, int col, int width,
+                 const PendingInterchanges& pending, double* copy) {
+  for (int t = 0; t < rows; ++t) {
+    const double* row = a + at(top + t, col, n);
+    // Rows are too far apart for the hardware to fetch ahead by itself.
+    if (t + kCopyPrefetchRows < rows) __builtin_prefetch(row + kCopyPrefetchRows * n);
+    for (int c = 0; c < width; ++c) copy[c * rows + t] = row[c];
+  }
+  for (int k = 0; k < pending.count(); ++k) {
+    const int t = pending.position(k) - top;
+    if (t < 0 || t >= rows) continue;
+    const double* row = a + at(pending.sourceAt(k), col, n);
+    for (int c = 0; c < width; ++c) copy[c * rows + t] = row[c];
+  }
+}
+
+// First position t in [i, n) of largest |a[t][i]| in column i as the pending interchanges order
+// the rows, for a column taller than the copy: scanned a piece at a time.
+int firstLargestInTallColumn(const double* a, int n, int i, const PendingInterchanges& pending,
+                             double* copy, double* largest) {
+  int best = i;
+  for (int top = i; top < n; top += kPivotCopyEntries) {
+    const int rows = std::min(kPivotCopyEntries, n - top);
+    copyColumns(a, n, top, rows, i, 1, pending, copy);
+    if (top == i) *largest = std::fabs(copy[0]);
+    scanLargestMagnitude(copy, top == i ? 1 : 0, rows, top, &best, largest);
+  }
   return best;
 }
 
 }  // namespace
 
-int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
+int searchPanelPivots(const double* a, int n, int first, int end, int* pivotRows) {
   // Rows n apart share a few cache sets, so a column walked down the matrix is fetched from
   // memory again for every column of the block. Instead, a group of columns is copied once,
   // column by column into contiguous memory (each row's entries of the group are adjacent in a),
-  // and searched there; every interchange is made in a and in the copy alike. Columns taller
-  // than the copy are searched in place.
+  // and searched there; every interchange is made in the copy and recorded as pending. Columns
+  // taller than the copy are searched a piece at a time.
   alignas(64) double copy[kPivotCopyEntries];
+  PendingInterchanges pending;
   int singularColumns = 0;
   for (int group = first, width = 0; group < end; group += width) {
     const int rows = n - group;
@@ -57,33 +125,56 @@ int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
     int capacity = copied ? kPivotCopyEntries / rows : 1;
     if (capacity > kDoublesPerLine) capacity -= capacity % kDoublesPerLine;
     width = std::min(end - group, capacity);
-    for (int t = 0; copied && t < rows; ++t) {
-      const double* row = a + at(group + t, group, n);
-      // Rows are too far apart for the hardware to fetch ahead by itself.
-      if (t + kCopyPrefetchRows < rows) __builtin_prefetch(row + kCopyPrefetchRows * n);
-      for (int c = 0; c < width; ++c) copy[c * rows + t] = row[c];
-    }
+    if (copied) copyColumns(a, n, group, rows, group, width, pending, copy);
     for (int c = 0; c < width; ++c) {
       const int i = group + c;
       // First row of largest magnitude in column i from the diagonal down.
       double largest = 0.0;
-      const int pivotRow =
-          group + (copied ? firstLargestMagnitude(copy + c * rows, 1, c, rows, &largest)
-                          : firstLargestMagnitude(a + at(group, i, n), n, c, rows, &largest));
+      int pivotRow = i;
+      if (copied) {
+        const double* column = copy + c * rows;
+        largest = std::fabs(column[c]);
+        scanLargestMagnitude(column, c + 1, rows, group, &pivotRow, &largest);
+      } else {
+        pivotRow = firstLargestInTallColumn(a, n, i, pending, copy, &largest);
+      }
       if (largest == 0.0) {
         std::puts("LUfactoration failed: coefficient matrix is singular");
         ++singularColumns;
+        pivotRows[i - first] = i;
         continue;
       }
+      pivotRows[i - first] = pivotRow;
       if (pivotRow != i) {
-        std::swap(perm[i], perm[pivotRow]);
-        swapRows(a, n, i, pivotRow);
+        pending.exchange(i, pivotRow);
         // The copy's later columns follow; the earlier ones are not searched again.
         for (int k = c + 1; copied && k < width; ++k) {
           std::swap(copy[k * rows + c], copy[k * rows + pivotRow - group]);
         }
       }
     }
+  }
+  return singularColumns;
+}
+
+void applyPanelInterchanges(double* a, int* perm, int n, int first, int end,
+                            const int* pivotRows) {
+  for (int i = first; i < end; ++i) {
+    const int p = pivotRows[i - first];
+    if (p == i) continue;
+    std::swap(perm[i], perm[p]);
+    swapRows(a, n, i, p);
+  }
+}
+
+int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
+  // A few columns at a time, so the pending interchanges stay within their fixed capacity.
+  int pivotRows[kMaxPivotSearchColumns];
+  int singularColumns = 0;
+  for (int from = first, to = 0; from < end; from = to) {
+    to = std::min(end, from + kMaxPivotSearchColumns);
+    singularColumns += searchPanelPivots(a, n, from, to, pivotRows);
+    applyPanelInterchanges(a, perm, n, from, to, pivotRows);
   }
   return singularColumns;
 }

@@ -21,6 +21,20 @@ inline void eliminateRow(double* row, const double* pivotRow, int i, int end) {
 // columns reported singular.
 int choosePanelPivots(double* a, int* perm, int n, int first, int end);
 
+// Most columns searchPanelPivots takes in one call.
+inline constexpr int kMaxPivotSearchColumns = 64;
+
+// choosePanelPivots' search alone, for end - first <= kMaxPivotSearchColumns: the same pivots and
+// messages, with each interchange recorded instead of made, so that a matrix whose rows will
+// move can be brought up to date first. pivotRows[i - first] receives the row exchanged with row
+// i (i itself for no interchange), to be applied in increasing i. Reads a; returns the number
+// of columns reported singular.
+int searchPanelPivots(const double* a, int n, int first, int end, int* pivotRows);
+
+// Makes the interchanges searchPanelPivots chose, in order: rows i and pivotRows[i - first] of
+// a across all n columns and the same entries of perm.
+void applyPanelInterchanges(double* a, int* perm, int n, int first, int end, const int* pivotRows);
+
 // Eliminates within the diagonal block: for i in [first, end), for j in (i, end):
 //   a[j][i] = a[j][i] / a[i][i];  a[j][k] = a[j][k] - a[i][k] * a[j][i]  for k in (i, end).
 void eliminateDiagonalBlock(double* a, int n, int first, int end);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "linalg.hpp"
 #include "matrix_index.hpp"
@@ -14,90 +15,106 @@
 // Where the sums of one output tile start and where they go. cache1 reads and writes out; the
 // fused trailing update starts from +0 on its first pass over the inner range, stores each
 // finished sum in the scratch matrix out and subtracts it from the matrix entry in update.
+//
+// The inner range may be cut into equal segments, one per block of the factorisation whose
+// updates share this sweep: each segment's sums start from +0 and are stored and subtracted on
+// their own, in segment order, so every entry sees exactly the stores and subtractions of the
+// blocks one after the other. Rows marked in finishedRows have had every segment but the last
+// stored and subtracted already; for them only the last segment is stored.
 struct TileTarget {
   double* out;         // the tile's top-left entry; rows n apart
   double* update;      // null, or the top-left entry of the tile that out is subtracted from
   bool startFromZero;  // sums start from +0 instead of from out
   bool streamOut;      // out is written around the cache (its rows are vector-aligned)
   const double* read;  // the tile the sums read from memory (for prefetching); may be null
+  int segmentDepth;    // inner steps per segment; the whole depth when there is one segment
+  std::uint32_t finishedRows;  // bit r: the tile's row r only takes the last segment's stores
 };
 
 // Any tile up to kTileEdge on each side, in plain scalar code: for r in [r0, r0+rows),
-// c in [c0, c0+cols), a in [k0, k0+depth), then the target's zeroing and update done with the
-// same scalar operations as the separate steps. Used for the clipped tiles at the matrix edges.
+// c in [c0, c0+cols), a in [k0, k0+depth), with the target's segments, zeroing and update done
+// with the same scalar operations as the separate steps. finishedRows' bit r marks row r0 + r
+// (see TileTarget). Used for the clipped tiles at the matrix edges.
 inline void accumulateEdgeTile(const double* left, const double* right, double* out, double* update,
                                bool startFromZero, int n, int r0, int rows, int c0, int cols,
-                               int k0, int depth) {
+                               int k0, int depth, int segmentDepth, std::uint32_t finishedRows) {
   for (int r = r0; r < r0 + rows; ++r) {
-    double acc[kTileEdge];
     double* outRow = out + at(r, c0, n);
-    for (int c = 0; c < cols; ++c) acc[c] = startFromZero ? 0.0 : outRow[c];
     const double* leftRow = left + at(r, k0, n);
-    for (int a = 0; a < depth; ++a) {
-      const double l = leftRow[a];
-      const double* rightRow = right + at(k0 + a, c0, n);
-      for (int c = 0; c < cols; ++c) acc[c] = acc[c] + l * rightRow[c];
-    }
-    for (int c = 0; c < cols; ++c) outRow[c] = acc[c];
-    if (update != nullptr) {
-      double* updateRow = update + at(r, c0, n);
-      for (int c = 0; c < cols; ++c) updateRow[c] = updateRow[c] - acc[c];
+    for (int segment = 0; segment < depth; segment += segmentDepth) {
+      const bool lastSegment = segment + segmentDepth >= depth;
+      if (!lastSegment && (finishedRows >> (r - r0) & 1u) != 0) continue;
+      double acc[kTileEdge];
+      for (int c = 0; c < cols; ++c) acc[c] = startFromZero || segment > 0 ? 0.0 : outRow[c];
+      for (int a = segment; a < segment + segmentDepth; ++a) {
+        const double l = leftRow[a];
+        const double* rightRow = right + at(k0 + a, c0, n);
+        for (int c = 0; c < cols; ++c) acc[c] = acc[c] + l * rightRow[c];
+      }
+      for (int c = 0; c < cols; ++c) outRow[c] = acc[c];
+      if (update != nullptr) {
+        double* updateRow = update + at(r, c0, n);
+        for (int c = 0; c < cols; ++c) updateRow[c] = updateRow[c] - acc[c];
+      }
     }
   }
 }
 
-// Register block of Rows x (Vectors * Lanes) outputs over the inner range [0, depth): the
-// accumulators stay in registers, each left entry is broadcast, each row of the packed right
-// panel is loaded once per step of a. target's pointers are at the block's top-left entry, row
-// stride n; packedLeft has row stride depth, packedRight row stride kTileEdge. The loops over
-// rows and vectors are unrolled by request, so acc lives in registers at every optimisation
-// level: GCC unrolls them by itself only at -O3, and at -O2 kept acc in memory (a third of the
-// speed).
+// Register block of Rows x (Vectors * Lanes) outputs over the inner range [0, depth), segment by
+// segment (see TileTarget): the accumulators stay in registers, each left entry is broadcast,
+// each row of the packed right panel is loaded once per step of a. target's pointers are at the
+// block's top-left entry, row stride n, and its finishedRows at the block's first row; packedLeft
+// has row stride depth, packedRight row stride kTileEdge. The loops over rows and vectors are
+// unrolled by request, so acc lives in registers at every optimisation level: GCC unrolls them by
+// itself only at -O3, and at -O2 kept acc in memory.
 template <int Lanes, int Rows, int Vectors>
 inline void accumulateRegisterBlock(const double* packedLeft, const double* packedRight, int depth,
                                     const TileTarget& target, std::size_t n) {
   using Vector = DoubleVector<Lanes>;
-  Vector acc[Rows][Vectors];
+  for (int segment = 0; segment < depth; segment += target.segmentDepth) {
+    const bool lastSegment = segment + target.segmentDepth >= depth;
+    Vector acc[Rows][Vectors];
 #pragma GCC unroll 16
-  for (int r = 0; r < Rows; ++r) {
+    for (int r = 0; r < Rows; ++r) {
 #pragma GCC unroll 8
-    for (int v = 0; v < Vectors; ++v) {
-      acc[r][v] = target.startFromZero ? broadcast<Lanes>(0.0)
-                                       : loadVector<Lanes>(target.out + r * n + v * Lanes);
+      for (int v = 0; v < Vectors; ++v) {
+        acc[r][v] = target.startFromZero || segment > 0
+                        ? broadcast<Lanes>(0.0)
+                        : loadVector<Lanes>(target.out + r * n + v * Lanes);
+      }
     }
-  }
-  for (int a = 0; a < depth; ++a) {
-    Vector rightRow[Vectors];
+    for (int a = segment; a < segment + target.segmentDepth; ++a) {
+      Vector rightRow[Vectors];
 #pragma GCC unroll 8
-    for (int v = 0; v < Vectors; ++v) {
-      rightRow[v] = loadVector<Lanes>(packedRight + a * kTileEdge + v * Lanes);
+      for (int v = 0; v < Vectors; ++v) {
+        rightRow[v] = loadVector<Lanes>(packedRight + a * kTileEdge + v * Lanes);
+      }
+#pragma GCC unroll 16
+      for (int r = 0; r < Rows; ++r) {
+        const Vector l = broadcast<Lanes>(packedLeft[r * depth + a]);
+#pragma GCC unroll 8
+        for (int v = 0; v < Vectors; ++v) acc[r][v] = acc[r][v] + l * rightRow[v];
+      }
     }
 #pragma GCC unroll 16
     for (int r = 0; r < Rows; ++r) {
-      const Vector l = broadcast<Lanes>(packedLeft[r * depth + a]);
+      // A finished row already holds this segment's store and subtraction.
+      if (!lastSegment && (target.finishedRows >> r & 1u) != 0) continue;
 #pragma GCC unroll 8
-      for (int v = 0; v < Vectors; ++v) acc[r][v] = acc[r][v] + l * rightRow[v];
-    }
-  }
-#pragma GCC unroll 16
-  for (int r = 0; r < Rows; ++r) {
-#pragma GCC unroll 8
-    for (int v = 0; v < Vectors; ++v) {
-      double* out = target.out + r * n + v * Lanes;
-      if (target.streamOut) {
-        streamVector<Lanes>(out, acc[r][v]);
-      } else {
-        storeVector<Lanes>(out, acc[r][v]);
+      for (int v = 0; v < Vectors; ++v) {
+        double* out = target.out + r * n + v * Lanes;
+        if (target.streamOut) {
+          streamVector<Lanes>(out, acc[r][v]);
+        } else {
+          storeVector<Lanes>(out, acc[r][v]);
+        }
       }
-    }
-  }
-  if (target.update == nullptr) return;
-#pragma GCC unroll 16
-  for (int r = 0; r < Rows; ++r) {
+      if (target.update == nullptr) continue;
 #pragma GCC unroll 8
-    for (int v = 0; v < Vectors; ++v) {
-      double* entry = target.update + r * n + v * Lanes;
-      storeVector<Lanes>(entry, loadVector<Lanes>(entry) - acc[r][v]);
+      for (int v = 0; v < Vectors; ++v) {
+        double* entry = target.update + r * n + v * Lanes;
+        storeVector<Lanes>(entry, loadVector<Lanes>(entry) - acc[r][v]);
+      }
     }
   }
 }
@@ -137,6 +154,7 @@ inline TileTarget offsetTarget(const TileTarget& target, std::size_t n, int rows
   moved.out += offset;
   if (moved.update != nullptr) moved.update += offset;
   if (moved.read != nullptr) moved.read += offset;
+  moved.finishedRows >>= rows;
   return moved;
 }
 

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "block_loop.hpp"
 #include "linalg.hpp"
 #include "project.hpp"
 #include "reference.hpp"
+#include "simd.hpp"
 
 namespace {
 
@@ -95,6 +97,66 @@ TEST(BlockedLu, TallPanelsMatchScalarReference) {
   for (const auto& input : {randomMatrix(1100, 21), integers})
     expectMatchesReference(input, 1100, 64);
   expectMatchesReference(randomMatrix(1300, 22), 1300, 32);
+}
+
+// The block loop with its trailing updates on vectors of Lanes doubles, whatever the build's
+// target, against the reference: matrix, permutation, the whole scratch matrix (which starts as
+// NaNs) and the singular messages.
+template <int Lanes>
+void expectWidthMatchesReference(const std::vector<double>& input, int n, int b) {
+  SCOPED_TRACE("lanes = " + std::to_string(Lanes) + ", n = " + std::to_string(n) +
+               ", b = " + std::to_string(b));
+  Factorisation got{input, identityPermutation(n),
+                    std::vector<double>(input.size(), std::numeric_limits<double>::quiet_NaN())};
+  NoStepObserver observer;
+  got.singularMessages = countSingularMessages([&] {
+    runBlockedLu<Lanes>(got.a.data(), got.perm.data(), got.scratch.data(), n, b, observer);
+  });
+  const Factorisation want = factoriseReference(input, n, b);
+  EXPECT_TRUE(sameBits(want.a, got.a));
+  EXPECT_EQ(want.perm, got.perm);
+  EXPECT_TRUE(sameBits(want.scratch, got.scratch));
+  EXPECT_EQ(want.singularMessages, got.singularMessages);
+}
+
+// Inputs whose second block (columns [b, 2b)) makes the look-ahead's edges matter: pivots brought
+// up from the bottom rows, one row moved twice, ties, a zero column, NaN and infinities.
+std::vector<std::vector<double>> lookAheadMatrices(int n, int b) {
+  const auto entry = [n](std::vector<double>& m, int r, int c) -> double& {
+    return m[static_cast<std::size_t>(r) * n + c];
+  };
+  std::vector<std::vector<double>> cases{randomMatrix(n, 31)};
+  if (n < b + 2) return cases;
+  // The bottom row wins column b; the row it swaps with, now at the bottom, wins column b + 1.
+  auto farPivots = randomMatrix(n, 32);
+  for (int r = b; r < n; ++r) entry(farPivots, r, b) *= 1 + r;
+  entry(farPivots, n - 1, b) = 1e6;
+  entry(farPivots, b, b + 1) = 1e6;
+  cases.push_back(farPivots);
+  auto ties = randomMatrix(n, 33);
+  for (double& x : ties) x = std::round(2 * x);
+  cases.push_back(ties);
+  auto special = randomMatrix(n, 34);
+  for (int r = 0; r < n; ++r) entry(special, r, b + 1) = 0.0;
+  entry(special, n - 2, b) = std::numeric_limits<double>::quiet_NaN();
+  entry(special, n / 2, n - 1) = std::numeric_limits<double>::infinity();
+  cases.push_back(special);
+  return cases;
+}
+
+TEST(BlockedLu, LookAheadMatchesScalarReferenceAtEveryVectorWidth) {
+  // Below and just above two blocks, an odd number of blocks (a last group of one), blocks that
+  // do not divide n, and sweeps with whole tiles and clipped ones.
+  const std::pair<int, int> shapes[] = {{63, 32}, {65, 32}, {97, 32},  {129, 32}, {200, 32},
+                                        {33, 16}, {100, 7}, {150, 64}, {40, 3}};
+  for (auto [n, b] : shapes) {
+    for (const auto& input : lookAheadMatrices(n, b)) {
+      expectWidthMatchesReference<1>(input, n, b);
+      expectWidthMatchesReference<2>(input, n, b);
+      expectWidthMatchesReference<4>(input, n, b);
+      expectWidthMatchesReference<8>(input, n, b);
+    }
+  }
 }
 
 TEST(BlockedLu, SpecialValuesMatchScalarReference) {

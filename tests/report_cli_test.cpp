@@ -134,7 +134,7 @@ TEST(ReportTool, TableReportsAPassedRun) {
   const ProcessResult run = runReportTool({"--n", "100", "--block", "7", "--seed", "3"});
   EXPECT_EQ(run.status, 0) << run.err;
   for (const char* fact : {"n 100, block 7, seed 3", "vector path:", "compiler:", "GFLOP/s",
-                           "trailing update", "solves", "PASSED", "result: PASSED"})
+                           "trailing sweep", "solves", "PASSED", "result: PASSED"})
     EXPECT_NE(run.out.find(fact), std::string::npos) << fact << " in\n" << run.out;
 }
 

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <algorithm>
+
+#include "matrix_index.hpp"
+#include "tile_kernel.hpp"
+#include "trailing_product.hpp"
+
+// The trailing updates of two consecutive blocks, K = [first, end) and K' = [end, next), shared by
+// one sweep over the matrix. Block K's update is cut in three:
+//   1. the columns of K' (updateNextBlockColumns), so that K' can choose its pivots;
+//   2. the remaining columns of the rows that K''s interchanges will move, and of K''s own rows
+//      (finishRows), done before any of them moves: a row carries its multipliers when it moves,
+//      but the scratch matrix does not move, so the row's products must land where it stood;
+//   3. everything else, in the sweep over [next, n)^2 that then adds K''s update
+//      (sweepTrailingSubmatrix).
+// Every entry of a and of the scratch matrix s receives the same rounded operations in the same
+// order as when each block runs its own trailing pass.
+
+// Largest block the look-ahead takes: its packing buffers are sized for it. Deeper blocks run one
+// trailing pass each.
+inline constexpr int kMaxLookAheadBlock = 64;
+
+// Block [first, end)'s trailing update restricted to columns [end, next), rows [end, n):
+// s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next <= n.
+template <int Lanes>
+void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int next) {
+  if (end >= n) return;
+  runTrailingPass<Lanes>(a, a, s, a, n, TrailingRegion{end, n, end, next, first, end - first, 1, {}});
+}
+
+// Block [first, end)'s trailing update of the rows at positions[0 .. count), columns [colBegin, n):
+// s[r][c] = +0 + sum over l in [first, end) of a[r][l] * a[l][c] in increasing l, then
+// a[r][c] -= s[r][c]. The rows are gathered kTileEdge at a time into a packed panel and run
+// through the tile kernel into a small buffer, then scattered. Positions must be distinct rows
+// >= end; end - first <= kMaxLookAheadBlock; colBegin >= end.
+template <int Lanes>
+void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
+                const int* positions, int count) {
+  const int depth = end - first;
+  alignas(64) double packedLeft[kTileEdge * kMaxLookAheadBlock];
+  alignas(64) double packedRight[kMaxLookAheadBlock * kTileEdge];
+  alignas(64) double products[kTileEdge * kTileEdge];
+  for (int from = 0; from < count; from += kTileEdge) {
+    const int rows = std::min(kTileEdge, count - from);
+    // The listed rows' multipliers; the panel's unused rows are zeros.
+    for (int r = 0; r < kTileEdge; ++r) {
+      const double* row = r < rows ? a + at(positions[from + r], first, n) : nullptr;
+      for (int l = 0; l < depth; ++l) packedLeft[r * depth + l] = row != nullptr ? row[l] : 0.0;
+    }
+    for (int jj = colBegin; jj < n; jj += kTileEdge) {
+      const int cols = std::min(kTileEdge, n - jj);
+      // The block's rows of U over this column tile; columns past n are zeros.
+      for (int l = 0; l < depth; ++l) {
+        const double* upper = a + at(first + l, jj, n);
+        for (int c = 0; c < kTileEdge; ++c) packedRight[l * kTileEdge + c] = c < cols ? upper[c] : 0.0;
+      }
+      const TileTarget target{products, nullptr, true, false, nullptr, depth, 0};
+      accumulateFullTile<Lanes>(packedLeft, packedRight, depth, target, kTileEdge, nullptr);
+      for (int r = 0; r < rows; ++r) {
+        const double* product = products + r * kTileEdge;
+        double* scratchRow = s + at(positions[from + r], jj, n);
+        double* row = a + at(positions[from + r], jj, n);
+        for (int c = 0; c < cols; ++c) {
+          scratchRow[c] = product[c];
+          row[c] = row[c] - product[c];
+        }
+      }
+    }
+  }
+}
+
+// The rest of both blocks' updates over [next, n)^2, tile by tile: for each entry, block
+// [first, end)'s products from +0 stored to s and subtracted from a (except in the rows listed in
+// finished, which finishRows has done), then block [end, next)'s the same way. a is read and
+// written once; s receives both stores. Requires both blocks of equal width <= kMaxLookAheadBlock
+// and next < n.
+template <int Lanes>
+void sweepTrailingSubmatrix(double* a, double* s, int n, int first, int next,
+                            const FinishedRows& finished) {
+  runTrailingPass<Lanes>(a, a, s, a, n,
+                         TrailingRegion{next, n, next, n, first, next - first, 2, finished});
+}
