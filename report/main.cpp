@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "block_loop.hpp"
 #include "lapack_peer.hpp"
 #include "project.hpp"
 #include "report.hpp"
@@ -165,6 +166,8 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (!openClosedStandardDescriptors()) return kSystemError;
+  // A stack too small for the factorisation's buffers would end the runs with a signal.
+  if (!stackLimitAllows(kBlockLoopStackBytes, kProgram)) return kSystemError;
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 
 #include "linalg.hpp"
@@ -30,6 +31,16 @@ inline constexpr const char* kLuStepNames[kLuStepCount] = {
 inline constexpr const char* kLuStepKeys[kLuStepCount] = {
     "pivots",       "diagonal_block", "multipliers",   "block_row_of_u",
     "next_columns", "finished_rows",  "trailing_sweep"};
+
+// Stack the block loop and the solves need at most: the largest buffer one of their steps keeps
+// on the stack (the pivot search's column copy, the tile loop's packed panels, the solves' work
+// vectors), plus room for the calls around it.
+inline constexpr std::size_t kBlockLoopStackBytes =
+    std::max({sizeof(double) * kPivotCopyEntries,
+              sizeof(double) * (kTileEdge * kMaxPassDepth + kPackedRightEntries),
+              sizeof(double) * (2 * kTileEdge * kMaxLookAheadBlock + kTileEdge * kTileEdge),
+              sizeof(double) * 2 * kSolveStackOrder}) +
+    (std::size_t{64} << 10);
 
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {

@@ -58,11 +58,10 @@ void mydtsrsm(const int* perm, const double* a, const double* rhs, int n) {
   if (n <= 0) return;
   // Work vectors y and x: on the stack up to the benchmark's order, on the heap above it, so a
   // large n cannot overflow the stack.
-  constexpr int kStackOrder = 4096;
-  std::array<double, 2 * kStackOrder> onStack;
+  std::array<double, 2 * kSolveStackOrder> onStack;
   std::vector<double> onHeap;
   double* y = onStack.data();
-  if (n > kStackOrder) {
+  if (n > kSolveStackOrder) {
     onHeap.resize(2 * static_cast<std::size_t>(n));
     y = onHeap.data();
   }

@@ -22,6 +22,9 @@ inline constexpr int kTileEdge = 32;
 void cache1(const double* left, const double* right, double* out, int n, int start, int bs,
             int first);
 
+// Largest order whose solve keeps its work vectors on the stack.
+inline constexpr int kSolveStackOrder = 4096;
+
 // Solves L*y = P*rhs by forward substitution and U*x = y by back substitution on a matrix
 // factorised by blockedLu or mydgetfr, then discards x. Reads perm (n entries naming the rhs
 // entry of each row), a (n x n) and rhs (n); writes none of them. The work vectors live on the

@@ -16,8 +16,6 @@ void swapRows(double* a, int n, int i, int p) {
   std::swap_ranges(a + at(i, 0, n), a + at(i, 0, n) + n, a + at(p, 0, n));
 }
 
-// Entries of the column copy the pivot search scans (256 KiB, on the stack).
-constexpr int kPivotCopyEntries = 32768;
 // How many rows ahead the copy asks for.
 constexpr int kCopyPrefetchRows = 16;
 

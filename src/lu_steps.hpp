@@ -21,6 +21,9 @@ inline void eliminateRow(double* row, const double* pivotRow, int i, int end) {
 // columns reported singular.
 int choosePanelPivots(double* a, int* perm, int n, int first, int end);
 
+// Entries of the column copy the pivot search scans (256 KiB, on the stack).
+inline constexpr int kPivotCopyEntries = 32768;
+
 // Most columns searchPanelPivots takes in one call.
 inline constexpr int kMaxPivotSearchColumns = 64;
 

@@ -1,16 +1,21 @@
 #include <cstdio>
 #include <ctime>
 
+#include "block_loop.hpp"
 #include "linalg.hpp"
 #include "project.hpp"
 
 // Times one blocked LU factorisation of a random 4096 x 4096 matrix and the two triangular
 // solves, and prints the elapsed monotonic time in nanoseconds. Exit status 0 on success, 1 when
-// a buffer cannot be allocated, the clock cannot be read or the result cannot be written.
+// the stack limit is too small for the factorisation, a buffer cannot be allocated, the clock
+// cannot be read or the result cannot be written.
 int main() {
   constexpr int b = 32;
   constexpr int N = 4096;
   constexpr std::size_t matrixEntries = static_cast<std::size_t>(N) * N;
+
+  // A stack too small for the factorisation's buffers would end the run with a signal.
+  if (!stackLimitAllows(kBlockLoopStackBytes, "lubench")) return 1;
 
   auto* a = static_cast<double*>(allocateZeroed(matrixEntries, sizeof(double), "matrix A"));
   if (a == nullptr) return 1;

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <limits>
 
+#include <sys/resource.h>
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -119,6 +121,17 @@ bool StandardOutput::finish() {
   if (!failed_) return true;
   std::fprintf(stderr, "%s: cannot write the result to standard output: %s\n", program_,
                error_ != 0 ? std::strerror(error_) : "write error");
+  return false;
+}
+
+bool stackLimitAllows(std::size_t bytes, const char* program) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  if (limit.rlim_cur >= bytes) return true;
+  std::fprintf(stderr,
+               "%s: the stack limit is %llu KiB, below the %zu KiB the factorisation needs "
+               "(raise it with ulimit -s)\n",
+               program, static_cast<unsigned long long>(limit.rlim_cur >> 10), (bytes + 1023) >> 10);
   return false;
 }
 

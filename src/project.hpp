@@ -68,6 +68,11 @@ class StandardOutput {
   int error_ = 0;
 };
 
+// True when the process's stack may grow to `bytes`; otherwise prints "<program>: the stack
+// limit is <limit> KiB, below the <bytes> KiB the factorisation needs (raise it with ulimit -s)"
+// on standard error and returns false. A limit that cannot be read counts as unlimited.
+bool stackLimitAllows(std::size_t bytes, const char* program);
+
 // Tells LeakSanitizer, in a sanitizer build, that the buffer at p is kept until the process
 // exits on purpose; elsewhere does nothing. Leak checking stays on for everything else.
 void keepUntilExit(const void* p);

@@ -2,13 +2,15 @@
 
 #include <string>
 
+#include "block_loop.hpp"
 #include "process_runner.hpp"
 
 namespace {
 
-ProcessResult runLubench(Stdout target, rlim_t addressSpaceLimit = RLIM_INFINITY) {
+ProcessResult runLubench(Stdout target, rlim_t addressSpaceLimit = RLIM_INFINITY,
+                         rlim_t stackLimit = RLIM_INFINITY) {
   return runProcess(LUBENCH_EXECUTABLE, {"ignored-argument"},
-                    {.out = target, .addressSpaceLimit = addressSpaceLimit});
+                    {.out = target, .addressSpaceLimit = addressSpaceLimit, .stackLimit = stackLimit});
 }
 
 // "time_spent1 runtime: <decimal digits> nanoseconds\n" and nothing else.
@@ -47,6 +49,19 @@ TEST(Driver, AllocationFailureIsReportedWithTheBufferAndItsSize) {
   EXPECT_NE(run.err.find("cannot allocate the scratch product matrix (134217728 bytes)"),
             std::string::npos)
       << run.err;
+}
+
+TEST(Driver, AStackTooSmallIsRefusedAndTheStatedNeedSuffices) {
+  // Refused with one line before any work, never ended by a signal.
+  const ProcessResult small = runLubench(Stdout::kCaptured, RLIM_INFINITY, 256u << 10);
+  EXPECT_EQ(small.status, 1);
+  EXPECT_EQ(small.out, "");
+  EXPECT_NE(small.err.find("lubench: the stack limit is 256 KiB, below the"), std::string::npos)
+      << small.err;
+  // Exactly the stated need is enough for a whole run.
+  const ProcessResult enough = runLubench(Stdout::kCaptured, RLIM_INFINITY, kBlockLoopStackBytes);
+  EXPECT_EQ(enough.status, 0) << enough.err;
+  EXPECT_TRUE(isResultLine(enough.out)) << enough.out;
 }
 
 }  // namespace

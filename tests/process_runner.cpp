@@ -56,6 +56,10 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     }
     const rlimit limit{setup.addressSpaceLimit, setup.addressSpaceLimit};
     setrlimit(RLIMIT_AS, &limit);
+    if (setup.stackLimit != RLIM_INFINITY) {
+      const rlimit stack{setup.stackLimit, setup.stackLimit};
+      setrlimit(RLIMIT_STACK, &stack);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }

@@ -15,6 +15,7 @@ struct ProcessSetup {
   Stdout out = Stdout::kCaptured;
   Stderr err = Stderr::kCaptured;
   rlim_t addressSpaceLimit = RLIM_INFINITY;
+  rlim_t stackLimit = RLIM_INFINITY;  // RLIM_INFINITY: the test's own
 };
 
 struct ProcessResult {

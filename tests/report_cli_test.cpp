@@ -81,6 +81,13 @@ TEST(ReportTool, MemoryFailuresAreReportedBeforeAnyRun) {
   EXPECT_NE(records.err.find("lubench-report: cannot allocate the records of 1000000 runs"),
             std::string::npos)
       << records.err;
+
+  // A stack too small for the factorisation's buffers: one line, not a signal.
+  const ProcessResult stack = runReportTool({"--n", "1"}, {.stackLimit = 256u << 10});
+  EXPECT_EQ(stack.status, 1);
+  EXPECT_EQ(stack.out, "");
+  EXPECT_NE(stack.err.find("lubench-report: the stack limit is 256 KiB"), std::string::npos)
+      << stack.err;
 }
 
 TEST(ReportTool, NumbersWithLeadingZerosAreDecimal) {
