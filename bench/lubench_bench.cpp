@@ -13,13 +13,16 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "bench_support.hpp"
+#include "block_loop.hpp"
 #include "kernel_rate.hpp"
 #include "lapack_peer.hpp"
 #include "linalg.hpp"
+#include "look_ahead.hpp"
 #include "lu_steps.hpp"
 #include "matrix_index.hpp"
 #include "project.hpp"
@@ -114,6 +117,45 @@ void BM_TrailingPass(benchmark::State& state) {
   }
 }
 
+// The look-ahead sweep alone on the largest region a run gives it, the first pair of blocks':
+// for every entry of [2b, n)^2, the first block's products stored to the scratch matrix and
+// subtracted, then the second block's. The matrix is restored outside the timing.
+void BM_TrailingSweep(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int next = 2 * kBlock;
+  LuProblem problem(n, kSeed);
+  double timed = 0;
+  for (auto _ : state) {
+    std::copy(problem.original().begin(), problem.original().end(), problem.a());
+    const Clock::time_point start = Clock::now();
+    sweepTrailingSubmatrix<kDoubleLanes>(problem.a(), problem.s(), n, 0, next, FinishedRows{});
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  reportRate(state, 2.0 * productFlops(n, next, kBlock), timed);
+
+  // The two blocks' updates of the region one after the other, in plain scalar order.
+  std::vector<double> a = problem.original();
+  std::vector<double> s(a.size(), std::numeric_limits<double>::quiet_NaN());
+  for (int first = 0; first < next; first += kBlock) {
+    for (int r = next; r < n; ++r) {
+      for (int c = next; c < n; ++c) {
+        double sum = 0.0;
+        for (int l = first; l < first + kBlock; ++l) sum = sum + a[at(r, l, n)] * a[at(l, c, n)];
+        s[at(r, c, n)] = sum;
+        a[at(r, c, n)] = a[at(r, c, n)] - sum;
+      }
+    }
+  }
+  bool same = std::memcmp(a.data(), problem.a(), a.size() * sizeof(double)) == 0;
+  for (int r = next; r < n && same; ++r) {
+    same = std::memcmp(&s[at(r, next, n)], problem.s() + at(r, next, n),
+                       (n - next) * sizeof(double)) == 0;
+  }
+  if (!same) state.SkipWithError("the sweep differs from the scalar rendering");
+}
+
 // The register-blocked tile kernel on operands that stay in the first-level cache: the rate
 // at which this machine carries out the product's separate multiplies and adds, the bound on
 // cache1's speed once memory is out of the way. lubench-report measures its peak the same way.
@@ -152,12 +194,14 @@ void BM_CorePeak(benchmark::State& state) {
                                                 : "fused multiply-add (no instruction: std::fma)");
 }
 
-// The memory traffic the fused trailing pass cannot avoid, without its arithmetic: for every
-// block, the scratch region written once (streaming stores, as the pass writes it) and the
-// trailing submatrix read and written once. Set beside BM_TileKernelInCache, this bounds how fast
-// any implementation of these steps can be on this machine.
+// The memory traffic the trailing updates cannot avoid, without their arithmetic, for sweeps of
+// Arg 1 blocks each (1: a pass per block; 2: the look-ahead's pairs): for every sweep, each
+// block's scratch region written (streaming stores, as the sweep writes them; a pair writes the
+// same addresses twice) and the trailing submatrix read and written once. Set beside
+// BM_TileKernelInCache, this bounds how fast the trailing updates can be on this machine.
 void BM_PrescribedMemoryPasses(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
+  const int blocksPerSweep = static_cast<int>(state.range(1));
   LuProblem problem(n, kSeed);
   double* a = problem.a();
   double* s = problem.s();
@@ -165,10 +209,10 @@ void BM_PrescribedMemoryPasses(benchmark::State& state) {
   for (auto _ : state) {
     problem.reset();
     const Clock::time_point start = Clock::now();
-    for (int end = kBlock; end < n; end += kBlock) {
+    for (int end = kBlock * blocksPerSweep; end < n; end += kBlock * blocksPerSweep) {
       const std::size_t width = static_cast<std::size_t>(n - end);
       for (int r = end; r < n; ++r) {
-        zeroStreaming(s + at(r, end, n), width);
+        for (int block = 0; block < blocksPerSweep; ++block) zeroStreaming(s + at(r, end, n), width);
         // One read and one write of every entry; adding +0.0 cannot be optimised away (it
         // turns -0.0 into +0.0).
         double* row = a + at(r, 0, n);
@@ -181,11 +225,45 @@ void BM_PrescribedMemoryPasses(benchmark::State& state) {
     state.SetIterationTime(seconds);
     timed += seconds;
   }
-  // Bytes moved: 8 written to the scratch matrix, 16 read and written in the matrix, per entry.
+  // Bytes moved per entry and sweep: 8 written to the scratch matrix per block, 16 read and
+  // written in the matrix.
   double entries = 0;
-  for (int end = kBlock; end < n; end += kBlock)
+  for (int end = kBlock * blocksPerSweep; end < n; end += kBlock * blocksPerSweep)
     entries += static_cast<double>(n - end) * (n - end);
-  state.counters["GB/s"] = 24.0 * entries * static_cast<double>(state.iterations()) / timed / 1e9;
+  state.counters["GB/s"] = (8.0 * blocksPerSweep + 16.0) * entries *
+                           static_cast<double>(state.iterations()) / timed / 1e9;
+}
+
+// The timed region with sweeps of Arg 1 blocks each (1: a trailing pass per block, as without
+// look-ahead; 2: the look-ahead's pairs), so that what the look-ahead gains is measured on the
+// same data in the same run. The factors of both must agree byte for byte.
+void BM_LookAheadDepth(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int blocksPerSweep = static_cast<int>(state.range(1));
+  LuProblem problem(n, kSeed);
+  NoStepObserver noObserver;
+  double timed = 0;
+  for (auto _ : state) {
+    problem.reset();
+    const Clock::time_point start = Clock::now();
+    runBlockedLu<kDoubleLanes>(problem.a(), problem.perm(), problem.s(), n, kBlock, noObserver,
+                               blocksPerSweep);
+    mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
+    const double seconds = secondsSince(start);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
+  reportRate(state, luSolveFlops(n), timed);
+
+  std::vector<double> a = problem.original();
+  std::vector<double> s(a.size(), 0.0);
+  std::vector<int> perm(n);
+  randMatrixGenpvt(perm.data(), n);
+  blockedLu(a.data(), perm.data(), s.data(), n, kBlock);
+  if (std::memcmp(a.data(), problem.a(), a.size() * sizeof(double)) != 0 ||
+      std::memcmp(perm.data(), problem.perm(), perm.size() * sizeof(int)) != 0) {
+    state.SkipWithError("the factors differ from the look-ahead block loop's");
+  }
 }
 
 // The benchmark's timed region: the block loop and both solves.
@@ -319,16 +397,24 @@ BENCHMARK(BM_TrailingPass)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CorePeak)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_PrescribedMemoryPasses)
+BENCHMARK(BM_TrailingSweep)
     ->Arg(1024)
     ->Arg(2048)
     ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PrescribedMemoryPasses)
+    ->ArgsProduct({{1024, 2048, 4096}, {1, 2}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockedLuAndSolve)
     ->Arg(1024)
     ->Arg(2048)
     ->Arg(4096)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LookAheadDepth)
+    ->ArgsProduct({{1024, 4096}, {1, 2}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockedLuAndSolveWithStepTimes)

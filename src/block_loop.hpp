@@ -38,7 +38,8 @@ inline constexpr const char* kLuStepKeys[kLuStepCount] = {
 inline constexpr std::size_t kBlockLoopStackBytes =
     std::max({sizeof(double) * kPivotCopyEntries,
               sizeof(double) * (kTileEdge * kMaxPassDepth + kPackedRightEntries),
-              sizeof(double) * (2 * kTileEdge * kMaxLookAheadBlock + kTileEdge * kTileEdge),
+              sizeof(double) * (2 * kMaxLookAheadBlock * kMaxLookAheadBlock +
+                                kMaxLookAheadBlock * kTileEdge + kTileEdge * kTileEdge),
               sizeof(double) * 2 * kSolveStackOrder}) +
     (std::size_t{64} << 10);
 
@@ -69,16 +70,18 @@ void eliminateBlockPanel(double* a, int n, int first, int end, StepObserver& obs
 // move, and K''s own rows, then receive the rest of K's update; the interchanges are made and
 // K''s panel eliminated; one sweep over [next, n)^2 applies both blocks' updates. After each pair
 // a, perm and s hold exactly what the blocks one at a time leave. Blocks deeper than
-// kMaxLookAheadBlock, and a pair whose second block is the last, run one trailing pass per block.
+// kMaxLookAheadBlock, a pair whose second block is the last, and every block when
+// blocksPerSweep is 1 (for measuring what the look-ahead gains), run one trailing pass each.
 template <int Lanes, class StepObserver>
-int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer) {
+int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& observer,
+                 int blocksPerSweep = 2) {
   if (n <= 0) return 0;
   if (b <= 0) {
     std::fprintf(stderr, "blockedLu: block size %d is not positive; the matrix is left as it is\n",
                  b);
     return 0;
   }
-  const bool lookAhead = b <= kMaxLookAheadBlock;
+  const bool lookAhead = b <= kMaxLookAheadBlock && blocksPerSweep >= 2;
   int pivotRows[kMaxLookAheadBlock];
   int moving[2 * kMaxLookAheadBlock];
   int singularColumns = 0;

@@ -22,11 +22,33 @@ void cache1(const double* left, const double* right, double* out, int n, int sta
 
 namespace {
 
+// Rows whose forward sums advance together.
+constexpr int kForwardRows = 8;
+
 // y[0] = rhs[perm[0]]; y[i] = rhs[perm[i]] - sum_{j<i} a[i][j]*y[j], the sum from +0 in
-// increasing j. n >= 1.
+// increasing j. A sum's terms before the previous row's unknown do not wait for it, so the sums
+// of kForwardRows rows run side by side over the columns all of them can already use (each still
+// in increasing j), and then finish one row after another. n >= 1.
 void forwardSubstitute(const int* perm, const double* a, const double* rhs, int n, double* y) {
   y[0] = rhs[perm[0]];
-  for (int i = 1; i < n; ++i) {
+  int first = 1;
+  for (; first + kForwardRows <= n; first += kForwardRows) {
+    const double* rows[kForwardRows];
+    double s[kForwardRows];
+    for (int r = 0; r < kForwardRows; ++r) {
+      rows[r] = a + at(first + r, 0, n);
+      s[r] = 0.0;
+    }
+    for (int j = 0; j < first; ++j) {
+      const double known = y[j];
+      for (int r = 0; r < kForwardRows; ++r) s[r] = rows[r][j] * known + s[r];
+    }
+    for (int r = 0; r < kForwardRows; ++r) {
+      for (int j = first; j < first + r; ++j) s[r] = rows[r][j] * y[j] + s[r];
+      y[first + r] = rhs[perm[first + r]] - s[r];
+    }
+  }
+  for (int i = first; i < n; ++i) {
     const double* row = a + at(i, 0, n);
     double s = 0.0;
     for (int j = 0; j < i; ++j) s = row[j] * y[j] + s;

@@ -37,30 +37,34 @@ void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int
 template <int Lanes>
 void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
                 const int* positions, int count) {
+  constexpr int kMaxRows = 2 * kMaxLookAheadBlock;
   const int depth = end - first;
-  alignas(64) double packedLeft[kTileEdge * kMaxLookAheadBlock];
+  const int panels = (count + kTileEdge - 1) / kTileEdge;
+  alignas(64) double packedLeft[kMaxRows * kMaxLookAheadBlock];
   alignas(64) double packedRight[kMaxLookAheadBlock * kTileEdge];
   alignas(64) double products[kTileEdge * kTileEdge];
-  for (int from = 0; from < count; from += kTileEdge) {
-    const int rows = std::min(kTileEdge, count - from);
-    // The listed rows' multipliers; the panel's unused rows are zeros.
-    for (int r = 0; r < kTileEdge; ++r) {
-      const double* row = r < rows ? a + at(positions[from + r], first, n) : nullptr;
-      for (int l = 0; l < depth; ++l) packedLeft[r * depth + l] = row != nullptr ? row[l] : 0.0;
+  // The listed rows' multipliers, kTileEdge rows a panel; the last panel's unused rows are zeros.
+  for (int r = 0; r < panels * kTileEdge; ++r) {
+    const double* row = r < count ? a + at(positions[r], first, n) : nullptr;
+    for (int l = 0; l < depth; ++l) packedLeft[r * depth + l] = row != nullptr ? row[l] : 0.0;
+  }
+  for (int jj = colBegin; jj < n; jj += kTileEdge) {
+    const int cols = std::min(kTileEdge, n - jj);
+    // The block's rows of U over this column tile; columns past n are zeros.
+    for (int l = 0; l < depth; ++l) {
+      const double* upper = a + at(first + l, jj, n);
+      for (int c = 0; c < kTileEdge; ++c) packedRight[l * kTileEdge + c] = c < cols ? upper[c] : 0.0;
     }
-    for (int jj = colBegin; jj < n; jj += kTileEdge) {
-      const int cols = std::min(kTileEdge, n - jj);
-      // The block's rows of U over this column tile; columns past n are zeros.
-      for (int l = 0; l < depth; ++l) {
-        const double* upper = a + at(first + l, jj, n);
-        for (int c = 0; c < kTileEdge; ++c) packedRight[l * kTileEdge + c] = c < cols ? upper[c] : 0.0;
-      }
+    for (int panel = 0; panel < panels; ++panel) {
       const TileTarget target{products, nullptr, true, false, nullptr, depth, 0};
-      accumulateFullTile<Lanes>(packedLeft, packedRight, depth, target, kTileEdge, nullptr);
+      accumulateFullTile<Lanes>(packedLeft + panel * kTileEdge * depth, packedRight, depth, target,
+                                kTileEdge, nullptr);
+      const int rows = std::min(kTileEdge, count - panel * kTileEdge);
       for (int r = 0; r < rows; ++r) {
+        const int position = positions[panel * kTileEdge + r];
         const double* product = products + r * kTileEdge;
-        double* scratchRow = s + at(positions[from + r], jj, n);
-        double* row = a + at(positions[from + r], jj, n);
+        double* scratchRow = s + at(position, jj, n);
+        double* row = a + at(position, jj, n);
         for (int c = 0; c < cols; ++c) {
           scratchRow[c] = product[c];
           row[c] = row[c] - product[c];

@@ -198,29 +198,41 @@ void prefetchRowSegments(const double* a, int n, int from, int to, int first, in
 // Widest block whose rows computeMultipliers takes kDoubleLanes at a time.
 constexpr int kMaxVectorBlock = 64;
 
-// computeMultipliers for the kDoubleLanes rows [j, j + kDoubleLanes), one row per lane: the
-// block's columns are copied into one vector per column, each lane then sees exactly the scalar
-// row operations in the same order, and the columns are copied back.
+// computeMultipliers for the Groups * kDoubleLanes rows [j, j + Groups * kDoubleLanes), one row
+// per lane: the block's columns are copied into one vector per column and group, each lane then
+// sees exactly the scalar row operations in the same order, and the columns are copied back. The
+// groups are independent, so their divisions and updates overlap instead of waiting on each
+// other.
+template <int Groups>
 void computeMultipliersAcrossRows(double* a, int n, int first, int end, int j) {
   using Vector = DoubleVector<kDoubleLanes>;
   const int width = end - first;
-  Vector column[kMaxVectorBlock];
-  for (int lane = 0; lane < kDoubleLanes; ++lane) {
-    const double* row = a + at(j + lane, first, n);
-    for (int k = 0; k < width; ++k) column[k][lane] = row[k];
+  Vector column[Groups][kMaxVectorBlock];
+  for (int g = 0; g < Groups; ++g) {
+    for (int lane = 0; lane < kDoubleLanes; ++lane) {
+      const double* row = a + at(j + g * kDoubleLanes + lane, first, n);
+      for (int k = 0; k < width; ++k) column[g][k][lane] = row[k];
+    }
   }
   for (int i = 0; i < width; ++i) {
     const double* pivotRow = a + at(first + i, first, n);
-    column[i] = column[i] / broadcast<kDoubleLanes>(pivotRow[i]);
+    const Vector pivot = broadcast<kDoubleLanes>(pivotRow[i]);
+    for (int g = 0; g < Groups; ++g) column[g][i] = column[g][i] / pivot;
     for (int k = i + 1; k < width; ++k) {
-      column[k] = column[k] - broadcast<kDoubleLanes>(pivotRow[k]) * column[i];
+      const Vector upper = broadcast<kDoubleLanes>(pivotRow[k]);
+      for (int g = 0; g < Groups; ++g) column[g][k] = column[g][k] - upper * column[g][i];
     }
   }
-  for (int lane = 0; lane < kDoubleLanes; ++lane) {
-    double* row = a + at(j + lane, first, n);
-    for (int k = 0; k < width; ++k) row[k] = column[k][lane];
+  for (int g = 0; g < Groups; ++g) {
+    for (int lane = 0; lane < kDoubleLanes; ++lane) {
+      double* row = a + at(j + g * kDoubleLanes + lane, first, n);
+      for (int k = 0; k < width; ++k) row[k] = column[g][k][lane];
+    }
   }
 }
+
+// Groups of vectors computeMultipliers takes at once.
+constexpr int kMultiplierGroups = 4;
 
 }  // namespace
 
@@ -229,9 +241,13 @@ void computeMultipliers(double* a, int n, int first, int end) {
   // taken in any grouping; within each row the columns i run in increasing order.
   int j = end;
   if (end - first <= kMaxVectorBlock) {
+    constexpr int kRows = kMultiplierGroups * kDoubleLanes;
+    for (; j + kRows <= n; j += kRows) {
+      prefetchRowSegments(a, n, j + kRows, std::min(j + 2 * kRows, n), first, end);
+      computeMultipliersAcrossRows<kMultiplierGroups>(a, n, first, end, j);
+    }
     for (; j + kDoubleLanes <= n; j += kDoubleLanes) {
-      prefetchRowSegments(a, n, j + kDoubleLanes, std::min(j + 2 * kDoubleLanes, n), first, end);
-      computeMultipliersAcrossRows(a, n, first, end, j);
+      computeMultipliersAcrossRows<1>(a, n, first, end, j);
     }
   }
   for (; j < n; ++j) {
@@ -241,13 +257,18 @@ void computeMultipliers(double* a, int n, int first, int end) {
 }
 
 void solveBlockRowOfU(double* a, int n, int first, int end) {
-  // Columns are independent: each chunk of columns keeps one running sum per column, every sum
-  // in increasing l from +0.
+  // Columns are independent: each chunk of columns is finished for all the block's rows before
+  // the next, so the chunk's rows stay in the first-level cache; each row keeps one running sum
+  // per column, every sum in increasing l from +0, and rows run in increasing j.
   constexpr int kChunk = 64;
-  for (int j = first + 1; j < end; ++j) {
-    double* row = a + at(j, 0, n);
-    for (int k0 = end, width = 0; k0 < n; k0 += width) {
-      width = std::min(kChunk, n - k0);
+  for (int k0 = end, width = 0; k0 < n; k0 += width) {
+    width = std::min(kChunk, n - k0);
+    // The block's rows of the next chunk, which the hardware does not fetch ahead by itself.
+    if (k0 + width < n) {
+      prefetchRowSegments(a, n, first, end, k0 + width, std::min(k0 + width + kChunk, n));
+    }
+    for (int j = first + 1; j < end; ++j) {
+      double* row = a + at(j, 0, n);
       double sum[kChunk] = {};
       for (int l = first; l < j; ++l) {
         const double multiplier = row[l];
