@@ -163,8 +163,9 @@ inline TileTarget offsetTarget(const TileTarget& target, std::size_t n, int rows
 // the top of nextRead (may be null), the tile the caller computes next. Rows are n apart and,
 // when n is a multiple of a large power of two, share a few cache sets: a tile's 128 lines do
 // not all fit in them at once, so prefetching a whole tile ahead evicts its own first half,
-// while a band ahead stays resident and still covers the memory latency. Prefetching affects
-// speed only.
+// while a band ahead stays resident and still covers the memory latency. The lines are asked for
+// into the first-level cache, where the band's epilogue reads them. Prefetching affects speed
+// only.
 template <int Lanes, int Rows>
 inline void accumulateRowBand(const double* packedLeft, const double* packedRight, int depth,
                               const TileTarget& target, std::size_t n, int r,
@@ -178,7 +179,7 @@ inline void accumulateRowBand(const double* packedLeft, const double* packedRigh
       if (tile == nullptr) continue;
       const double* row = tile + (k % kTileEdge) * n + c;
       for (int line = 0; line < Shape::kColumns; line += kDoublesPerLine) {
-        __builtin_prefetch(row + line, 0, 2);
+        __builtin_prefetch(row + line, 0, 3);
       }
     }
     accumulateRegisterBlock<Lanes, Rows, Shape::kVectors>(packedLeft + r * depth, packedRight + c,
