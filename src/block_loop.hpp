@@ -38,7 +38,7 @@ inline constexpr const char* kLuStepKeys[kLuStepCount] = {
 inline constexpr std::size_t kBlockLoopStackBytes =
     std::max({sizeof(double) * kPivotCopyEntries,
               sizeof(double) * (kTileEdge * kMaxPassDepth + kPackedRightEntries),
-              sizeof(double) * (2 * kMaxLookAheadBlock * kMaxLookAheadBlock +
+              sizeof(double) * (kMaxLookAheadBlock * kMaxLookAheadBlock +
                                 kMaxLookAheadBlock * kTileEdge + kTileEdge * kTileEdge),
               sizeof(double) * 2 * kSolveStackOrder}) +
     (std::size_t{64} << 10);
@@ -83,7 +83,6 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
   }
   const bool lookAhead = b <= kMaxLookAheadBlock && blocksPerSweep >= 2;
   int pivotRows[kMaxLookAheadBlock];
-  int moving[2 * kMaxLookAheadBlock];
   int singularColumns = 0;
   // Block bounds are formed in 64 bits so that ib + b cannot overflow for any b.
   for (long long ib = 0; ib < n;) {
@@ -109,10 +108,11 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
     // The next block's pivots, chosen on those columns before any row moves.
     singularColumns += searchPanelPivots(a, n, end, next, pivotRows);
     observer.finished(LuStep::kPivots);
-    // This block's update of the rest of the rows that are about to move and of the next block's
-    // rows, where they stand now; the moving rows below the next block are marked finished.
+    // This block's update of the rest of the next block's rows, and of the rows below them that
+    // its interchanges will move, where they stand now; the latter are marked finished.
+    finishNextBlockRows<Lanes>(a, s, n, first, end, next);
+    int moving[kMaxLookAheadBlock];
     int movingCount = 0;
-    for (int r = end; r < next; ++r) moving[movingCount++] = r;
     for (int i = 0; i < next - end; ++i) {
       const int p = pivotRows[i];
       if (p >= next && std::find(moving, moving + movingCount, p) == moving + movingCount) {
@@ -125,7 +125,7 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
     observer.finished(LuStep::kPivots);
     eliminateBlockPanel(a, n, end, next, observer);
     // Both blocks' updates of [next, n)^2 in one sweep.
-    const FinishedRows finished{moving + (next - end), movingCount - (next - end)};
+    const FinishedRows finished{moving, movingCount};
     sweepTrailingSubmatrix<Lanes>(a, s, n, first, next, finished);
     observer.finished(LuStep::kTrailingSweep);
     ib = next;

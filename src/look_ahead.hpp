@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 
 #include "matrix_index.hpp"
 #include "tile_kernel.hpp"
@@ -9,9 +10,10 @@
 // The trailing updates of two consecutive blocks, K = [first, end) and K' = [end, next), shared by
 // one sweep over the matrix. Block K's update is cut in three:
 //   1. the columns of K' (updateNextBlockColumns), so that K' can choose its pivots;
-//   2. the remaining columns of the rows that K''s interchanges will move, and of K''s own rows
-//      (finishRows), done before any of them moves: a row carries its multipliers when it moves,
-//      but the scratch matrix does not move, so the row's products must land where it stood;
+//   2. the remaining columns of K''s own rows (finishNextBlockRows) and of the rows below that
+//      K''s interchanges will move (finishRows), done before any of them moves: a row carries its
+//      multipliers when it moves, but the scratch matrix does not move, so the row's products
+//      must land where it stood;
 //   3. everything else, in the sweep over [next, n)^2 that then adds K''s update
 //      (sweepTrailingSubmatrix).
 // Every entry of a and of the scratch matrix s receives the same rounded operations in the same
@@ -29,20 +31,30 @@ void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int
   runTrailingPass<Lanes>(a, a, s, a, n, TrailingRegion{end, n, end, next, first, end - first, 1, {}});
 }
 
+// Block [first, end)'s trailing update of the next block's rows [end, next), columns [next, n):
+// s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next < n.
+template <int Lanes>
+void finishNextBlockRows(double* a, double* s, int n, int first, int end, int next) {
+  runTrailingPass<Lanes>(a, a, s, a, n, TrailingRegion{end, next, next, n, first, end - first, 1, {}});
+}
+
 // Block [first, end)'s trailing update of the rows at positions[0 .. count), columns [colBegin, n):
 // s[r][c] = +0 + sum over l in [first, end) of a[r][l] * a[l][c] in increasing l, then
 // a[r][c] -= s[r][c]. The rows are gathered kTileEdge at a time into a packed panel and run
 // through the tile kernel into a small buffer, then scattered. Positions must be distinct rows
-// >= end; end - first <= kMaxLookAheadBlock; colBegin >= end.
+// >= end, at most kMaxLookAheadBlock of them; end - first <= kMaxLookAheadBlock; colBegin >= end.
 template <int Lanes>
 void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
                 const int* positions, int count) {
-  constexpr int kMaxRows = 2 * kMaxLookAheadBlock;
+  constexpr int kMaxRows = kMaxLookAheadBlock;
   const int depth = end - first;
   const int panels = (count + kTileEdge - 1) / kTileEdge;
   alignas(64) double packedLeft[kMaxRows * kMaxLookAheadBlock];
   alignas(64) double packedRight[kMaxLookAheadBlock * kTileEdge];
   alignas(64) double products[kTileEdge * kTileEdge];
+  // The scratch rows go around the cache where every whole tile's rows are vector-aligned.
+  const bool streamed =
+      reinterpret_cast<std::uintptr_t>(s) % 64 == 0 && n % 8 == 0 && colBegin % 8 == 0;
   // The listed rows' multipliers, kTileEdge rows a panel; the last panel's unused rows are zeros.
   for (int r = 0; r < panels * kTileEdge; ++r) {
     const double* row = r < count ? a + at(positions[r], first, n) : nullptr;
@@ -65,13 +77,18 @@ void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
         const double* product = products + r * kTileEdge;
         double* scratchRow = s + at(position, jj, n);
         double* row = a + at(position, jj, n);
-        for (int c = 0; c < cols; ++c) {
-          scratchRow[c] = product[c];
-          row[c] = row[c] - product[c];
+        if (streamed && cols == kTileEdge) {
+          for (int c = 0; c < kTileEdge; c += Lanes) {
+            streamVector<Lanes>(scratchRow + c, loadVector<Lanes>(product + c));
+          }
+        } else {
+          for (int c = 0; c < cols; ++c) scratchRow[c] = product[c];
         }
+        for (int c = 0; c < cols; ++c) row[c] = row[c] - product[c];
       }
     }
   }
+  if (streamed) finishStreamingStores();
 }
 
 // The rest of both blocks' updates over [next, n)^2, tile by tile: for each entry, block
