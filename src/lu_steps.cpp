@@ -93,10 +93,10 @@ void copyColumns(const double* a, int n, int top, int rows, int col, int width,
 // First position t in [i, n) of largest |a[t][i]| in column i as the pending interchanges order
 // the rows, for a column taller than the copy: scanned a piece at a time.
 int firstLargestInTallColumn(const double* a, int n, int i, const PendingInterchanges& pending,
-                             double* copy, double* largest) {
+                             double* copy, int copyEntries, double* largest) {
   int best = i;
-  for (int top = i; top < n; top += kPivotCopyEntries) {
-    const int rows = std::min(kPivotCopyEntries, n - top);
+  for (int top = i; top < n; top += copyEntries) {
+    const int rows = std::min(copyEntries, n - top);
     copyColumns(a, n, top, rows, i, 1, pending, copy);
     if (top == i) *largest = std::fabs(copy[0]);
     scanLargestMagnitude(copy, top == i ? 1 : 0, rows, top, &best, largest);
@@ -107,20 +107,25 @@ int firstLargestInTallColumn(const double* a, int n, int i, const PendingInterch
 }  // namespace
 
 int searchPanelPivots(const double* a, int n, int first, int end, int* pivotRows) {
+  alignas(64) double copy[kPivotCopyEntries];
+  return searchPanelPivotsWithCopy(a, n, first, end, pivotRows, copy, kPivotCopyEntries);
+}
+
+int searchPanelPivotsWithCopy(const double* a, int n, int first, int end, int* pivotRows,
+                              double* copy, int copyEntries) {
   // Rows n apart share a few cache sets, so a column walked down the matrix is fetched from
   // memory again for every column of the block. Instead, a group of columns is copied once,
   // column by column into contiguous memory (each row's entries of the group are adjacent in a),
   // and searched there; every interchange is made in the copy and recorded as pending. Columns
   // taller than the copy are searched a piece at a time.
-  alignas(64) double copy[kPivotCopyEntries];
   PendingInterchanges pending;
   int singularColumns = 0;
   for (int group = first, width = 0; group < end; group += width) {
     const int rows = n - group;
-    const bool copied = rows <= kPivotCopyEntries;
+    const bool copied = rows <= copyEntries;
     // As many columns as the copy holds, in whole cache lines of each row where it holds more
     // than one line's worth.
-    int capacity = copied ? kPivotCopyEntries / rows : 1;
+    int capacity = copied ? copyEntries / rows : 1;
     if (capacity > kDoublesPerLine) capacity -= capacity % kDoublesPerLine;
     width = std::min(end - group, capacity);
     if (copied) copyColumns(a, n, group, rows, group, width, pending, copy);
@@ -134,7 +139,7 @@ int searchPanelPivots(const double* a, int n, int first, int end, int* pivotRows
         largest = std::fabs(column[c]);
         scanLargestMagnitude(column, c + 1, rows, group, &pivotRow, &largest);
       } else {
-        pivotRow = firstLargestInTallColumn(a, n, i, pending, copy, &largest);
+        pivotRow = firstLargestInTallColumn(a, n, i, pending, copy, copyEntries, &largest);
       }
       if (largest == 0.0) {
         std::puts("LUfactoration failed: coefficient matrix is singular");

@@ -34,6 +34,12 @@ inline constexpr int kMaxPivotSearchColumns = 64;
 // of columns reported singular.
 int searchPanelPivots(const double* a, int n, int first, int end, int* pivotRows);
 
+// searchPanelPivots with a column copy of copyEntries doubles (>= 1) supplied by the caller: the
+// same pivots and messages for any size, columns taller than the copy searched a piece at a time.
+// searchPanelPivots passes a copy on its stack; tests pass small ones to reach every path.
+int searchPanelPivotsWithCopy(const double* a, int n, int first, int end, int* pivotRows,
+                              double* copy, int copyEntries);
+
 // Makes the interchanges searchPanelPivots chose, in order: rows i and pivotRows[i - first] of
 // a across all n columns and the same entries of perm.
 void applyPanelInterchanges(double* a, int* perm, int n, int first, int end, const int* pivotRows);

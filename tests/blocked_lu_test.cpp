@@ -9,6 +9,7 @@
 
 #include "block_loop.hpp"
 #include "linalg.hpp"
+#include "lu_steps.hpp"
 #include "project.hpp"
 #include "reference.hpp"
 #include "simd.hpp"
@@ -155,6 +156,56 @@ TEST(BlockedLu, LookAheadMatchesScalarReferenceAtEveryVectorWidth) {
       expectWidthMatchesReference<2>(input, n, b);
       expectWidthMatchesReference<4>(input, n, b);
       expectWidthMatchesReference<8>(input, n, b);
+    }
+  }
+}
+
+TEST(BlockedLu, PivotSearchChoosesTheSamePivotsWithAnyCopySize) {
+  // A copy smaller than a column makes the search take it a piece at a time; a copy of a few
+  // columns makes it take the block a group at a time. Either way it must choose the pivots the
+  // plain search does on the matrix whose rows it has not moved yet: first row of largest
+  // magnitude, ties to the upper row, NaN never winning (but staying the pivot at the top).
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (int n : {33, 100}) {
+    const int first = 3, end = std::min(n, first + 32);
+    auto inputs = awkwardMatrices(n);
+    auto nanTop = randomMatrix(n, 41);
+    nanTop[static_cast<std::size_t>(first) * n + first] = nan;
+    nanTop[static_cast<std::size_t>(n - 5) * n + first + 1] = nan;
+    inputs.push_back(nanTop);
+    for (const auto& input : inputs) {
+      // The plain search, interchanges made as it goes.
+      std::vector<double> m = input;
+      std::vector<int> want;
+      int wantSingular = 0;
+      for (int i = first; i < end; ++i) {
+        int p = i;
+        double largest = std::fabs(m[static_cast<std::size_t>(i) * n + i]);
+        for (int t = i + 1; t < n; ++t) {
+          const double magnitude = std::fabs(m[static_cast<std::size_t>(t) * n + i]);
+          if (magnitude > largest) {
+            p = t;
+            largest = magnitude;
+          }
+        }
+        if (largest == 0.0) ++wantSingular;
+        want.push_back(largest == 0.0 ? i : p);
+        for (int c = 0; largest != 0.0 && c < n; ++c)
+          std::swap(m[static_cast<std::size_t>(i) * n + c], m[static_cast<std::size_t>(p) * n + c]);
+      }
+      for (int copyEntries : {1, 7, 40, 2 * n, 20 * n}) {
+        SCOPED_TRACE("n = " + std::to_string(n) + ", copy of " + std::to_string(copyEntries));
+        std::vector<double> copy(copyEntries);
+        std::vector<int> got(end - first, -1);
+        int singular = 0;
+        const int messages = countSingularMessages([&] {
+          singular = searchPanelPivotsWithCopy(input.data(), n, first, end, got.data(),
+                                               copy.data(), copyEntries);
+        });
+        EXPECT_EQ(got, want);
+        EXPECT_EQ(singular, wantSingular);
+        EXPECT_EQ(messages, wantSingular);
+      }
     }
   }
 }
