@@ -29,7 +29,9 @@ void randMatrixGenpvt(int* p, int n);
 //   4. the block row of U;
 //   5. s's trailing region [end, n)^2 set to zero, then cache1(a, a, s, n, end, b, ib);
 //   6. the trailing update a -= s over [end, n)^2
-// (steps 5 and 6 run as one pass over the tiles, updateTrailingSubmatrix, with the same result).
+// (steps 5 and 6 run as one pass over the tiles, and two consecutive blocks share one such sweep
+// with look-ahead, see runBlockedLu; a, perm and s end exactly as the steps in this order leave
+// them, for any contents of s on entry).
 // perm (n entries, normally the identity on entry) records the interchanges: perm[r] is the
 // input row now at position r. On return a holds L (unit diagonal not stored) and U of the row-
 // permuted input. A column whose pivot magnitude is zero is reported on standard output with
