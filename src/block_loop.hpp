@@ -81,6 +81,8 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
                  b);
     return 0;
   }
+  // The next block's pivots are searched in one call, with its interchanges pending.
+  static_assert(kMaxLookAheadBlock <= kMaxPivotSearchColumns);
   const bool lookAhead = b <= kMaxLookAheadBlock && blocksPerSweep >= 2;
   int pivotRows[kMaxLookAheadBlock];
   int singularColumns = 0;

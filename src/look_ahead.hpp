@@ -27,7 +27,6 @@ inline constexpr int kMaxLookAheadBlock = 64;
 // s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next <= n.
 template <int Lanes>
 void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int next) {
-  if (end >= n) return;
   runTrailingPass<Lanes>(a, a, s, a, n, TrailingRegion{end, n, end, next, first, end - first, 1, {}});
 }
 
@@ -46,10 +45,9 @@ void finishNextBlockRows(double* a, double* s, int n, int first, int end, int ne
 template <int Lanes>
 void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
                 const int* positions, int count) {
-  constexpr int kMaxRows = kMaxLookAheadBlock;
   const int depth = end - first;
   const int panels = (count + kTileEdge - 1) / kTileEdge;
-  alignas(64) double packedLeft[kMaxRows * kMaxLookAheadBlock];
+  alignas(64) double packedLeft[kMaxLookAheadBlock * kMaxLookAheadBlock];
   alignas(64) double packedRight[kMaxLookAheadBlock * kTileEdge];
   alignas(64) double products[kTileEdge * kTileEdge];
   // The scratch rows go around the cache where every whole tile's rows are vector-aligned.
