@@ -4,15 +4,17 @@
 #include <cstddef>
 #include <stdexcept>
 
-#include "project.hpp"
+#include "clock.hpp"
+#include "memory.hpp"
+#include "test_data.hpp"
 
 namespace {
 
-double* allocateMatrix(int n, const char* what) {
+AlignedBuffer<double> allocateMatrix(int n, const char* what) {
   const std::size_t entries = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  auto* p = static_cast<double*>(allocateZeroed(entries, sizeof(double), what));
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
+  AlignedBuffer<double> buffer = allocateBuffer<double>(entries, what, "lubench_bench");
+  if (!buffer) throw std::bad_alloc();
+  return buffer;
 }
 
 }  // namespace
@@ -34,9 +36,14 @@ void LuProblem::reset() {
   randMatrixGenpvt(perm_.data(), n_);
 }
 
-double luSolveFlops(int n) {
-  const double order = n;
-  return 2.0 / 3.0 * order * order * order + 1.5 * order * order;
+timespec monotonicNow() {
+  timespec now{};
+  if (!readMonotonicClock(now, "lubench_bench")) throw std::runtime_error("no monotonic clock");
+  return now;
+}
+
+double secondsSince(const timespec& start) {
+  return elapsedNanoseconds(start, monotonicNow()) * 1e-9;
 }
 
 double productFlops(int n, int start, int first) {

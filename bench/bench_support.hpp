@@ -1,8 +1,9 @@
 #pragma once
 
-#include <cstdlib>
-#include <memory>
+#include <ctime>
 #include <vector>
+
+#include "memory.hpp"
 
 // A linear system of order n as the benchmark builds it: the seeded random matrix, the
 // right-hand side 0, 1, ..., n-1, the identity permutation and a zeroed scratch matrix, in the
@@ -22,20 +23,18 @@ class LuProblem {
   const std::vector<double>& original() const { return original_; }
 
  private:
-  struct FreeDeleter {
-    void operator()(double* p) const { std::free(p); }
-  };
   int n_;
   std::vector<double> original_;
-  std::unique_ptr<double[], FreeDeleter> a_;
-  std::unique_ptr<double[], FreeDeleter> s_;
+  AlignedBuffer<double> a_;
+  AlignedBuffer<double> s_;
   std::vector<int> perm_;
   std::vector<double> rhs_;
 };
 
-// Floating-point operations of one factorisation and solve as HPL counts them:
-// 2/3 n^3 + 3/2 n^2.
-double luSolveFlops(int n);
+// The monotonic clock now; throws std::runtime_error (after saying why) when it cannot be read.
+timespec monotonicNow();
+// Seconds from a monotonicNow() reading to now.
+double secondsSince(const timespec& start);
 
 // Operations of one cache1 call over the trailing region [start, n) with inner range
 // [first, start): two per product term.

@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <iterator>
@@ -25,24 +24,17 @@
 #include "look_ahead.hpp"
 #include "lu_steps.hpp"
 #include "matrix_index.hpp"
-#include "project.hpp"
+#include "measurement.hpp"
 #include "scalar_reference.hpp"
 #include "simd.hpp"
 #include "step_timer.hpp"
+#include "test_data.hpp"
 #include "verification.hpp"
 
 namespace {
 
 constexpr unsigned kSeed = 1;
 constexpr int kBlock = 32;
-// HPL's acceptance bound for the scaled residual.
-constexpr double kResidualBound = 16.0;
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 void reportRate(benchmark::State& state, double flopsPerIteration, double timedSeconds) {
   state.counters["GFLOP/s"] =
@@ -57,7 +49,7 @@ bool checkSolution(benchmark::State& state, const std::vector<double>& original,
   state.counters["residual"] = residual;
   if (!(residual < kResidualBound)) {
     state.SkipWithError(
-        ("scaled residual " + std::to_string(residual) + " is not below 16").c_str());
+        ("scaled residual " + std::to_string(residual) + " is not below " + std::to_string(kResidualBound)).c_str());
     return false;
   }
   return true;
@@ -71,7 +63,7 @@ void BM_Cache1(benchmark::State& state) {
   const std::size_t entries = static_cast<std::size_t>(n) * n;
   for (auto _ : state) {
     std::fill(problem.s(), problem.s() + entries, 0.0);
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     cache1(problem.a(), problem.a(), problem.s(), n, kBlock, kBlock, 0);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
@@ -96,7 +88,7 @@ void BM_TrailingPass(benchmark::State& state) {
   double timed = 0;
   for (auto _ : state) {
     std::copy(problem.original().begin(), problem.original().end(), problem.a());
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     updateTrailingSubmatrix(problem.a(), problem.s(), n, 0, kBlock);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
@@ -127,7 +119,7 @@ void BM_TrailingSweep(benchmark::State& state) {
   double timed = 0;
   for (auto _ : state) {
     std::copy(problem.original().begin(), problem.original().end(), problem.a());
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     sweepTrailingSubmatrix<kDoubleLanes>(problem.a(), problem.s(), n, 0, next, FinishedRows{});
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
@@ -164,7 +156,7 @@ void BM_TileKernelInCache(benchmark::State& state) {
   double timed = 0;
   double flops = 0;
   for (auto _ : state) {
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     flops += runTileKernelInCache(kTilesPerTiming);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
@@ -182,7 +174,7 @@ void BM_CorePeak(benchmark::State& state) {
   double timed = 0;
   double flops = 0;
   for (auto _ : state) {
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     flops += runMultiplyAddChains(kStepsPerTiming, fused);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
@@ -208,7 +200,7 @@ void BM_PrescribedMemoryPasses(benchmark::State& state) {
   double timed = 0;
   for (auto _ : state) {
     problem.reset();
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     for (int end = kBlock * blocksPerSweep; end < n; end += kBlock * blocksPerSweep) {
       const std::size_t width = static_cast<std::size_t>(n - end);
       for (int r = end; r < n; ++r) {
@@ -245,7 +237,7 @@ void BM_LookAheadDepth(benchmark::State& state) {
   double timed = 0;
   for (auto _ : state) {
     problem.reset();
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     runBlockedLu<kDoubleLanes>(problem.a(), problem.perm(), problem.s(), n, kBlock, noObserver,
                                blocksPerSweep);
     mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
@@ -253,7 +245,7 @@ void BM_LookAheadDepth(benchmark::State& state) {
     state.SetIterationTime(seconds);
     timed += seconds;
   }
-  reportRate(state, luSolveFlops(n), timed);
+  reportRate(state, hplFlops(n), timed);
 
   std::vector<double> a = problem.original();
   std::vector<double> s(a.size(), 0.0);
@@ -273,14 +265,14 @@ void BM_BlockedLuAndSolve(benchmark::State& state) {
   double timed = 0;
   for (auto _ : state) {
     problem.reset();
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     blockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock);
     mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
     timed += seconds;
   }
-  reportRate(state, luSolveFlops(n), timed);
+  reportRate(state, hplFlops(n), timed);
 
   std::vector<double> x(n);
   luSolve(problem.perm(), problem.a(), problem.rhs(), n, x.data());
@@ -308,10 +300,8 @@ void BM_BlockedLuAndSolveWithStepTimes(benchmark::State& state) {
   long long stepTotal = 0;
   for (auto _ : state) {
     problem.reset();
-    timespec clockStart{};
-    clock_gettime(CLOCK_MONOTONIC, &clockStart);
-    const Clock::time_point start = Clock::now();
-    StepTimer timer(clockStart);
+    const timespec start = monotonicNow();
+    StepTimer timer(start);
     runBlockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock, timer);
     mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
     const double seconds = secondsSince(start);
@@ -319,7 +309,7 @@ void BM_BlockedLuAndSolveWithStepTimes(benchmark::State& state) {
     timed += seconds;
     for (long long step : timer.nanoseconds()) stepTotal += step;
   }
-  reportRate(state, luSolveFlops(n), timed);
+  reportRate(state, hplFlops(n), timed);
   // The steps cover the block loop, which is nearly all of the timed region.
   state.counters["steps/timed"] = static_cast<double>(stepTotal) / (timed * 1e9);
   std::vector<double> x(n);
@@ -335,14 +325,14 @@ void BM_ScalarRendering(benchmark::State& state) {
   double timed = 0;
   for (auto _ : state) {
     problem.reset();
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     reference::blockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock);
     reference::solve(problem.perm(), problem.a(), problem.rhs(), n, x.data());
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
     timed += seconds;
   }
-  reportRate(state, luSolveFlops(n), timed);
+  reportRate(state, hplFlops(n), timed);
   checkSolution(state, problem.original(), x, problem.rhs(), n);
 }
 
@@ -354,9 +344,7 @@ void BM_LapackGetrfGetrs(benchmark::State& state) {
   LuProblem problem(n, kSeed);
   const std::vector<double>& original = problem.original();
   std::vector<double> columnMajor(original.size());
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) columnMajor[at(c, r, n)] = original[at(r, c, n)];
-  }
+  copyToColumnMajor(original.data(), columnMajor.data(), n);
   std::vector<double> a(columnMajor.size());
   std::vector<double> x(n);
   std::vector<int> pivots(n);
@@ -365,13 +353,13 @@ void BM_LapackGetrfGetrs(benchmark::State& state) {
   for (auto _ : state) {
     a = columnMajor;
     x.assign(problem.rhs(), problem.rhs() + n);
-    const Clock::time_point start = Clock::now();
+    const timespec start = monotonicNow();
     info = lapackFactoriseAndSolve(a.data(), pivots.data(), x.data(), n);
     const double seconds = secondsSince(start);
     state.SetIterationTime(seconds);
     timed += seconds;
   }
-  reportRate(state, luSolveFlops(n), timed);
+  reportRate(state, hplFlops(n), timed);
   state.SetLabel(lapackDescription());
   if (info != 0) {
     state.SkipWithError(("LAPACK returned info = " + std::to_string(info)).c_str());

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "blocking.hpp"
 #include "linalg.hpp"
 #include "look_ahead.hpp"
 #include "lu_steps.hpp"
@@ -23,25 +24,6 @@ enum class LuStep {
 };
 inline constexpr int kLuStepCount = 7;
 
-// Readable name of each step, indexed by LuStep.
-inline constexpr const char* kLuStepNames[kLuStepCount] = {
-    "pivot search and interchanges", "diagonal block", "multipliers", "block row of U",
-    "next block's columns", "rows finished before moving", "trailing sweep"};
-// Short key of each step for machine-readable output, indexed by LuStep.
-inline constexpr const char* kLuStepKeys[kLuStepCount] = {
-    "pivots",       "diagonal_block", "multipliers",   "block_row_of_u",
-    "next_columns", "finished_rows",  "trailing_sweep"};
-
-// Stack the block loop and the solves need at most: the largest buffer one of their steps keeps
-// on the stack (the pivot search's column copy, the tile loop's packed panels, the solves' work
-// vectors), plus room for the calls around it.
-inline constexpr std::size_t kBlockLoopStackBytes =
-    std::max({sizeof(double) * kPivotCopyEntries,
-              sizeof(double) * (kTileEdge * kMaxPassDepth + kPackedRightEntries),
-              sizeof(double) * (kMaxLookAheadBlock * kMaxLookAheadBlock +
-                                kMaxLookAheadBlock * kTileEdge + kTileEdge * kTileEdge),
-              sizeof(double) * 2 * kSolveStackOrder}) +
-    (std::size_t{64} << 10);
 
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {
@@ -60,7 +42,27 @@ void eliminateBlockPanel(double* a, int n, int first, int end, StepObserver& obs
   observer.finished(LuStep::kBlockRowOfU);
 }
 
-// The block loop of blockedLu (see project.hpp for the full contract) with the trailing updates on
+// Blocked LU factorisation with row interchanges of the row-major n x n matrix a, in place, in
+// column blocks of b. Each block [ib, end), end = min(ib + b, n), runs:
+//   1. pivots of all its columns, chosen before any is eliminated (choosePanelPivots);
+//   2. elimination within the diagonal block;
+//   3. the multipliers of the rows below it;
+//   4. the block row of U;
+//   5. s's trailing region [end, n)^2 set to zero, then cache1(a, a, s, n, end, b, ib);
+//   6. the trailing update a -= s over [end, n)^2
+// (steps 5 and 6 run as one pass over the tiles, and two consecutive blocks share one such sweep
+// with look-ahead, see runBlockedLu; a, perm and s end exactly as the steps in this order leave
+// them, for any contents of s on entry).
+// perm (n entries, normally the identity on entry) records the interchanges: perm[r] is the
+// input row now at position r. On return a holds L (unit diagonal not stored) and U of the row-
+// permuted input. A column whose pivot magnitude is zero is reported on standard output with
+// "LUfactoration failed: coefficient matrix is singular"; the elimination still divides by the
+// diagonal entry as it stands, so IEEE infinities and NaNs flow on. s is an n x n scratch matrix.
+// Does nothing for n <= 0; for b <= 0 reports the bad block size on standard error and leaves
+// everything untouched. The stack must allow kBlockLoopStackBytes.
+void blockedLu(double* a, int* perm, double* s, int n, int b);
+
+// The block loop of blockedLu with the trailing updates on
 // vectors of Lanes doubles, telling observer after each step which step has just finished, so a
 // caller can time the steps without a second copy of the loop. Returns the number of columns
 // reported singular.
@@ -82,7 +84,6 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
     return 0;
   }
   // The next block's pivots are searched in one call, with its interchanges pending.
-  static_assert(kMaxLookAheadBlock <= kMaxPivotSearchColumns);
   const bool lookAhead = b <= kMaxLookAheadBlock && blocksPerSweep >= 2;
   int pivotRows[kMaxLookAheadBlock];
   int singularColumns = 0;

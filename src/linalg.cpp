@@ -22,9 +22,6 @@ void cache1(const double* left, const double* right, double* out, int n, int sta
 
 namespace {
 
-// Rows whose forward sums advance together.
-constexpr int kForwardRows = 8;
-
 // y[0] = rhs[perm[0]]; y[i] = rhs[perm[i]] - sum_{j<i} a[i][j]*y[j], the sum from +0 in
 // increasing j. A sum's terms before the previous row's unknown do not wait for it, so the sums
 // of kForwardRows rows run side by side over the columns all of them can already use (each still

@@ -9,8 +9,7 @@
 // then each sum, sums run in the order documented here, and no multiply is fused with an add.
 // Results are therefore bit-identical on every compiler, optimisation level and instruction set.
 
-// Tile edge of cache1 in all three loop dimensions.
-inline constexpr int kTileEdge = 32;
+#include "blocking.hpp"
 
 // Trailing product of the blocked factorisation. For every r, c in [start, n):
 //   out[r*n + c] = out[r*n + c] + left[r*n + a] * right[a*n + c]   for a = first, ..., start-1,
@@ -21,9 +20,6 @@ inline constexpr int kTileEdge = 32;
 // start >= n or first >= start). bs is the caller's block size and is not read.
 void cache1(const double* left, const double* right, double* out, int n, int start, int bs,
             int first);
-
-// Largest order whose solve keeps its work vectors on the stack.
-inline constexpr int kSolveStackOrder = 4096;
 
 // Solves L*y = P*rhs by forward substitution and U*x = y by back substitution on a matrix
 // factorised by blockedLu or mydgetfr, then discards x. Reads perm (n entries naming the rhs

@@ -19,10 +19,6 @@
 // Every entry of a and of the scratch matrix s receives the same rounded operations in the same
 // order as when each block runs its own trailing pass.
 
-// Largest block the look-ahead takes: its packing buffers are sized for it. Deeper blocks run one
-// trailing pass each.
-inline constexpr int kMaxLookAheadBlock = 64;
-
 // Block [first, end)'s trailing update restricted to columns [end, next), rows [end, n):
 // s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next <= n.
 template <int Lanes>

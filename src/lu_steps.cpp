@@ -16,9 +16,6 @@ void swapRows(double* a, int n, int i, int p) {
   std::swap_ranges(a + at(i, 0, n), a + at(i, 0, n) + n, a + at(p, 0, n));
 }
 
-// How many rows ahead the copy asks for.
-constexpr int kCopyPrefetchRows = 16;
-
 // Goes on with a scan for the first entry of largest magnitude over column[from, count): an
 // entry takes the place of *best (at index offset + t) only when its magnitude is strictly
 // larger than *bestMagnitude, so the earlier entry wins ties and a NaN never wins.
@@ -200,9 +197,6 @@ void prefetchRowSegments(const double* a, int n, int from, int to, int first, in
   }
 }
 
-// Widest block whose rows computeMultipliers takes kDoubleLanes at a time.
-constexpr int kMaxVectorBlock = 64;
-
 // computeMultipliers for the Groups * kDoubleLanes rows [j, j + Groups * kDoubleLanes), one row
 // per lane: the block's columns are copied into one vector per column and group, each lane then
 // sees exactly the scalar row operations in the same order, and the columns are copied back. The
@@ -236,9 +230,6 @@ void computeMultipliersAcrossRows(double* a, int n, int first, int end, int j) {
   }
 }
 
-// Groups of vectors computeMultipliers takes at once.
-constexpr int kMultiplierGroups = 4;
-
 }  // namespace
 
 void computeMultipliers(double* a, int n, int first, int end) {
@@ -265,16 +256,15 @@ void solveBlockRowOfU(double* a, int n, int first, int end) {
   // Columns are independent: each chunk of columns is finished for all the block's rows before
   // the next, so the chunk's rows stay in the first-level cache; each row keeps one running sum
   // per column, every sum in increasing l from +0, and rows run in increasing j.
-  constexpr int kChunk = 64;
   for (int k0 = end, width = 0; k0 < n; k0 += width) {
-    width = std::min(kChunk, n - k0);
+    width = std::min(kBlockRowChunk, n - k0);
     // The block's rows of the next chunk, which the hardware does not fetch ahead by itself.
     if (k0 + width < n) {
-      prefetchRowSegments(a, n, first, end, k0 + width, std::min(k0 + width + kChunk, n));
+      prefetchRowSegments(a, n, first, end, k0 + width, std::min(k0 + width + kBlockRowChunk, n));
     }
     for (int j = first + 1; j < end; ++j) {
       double* row = a + at(j, 0, n);
-      double sum[kChunk] = {};
+      double sum[kBlockRowChunk] = {};
       for (int l = first; l < j; ++l) {
         const double multiplier = row[l];
         const double* upper = a + at(l, k0, n);

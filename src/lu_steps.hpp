@@ -1,5 +1,7 @@
 #pragma once
 
+#include "blocking.hpp"
+
 // The steps of one pass of the blocked LU factorisation over the column block [first, end) of a
 // row-major n x n matrix a. blockedLu runs them in this order for each block; they are separate
 // so that tests and tools can drive and time them one by one. Every step requires
@@ -20,12 +22,6 @@ inline void eliminateRow(double* row, const double* pivotRow, int i, int end) {
 // are exchanged across all n columns, and entries i and p of perm. Returns the number of
 // columns reported singular.
 int choosePanelPivots(double* a, int* perm, int n, int first, int end);
-
-// Entries of the column copy the pivot search scans (256 KiB, on the stack).
-inline constexpr int kPivotCopyEntries = 32768;
-
-// Most columns searchPanelPivots takes in one call.
-inline constexpr int kMaxPivotSearchColumns = 64;
 
 // choosePanelPivots' search alone, for end - first <= kMaxPivotSearchColumns: the same pivots and
 // messages, with each interchange recorded instead of made, so that a matrix whose rows will

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "block_loop.hpp"
-#include "project.hpp"
+#include "clock.hpp"
 
 // Step observer for runBlockedLu that adds the monotonic time since the previous mark to the
 // step that has just finished. One clock reading per step and block: 7 * ceil(n / b) readings

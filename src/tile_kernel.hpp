@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "linalg.hpp"
+#include "blocking.hpp"
 #include "matrix_index.hpp"
 #include "simd.hpp"
 
@@ -118,24 +118,6 @@ inline void accumulateRegisterBlock(const double* packedLeft, const double* pack
     }
   }
 }
-
-// Doubles in one 64-byte cache line.
-inline constexpr int kDoublesPerLine = 8;
-
-// Shape of the register blocks for each vector width: Vectors vectors across, and rows in
-// bands of 6 and 5 (2 * 6 + 4 * 5 = kTileEdge). Twelve or ten accumulators hide the add latency
-// and leave registers for the right row and the broadcast; with 16 vector registers this
-// measured faster than square power-of-two blocks.
-template <int Lanes>
-struct RegisterBlockShape {
-  static constexpr int kVectors = Lanes >= 8 ? 4 : 2;
-  static constexpr int kColumns = kVectors * Lanes;
-  static constexpr int kTallRows = 6;
-  static constexpr int kTallBands = 2;
-  static constexpr int kShortRows = 5;
-  static_assert((kTileEdge - kTallRows * kTallBands) % kShortRows == 0);
-  static_assert(kTileEdge % kColumns == 0);
-};
 
 // Copies the rows x cols block of m at (r0, c0) into packed, row stride cols, so the kernel
 // reads it from contiguous memory: rows n apart would share cache sets when n is a multiple of

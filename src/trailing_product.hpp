@@ -3,18 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "linalg.hpp"
+#include "blocking.hpp"
 #include "tile_kernel.hpp"
-
-// Entries of the packed right panels kept at once (2 MiB, on the stack): at the look-ahead's
-// depth of two blocks of 32, a whole row of 4096 columns, so each row tile's left panel is packed
-// once per pass and the sweep walks the matrix's rows from end to end. Narrower groups, which
-// keep the panels in the second-level cache but pass over the rows once per group, are slower.
-inline constexpr int kPackedRightEntries = 256 * kTileEdge * kTileEdge;
-// Longest inner range one pass over the tiles covers; a longer one takes several passes, each
-// output entry carrying its running sum from one to the next.
-inline constexpr int kMaxPassDepth = 512;
-static_assert(kPackedRightEntries >= kMaxPassDepth * kTileEdge);
 
 // Rows of the output region whose segments but the last are already stored and subtracted (see
 // TileTarget): at most a few dozen positions, in any order.

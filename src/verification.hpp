@@ -10,6 +10,11 @@
 // a x equals b exactly; NaN when x or the residual contains a NaN or an infinity. Requires n >= 1.
 double scaledResidual(const double* a, const double* x, const double* b, int n);
 
+// HPL's acceptance bound: a run passes when its scaled residual is below it.
+inline constexpr double kResidualBound = 16.0;
+// r < kResidualBound; a NaN residual fails.
+inline bool residualPassed(double residual) { return residual < kResidualBound; }
+
 // 64-bit FNV-1a hash of the bytes of the n x n matrix a followed by those of the n entries of
 // perm: identical on every build that produces the same factorisation (on machines of the same
 // byte order). Shown as 16 hexadecimal digits by formatFingerprint.

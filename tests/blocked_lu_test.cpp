@@ -10,7 +10,6 @@
 #include "block_loop.hpp"
 #include "linalg.hpp"
 #include "lu_steps.hpp"
-#include "project.hpp"
 #include "reference.hpp"
 #include "simd.hpp"
 

@@ -11,7 +11,7 @@
 #include "linalg.hpp"
 #include "lu_steps.hpp"
 #include "matrix_index.hpp"
-#include "project.hpp"
+#include "memory.hpp"
 #include "reference.hpp"
 #include "trailing_product.hpp"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "linalg.hpp"
-#include "project.hpp"
+#include "test_data.hpp"
 #include "reference.hpp"
 
 namespace {

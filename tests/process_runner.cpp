@@ -1,6 +1,7 @@
 #include "process_runner.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,8 +61,25 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       const rlimit stack{setup.stackLimit, setup.stackLimit};
       setrlimit(RLIMIT_STACK, &stack);
     }
+    if (setup.term != nullptr) setenv("TERM", setup.term, 1);
+    // A signal the test sends is not to be ignored because the test itself was started so.
+    if (setup.signal != 0) signal(setup.signal, SIG_DFL);
     execv(program.c_str(), argv.data());
     _exit(127);
+  }
+  if (setup.signal != 0) {
+    // The program's output so far, read until the text appears or the program has ended.
+    for (;;) {
+      if (readFile(outPath).find(setup.signalWhen) != std::string::npos) {
+        kill(child, setup.signal);
+        break;
+      }
+      siginfo_t ended{};
+      if (waitid(P_PID, child, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 || ended.si_pid != 0) {
+        break;
+      }
+      usleep(2000);
+    }
   }
   if (terminal >= 0) {
     close(terminalSlave);

@@ -16,6 +16,11 @@ struct ProcessSetup {
   Stderr err = Stderr::kCaptured;
   rlim_t addressSpaceLimit = RLIM_INFINITY;
   rlim_t stackLimit = RLIM_INFINITY;  // RLIM_INFINITY: the test's own
+  // When not null, TERM in the program's environment.
+  const char* term = nullptr;
+  // When not 0, sent to the program once its captured standard output contains signalWhen.
+  int signal = 0;
+  std::string signalWhen = {};
 };
 
 struct ProcessResult {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "project.hpp"
+#include "test_data.hpp"
 
 ::testing::AssertionResult sameBits(const std::vector<double>& expected,
                                     const std::vector<double>& actual) {

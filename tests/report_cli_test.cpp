@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -20,7 +21,8 @@ nlohmann::json parsedOutput(const ProcessResult& run) {
 TEST(ReportTool, BadOptionsAreUsageErrors) {
   const std::vector<std::vector<std::string>> badOptions = {
       {"--n", "abc"},    {"--n", "0"},     {"--n", "-5"}, {"--block", "0"},   {"--block", "x7"},
-      {"--repeat", "0"}, {"--seed", "-1"}, {"--unknown"}, {"--n", "12", "13"}};
+      {"--repeat", "0"}, {"--seed", "-1"}, {"--unknown"}, {"--n", "12", "13"}, {"--json=yes"},
+      {"--summary=false"}};
   for (const std::vector<std::string>& arguments : badOptions) {
     const ProcessResult run = runReportTool(arguments);
     const std::string shown = arguments.front() + (arguments.size() > 1 ? " " + arguments[1] : "");
@@ -117,16 +119,23 @@ TEST(ReportTool, JsonStaysValidWithStandardErrorClosed) {
   EXPECT_EQ(report["reference_check"], "identical");
 }
 
-TEST(ReportTool, ProgressIsShownOnATerminalOnly) {
+TEST(ReportTool, ProgressIsShownOnATerminalOnlyAndErasedAfterwards) {
   const std::vector<std::string> arguments = {"--n", "600", "--repeat", "2", "--seed", "1"};
-  const ProcessResult terminal = runReportTool(arguments, {.err = Stderr::kTerminal});
-  EXPECT_EQ(terminal.status, 0);
-  EXPECT_NE(terminal.err.find("lubench-report: n 600, block 32: warm-up run 1 of 3, block "),
-            std::string::npos)
-      << terminal.err;
-  EXPECT_NE(terminal.err.find("run 3 of 3, block 19 of 19, about 0 s left"), std::string::npos)
-      << terminal.err;
-  EXPECT_NE(terminal.out.find("result: PASSED"), std::string::npos);
+  for (const char* term : {"xterm", "dumb"}) {
+    const ProcessResult terminal =
+        runReportTool(arguments, {.err = Stderr::kTerminal, .term = term});
+    EXPECT_EQ(terminal.status, 0);
+    EXPECT_NE(terminal.err.find("lubench-report: [1/1] n 600, b 32: warm-up run"),
+              std::string::npos)
+        << terminal.err;
+    // The terminal's last word is the erasure of the line: nothing is left on it.
+    const std::size_t lastReturn = terminal.err.rfind('\r');
+    ASSERT_NE(lastReturn, std::string::npos);
+    EXPECT_EQ(terminal.err.substr(lastReturn + 1).find_first_not_of(" \033[K"), std::string::npos)
+        << term;
+    EXPECT_EQ(terminal.err.find('\033') == std::string::npos, std::string(term) == "dumb") << term;
+    EXPECT_NE(terminal.out.find("result: PASSED"), std::string::npos);
+  }
 
   // Not a terminal, or JSON: nothing but the report.
   EXPECT_EQ(runReportTool(arguments).err, "");
@@ -140,7 +149,7 @@ TEST(ReportTool, ProgressIsShownOnATerminalOnly) {
 TEST(ReportTool, TableReportsAPassedRun) {
   const ProcessResult run = runReportTool({"--n", "100", "--block", "7", "--seed", "3"});
   EXPECT_EQ(run.status, 0) << run.err;
-  for (const char* fact : {"n 100, block 7, seed 3", "vector path:", "compiler:", "GFLOP/s",
+  for (const char* fact : {"n 100, block 7:", "seed 3;", "vector path:", "compiler:", "GFLOP/s",
                            "trailing sweep", "solves", "PASSED", "result: PASSED"})
     EXPECT_NE(run.out.find(fact), std::string::npos) << fact << " in\n" << run.out;
 }
@@ -219,6 +228,7 @@ TEST(ReportTool, ASweepRunsEveryCombinationAsASingleRunWould) {
   EXPECT_NE(table.out.find("peak: "), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("fused multiply-add: "), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("efficiency"), std::string::npos);
+  EXPECT_NE(table.out.find("r < 16  reference"), std::string::npos) << table.out;
   EXPECT_NE(table.out.find(reports[1]["fingerprint"].get<std::string>()), std::string::npos);
   EXPECT_NE(table.out.find(reports[3]["fingerprint"].get<std::string>()), std::string::npos);
   EXPECT_EQ(table.out.find("step "), std::string::npos) << "--summary leaves out the details";
@@ -247,6 +257,55 @@ TEST(ReportTool, ComparesWithLapackWhereTheBuildHasIt) {
   EXPECT_EQ(run.status, 64);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("--compare-lapack needs LAPACKE"), std::string::npos) << run.err;
+#endif
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ReportTool, FinishedCombinationsSurviveALaterFailureOrASignal) {
+  // A signal after the first of two combinations has been written: the document is closed with
+  // the mark, and the status says which signal.
+  const std::vector<std::string> sweep = {"--n", "64,1500", "--repeat", "400", "--seed", "3",
+                                          "--no-peak", "--check-reference"};
+  std::vector<std::string> json = sweep;
+  json.push_back("--json");
+  const ProcessResult stopped =
+      runReportTool(json, {.signal = SIGTERM, .signalWhen = "\"passed\""});
+  EXPECT_EQ(stopped.status, 128 + SIGTERM) << stopped.err;
+  const nlohmann::json document = parsedOutput(stopped);
+  ASSERT_TRUE(document.is_array()) << stopped.out;
+  ASSERT_EQ(document.size(), 2u) << stopped.out;
+  EXPECT_EQ(document[0]["n"], 64);
+  EXPECT_EQ(document[0]["runs"].size(), 400u);
+  EXPECT_EQ(document[1]["interrupted"], true);
+  EXPECT_EQ(document[1]["cause"], "SIGTERM");
+  // The comparison's notice is said once for the sweep, not once per combination.
+  const std::string notice = "comparing with the plain scalar rendering";
+  EXPECT_EQ(stopped.err.find(notice), stopped.err.rfind(notice)) << stopped.err;
+
+  std::vector<std::string> rows = sweep;
+  rows.push_back("--summary");
+  const ProcessResult table = runReportTool(rows, {.signal = SIGINT, .signalWhen = "PASSED"});
+  EXPECT_EQ(table.status, 128 + SIGINT);
+  EXPECT_NE(table.out.find("     64 "), std::string::npos) << table.out;
+  EXPECT_TRUE(table.out.ends_with("result: INTERRUPTED by SIGINT after 1 of 2 combinations\n"))
+      << table.out;
+
+#ifndef LUBENCH_SANITIZED
+  // Room for n = 256 but not for n = 8192's matrices under the address-space limit: the first
+  // combination is kept, with a warm-up run though each has a single timed run.
+  const ProcessResult failed = runReportTool(
+      {"--n", "256,8192", "--seed", "1", "--no-peak", "--json"}, {.addressSpaceLimit = 1000u << 20});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("cannot allocate the"), std::string::npos) << failed.err;
+  const nlohmann::json kept = parsedOutput(failed);
+  ASSERT_TRUE(kept.is_array()) << failed.out;
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0]["n"], 256);
+  EXPECT_EQ(kept[0]["warm_up"], true);
+  EXPECT_EQ(kept[1]["cause"], "error");
 #endif
 }
 

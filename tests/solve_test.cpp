@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "block_loop.hpp"
 #include "linalg.hpp"
-#include "project.hpp"
 #include "reference.hpp"
 
 namespace {

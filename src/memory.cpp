@@ -1,10 +1,7 @@
-#include "project.hpp"
+#include "memory.hpp"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <limits>
 
 #include <sys/resource.h>
@@ -23,45 +20,6 @@
 #if LUBENCH_LEAK_CHECKED
 #include <sanitizer/lsan_interface.h>
 #endif
-
-#include "block_loop.hpp"
-#include "linalg.hpp"
-
-namespace {
-
-// Number of entries of a rows x cols matrix; zero when either is not positive.
-std::size_t entryCount(int rows, int cols) {
-  if (rows <= 0 || cols <= 0) return 0;
-  return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
-}
-
-}  // namespace
-
-void randMatrixGen(double* m, int rows, int cols) {
-  randMatrixGenSeeded(m, rows, cols, static_cast<unsigned>(std::time(nullptr)));
-}
-
-void randMatrixGenSeeded(double* m, int rows, int cols, unsigned seed) {
-  std::srand(seed);
-  const std::size_t count = entryCount(rows, cols);
-  for (std::size_t i = 0; i < count; ++i) {
-    const double r = std::rand();
-    m[i] = (2.0 * r) / 2147483647.0 - 1.0;
-  }
-}
-
-void randMatrixGenB(double* v, int n) {
-  for (int i = 0; i < n; ++i) v[i] = i;
-}
-
-void randMatrixGenpvt(int* p, int n) {
-  for (int i = 0; i < n; ++i) p[i] = i;
-}
-
-void blockedLu(double* a, int* perm, double* s, int n, int b) {
-  NoStepObserver noObserver;
-  runBlockedLu(a, perm, s, n, b, noObserver);
-}
 
 void* allocateAlignedZeroed(std::size_t count, std::size_t size) {
   constexpr std::size_t kLineAlignment = 64;
@@ -88,40 +46,18 @@ void* allocateAlignedZeroed(std::size_t count, std::size_t size) {
   return p;
 }
 
-void* allocateZeroed(std::size_t count, std::size_t size, const char* what) {
+void* allocateZeroed(std::size_t count, std::size_t size, const char* what, const char* program) {
   void* p = allocateAlignedZeroed(count, size);
   if (p == nullptr) {
     if (size == 0 || count <= std::numeric_limits<std::size_t>::max() / size) {
-      std::fprintf(stderr, "lubench: cannot allocate the %s (%zu bytes)\n", what, count * size);
+      std::fprintf(stderr, "%s: cannot allocate the %s (%zu bytes)\n", program, what,
+                   count * size);
     } else {
-      std::fprintf(stderr, "lubench: cannot allocate the %s (%zu x %zu bytes)\n", what, count,
-                   size);
+      std::fprintf(stderr, "%s: cannot allocate the %s (%zu x %zu bytes)\n", program, what,
+                   count, size);
     }
   }
   return p;
-}
-
-void StandardOutput::fail(int error) {
-  if (failed_) return;
-  failed_ = true;
-  error_ = error;
-}
-
-void StandardOutput::write(std::string_view text) {
-  if (failed_ || text.empty()) return;
-  errno = 0;
-  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) fail(errno);
-}
-
-bool StandardOutput::finish() {
-  errno = 0;
-  if (std::fflush(stdout) != 0) fail(errno);
-  // An earlier write through printf or puts may have failed without anyone looking.
-  if (std::ferror(stdout)) fail(0);
-  if (!failed_) return true;
-  std::fprintf(stderr, "%s: cannot write the result to standard output: %s\n", program_,
-               error_ != 0 ? std::strerror(error_) : "write error");
-  return false;
 }
 
 bool stackLimitAllows(std::size_t bytes, const char* program) {

@@ -1,0 +1,168 @@
+#include "options.hpp"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+#include "lapack_peer.hpp"
+#include "output.hpp"
+
+std::vector<RunOptions> SweepOptions::combinations() const {
+  std::vector<RunOptions> all;
+  for (int n : orders) {
+    for (int block : blocks) {
+      RunOptions combination = base;
+      combination.n = n;
+      combination.block = block;
+      combination.warmUp = base.repeat > 1 || listed();
+      all.push_back(combination);
+    }
+  }
+  return all;
+}
+
+std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
+                                          long long largest) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
+  long long value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || value < smallest || value > largest) return {};
+  return value;
+}
+
+ParsedList parseList(const std::string& text, int largest) {
+  ParsedList list;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', begin);
+    const std::string item =
+        text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+    if (item.empty()) {
+      list.error = "empty item in '" + text + "'";
+      return list;
+    }
+    const std::optional<long long> value = parseWholeNumber(item, 1, largest);
+    if (!value) {
+      list.error = "expected whole numbers from 1 to " + std::to_string(largest) +
+                   " separated by commas, got '" + item + "' in '" + text + "'";
+      return list;
+    }
+    if (std::find(list.values.begin(), list.values.end(), *value) != list.values.end()) {
+      list.error = "'" + item + "' appears twice in '" + text + "'";
+      return list;
+    }
+    list.values.push_back(static_cast<int>(*value));
+    if (comma == std::string::npos) break;
+    begin = comma + 1;
+  }
+  return list;
+}
+
+namespace {
+
+// Accepts parseWholeNumber's numbers and hands them on in canonical form, so that the value
+// used is the value checked.
+CLI::Validator decimalNumber(long long smallest, long long largest) {
+  return CLI::Validator(
+      [smallest, largest](std::string& text) -> std::string {
+        const std::optional<long long> value = parseWholeNumber(text, smallest, largest);
+        if (!value) {
+          return "expected a whole number from " + std::to_string(smallest) + " to " +
+                 std::to_string(largest) + ", got '" + text + "'";
+        }
+        text = std::to_string(*value);
+        return {};
+      },
+      std::to_string(smallest) + ".." + std::to_string(largest));
+}
+
+CLI::Validator numberList(int largest) {
+  return CLI::Validator(
+      [largest](std::string& text) -> std::string { return parseList(text, largest).error; },
+      "LIST of 1.." + std::to_string(largest));
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, char** argv) {
+  CLI::App app{
+      "Runs lubench's timed work (blocked LU factorisation and both triangular solves) and "
+      "reports its time, the time of each step, HPL's scaled residual with PASSED/FAILED, and a "
+      "fingerprint of the factorisation. Each combination is written as soon as it finishes. On "
+      "a terminal, progress is shown on standard error between runs.",
+      kProgram};
+  // A flag is a flag: --json=yes is a usage error, not a spelling of true.
+  app.option_defaults()->disable_flag_override();
+  SweepOptions sweep;
+  RunOptions& options = sweep.base;
+  std::string orders = "4096";
+  std::string blocks = "32";
+  constexpr int kLargestInt = std::numeric_limits<int>::max();
+  app.add_option("--n", orders,
+                 "order of the matrix, or a comma-separated list of orders to run one after "
+                 "another (every combination with the blocks)")
+      ->check(numberList(kLargestInt))
+      ->capture_default_str();
+  app.add_option("--block", blocks,
+                 "column block size of the factorisation, or a comma-separated list of them")
+      ->check(numberList(kLargestInt))
+      ->capture_default_str();
+  CLI::Option* seedOption =
+      app.add_option("--seed", options.seed,
+                     "seed of the matrix generator (default: the calendar clock, as lubench); a "
+                     "given seed makes the matrix reproducible")
+          ->transform(decimalNumber(0, std::numeric_limits<unsigned>::max()));
+  app.add_option("--repeat", options.repeat,
+                 "timed runs per combination; one untimed warm-up run comes first when there is "
+                 "more than one run or more than one combination")
+      ->transform(decimalNumber(1, 1000000))
+      ->capture_default_str();
+  app.add_flag("--json", sweep.json,
+               "print JSON instead of the table: one object, or an array of them for several "
+               "combinations");
+  app.add_flag("--check-reference", options.checkReference,
+               "compare the factorisation bit for bit with the plain scalar rendering (slow: "
+               "about a minute and a half at n = 4096)");
+  app.add_flag("--peak,!--no-peak", sweep.measurePeak,
+               "measure this core's floating-point rate first (the tile kernel on operands in the "
+               "first-level cache, under half a second) and show each rate as a share of it; on "
+               "by default");
+  app.add_flag("--compare-lapack", options.compareLapack,
+               "after each run, factorise and solve the same matrix with the machine's LAPACK "
+               "(LAPACKE_dgetrf + LAPACKE_dgetrs) and show its time, rate and residual and the "
+               "ratio; needs a build with LAPACKE. The environment may pin OpenBLAS to a kernel "
+               "(OPENBLAS_CORETYPE): the report names the kernel that ran");
+  app.add_flag("--summary", sweep.summaryOnly, "print only the summary row of each combination");
+
+  CommandLine result;
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    StandardOutput out(kProgram);
+    out.write(app.help());
+    result.exitStatus = out.finish() ? 0 : kStatusSystem;
+    return result;
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "%s: %s\n\n%s", kProgram, error.what(), app.help().c_str());
+    result.exitStatus = kStatusUsage;
+    return result;
+  }
+  if (options.compareLapack && !lapackAvailable()) {
+    std::fprintf(stderr,
+                 "%s: --compare-lapack needs LAPACKE, which this build does not have (install "
+                 "liblapacke-dev and libopenblas-serial-dev, then configure and build again)\n",
+                 kProgram);
+    result.exitStatus = kStatusUsage;
+    return result;
+  }
+  sweep.orders = parseList(orders, kLargestInt).values;
+  sweep.blocks = parseList(blocks, kLargestInt).values;
+  options.seedGiven = seedOption->count() > 0;
+  if (!options.seedGiven) options.seed = static_cast<unsigned>(std::time(nullptr));
+  result.options = sweep;
+  return result;
+}

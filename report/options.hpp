@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records.hpp"
+
+// What lubench-report is asked to do, and the parsers of its numbers.
+
+struct SweepOptions {
+  std::vector<int> orders{4096};  // every combination of orders and blocks, orders outermost
+  std::vector<int> blocks{32};
+  RunOptions base;  // everything but n and block; warmUp is set per sweep
+  bool measurePeak = true;
+  bool json = false;
+  bool summaryOnly = false;
+
+  // More than one combination.
+  bool listed() const { return orders.size() * blocks.size() > 1; }
+  // Every combination's options, in the order they run: one untimed warm-up run whenever there
+  // is more than one timed run or more than one combination, so that no row carries the
+  // process's one-time start-up costs.
+  std::vector<RunOptions> combinations() const;
+};
+
+// A whole number in [smallest, largest] written in decimal digits only (leading zeros are
+// decimal, never octal); nothing for anything else.
+std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
+                                          long long largest);
+
+// A comma-separated list of distinct whole numbers in [1, largest], each parseWholeNumber.
+struct ParsedList {
+  std::vector<int> values;
+  std::string error;  // empty when the list is good
+};
+ParsedList parseList(const std::string& text, int largest);
+
+// The command line, parsed; on --help or a usage error, the status to exit with instead (the
+// help already written to standard output, the error to standard error).
+struct CommandLine {
+  std::optional<SweepOptions> options;
+  int exitStatus = 0;
+};
+CommandLine parseCommandLine(int argc, char** argv);
+
+// Exit statuses of lubench-report.
+inline constexpr int kStatusFailedCheck = 2;
+inline constexpr int kStatusUsage = 64;
+inline constexpr int kStatusSystem = 1;
+inline constexpr const char* kProgram = "lubench-report";

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "block_loop.hpp"
+
+// What the runner measures: one record per timed run, gathered per combination of order and
+// block. Nothing here is computed from other records; statistics.hpp summarises them.
+
+// The options of one combination.
+struct RunOptions {
+  int n = 4096;
+  int block = 32;
+  unsigned seed = 0;
+  bool seedGiven = false;  // false: seed is the calendar time, as lubench seeds its generator
+  int repeat = 1;          // timed runs
+  bool warmUp = false;     // one untimed run first
+  bool checkReference = false;
+  bool compareLapack = false;  // each run is followed by LAPACK's on the same matrix
+};
+
+// LAPACK's factorisation and solve (dgetrf + dgetrs) of the same matrix and right-hand side,
+// run right after one of lubench's runs.
+struct LapackRecord {
+  long long timedNanoseconds = 0;
+  double gflops = 0;    // hplFlops(n) / its time
+  double residual = 0;  // scaledResidual of its solution, NaN when it is not finite
+  int info = 0;         // LAPACK's status: 0 on success
+};
+
+struct RunRecord {
+  long long startNanoseconds = 0;  // the monotonic clock's reading as the timed region began
+  long long timedNanoseconds = 0;  // block loop and solves, exactly lubench's timed region
+  std::array<long long, kLuStepCount> stepNanoseconds{};  // indexed by LuStep
+  long long solveNanoseconds = 0;
+  double gflops = 0;    // hplFlops(n) / timed region
+  double residual = 0;  // scaledResidual of the solution, NaN when it is not finite
+  int singularColumns = 0;
+  unsigned long long fingerprint = 0;
+  std::optional<LapackRecord> lapack;  // with compareLapack
+};
+
+enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };
+
+// The timed runs of one combination and the checks made after them.
+struct CombinationRecord {
+  RunOptions options;
+  std::vector<RunRecord> runs;  // never empty once the runner hands it on
+  ReferenceCheck reference = ReferenceCheck::kNotRequested;
+  std::string lapackLibrary;  // with compareLapack: the library and its kernel
+};

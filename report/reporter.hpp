@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "measurement.hpp"
+#include "options.hpp"
+#include "records.hpp"
+#include "statistics.hpp"
+
+// Reporters only format: told the sweep's context once, then each combination as it finishes,
+// then how the sweep ended. Each call's text goes to the sink whole.
+
+// Receives a document piece by piece, so that a report of many runs is never held whole.
+using TextSink = std::function<void(std::string_view)>;
+
+struct SweepContext {
+  SweepOptions options;
+  int combinations = 0;
+  std::optional<PeakMeasurement> peak;
+  std::string lapackLibrary;  // with --compare-lapack: the library and its kernel
+};
+
+struct SweepEnd {
+  enum class Kind { kComplete, kFailed, kInterrupted };
+  Kind kind = Kind::kComplete;
+  int signal = 0;  // kInterrupted: the signal
+  int finished = 0;
+  int total = 0;
+  bool passed = false;  // every finished combination passed, and all of them finished
+};
+
+class Reporter {
+ public:
+  virtual ~Reporter() = default;
+  virtual void context(const SweepContext& context, const TextSink& sink) = 0;
+  virtual void combination(const CombinationRecord& record, const Summary& summary,
+                           const TextSink& sink) = 0;
+  // Const, so that the runner can prepare the text for an interruption in advance.
+  virtual void end(const SweepEnd& end, const TextSink& sink) const = 0;
+};
+
+// The report's two views.
+std::unique_ptr<Reporter> makeTableReporter(bool summaryOnly);
+std::unique_ptr<Reporter> makeJsonReporter();
+
+// The instruction-set path and the compiler of this build.
+std::string vectorPathDescription();
+std::string compilerDescription();
+
+// Everything a reporter writes for these calls, as one string (for tests and the signal texts).
+std::string formatted(const std::function<void(const TextSink&)>& writing);

@@ -1,0 +1,118 @@
+#include "runner.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "block_loop.hpp"
+#include "clock.hpp"
+#include "interruption.hpp"
+#include "lapack_peer.hpp"
+#include "measurement.hpp"
+#include "scalar_reference.hpp"
+#include "statistics.hpp"
+#include "step_timer.hpp"
+#include "test_data.hpp"
+#include "verification.hpp"
+#include "workspace.hpp"
+
+namespace {
+
+// One of lubench's runs: the data generated as lubench does, all before the clock; then exactly
+// lubench's timed region with each step timed; then the checks, after the clock.
+std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options) {
+  const int n = options.n;
+  randMatrixGenSeeded(w.a.get(), n, n, options.seed);
+  std::memcpy(w.original.get(), w.a.get(), w.entries * sizeof(double));
+  randMatrixGenB(w.rhs.get(), n);
+  randMatrixGenpvt(w.perm.get(), n);
+  RunRecord record;
+  timespec start{};
+  timespec end{};
+  if (!readMonotonicClock(start, kProgram)) return std::nullopt;
+  StepTimer timer(start);
+  record.singularColumns = runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, timer);
+  mydtsrsm(w.perm.get(), w.a.get(), w.rhs.get(), n);
+  if (!readMonotonicClock(end, kProgram)) return std::nullopt;
+
+  record.startNanoseconds = elapsedNanoseconds(timespec{}, start);
+  record.timedNanoseconds = elapsedNanoseconds(start, end);
+  record.stepNanoseconds = timer.nanoseconds();
+  record.solveNanoseconds = elapsedNanoseconds(timer.lastMark(), end);
+  record.gflops = hplFlops(n) / static_cast<double>(std::max(record.timedNanoseconds, 1LL));
+  // The same solve again, outside the timed region, keeping x for the residual.
+  luSolve(w.perm.get(), w.a.get(), w.rhs.get(), n, w.x.get());
+  record.residual = scaledResidual(w.original.get(), w.x.get(), w.rhs.get(), n);
+  record.fingerprint = fingerprint(w.a.get(), w.perm.get(), n);
+  return record;
+}
+
+// LAPACK's factorisation and solve of the matrix and right-hand side of the run just made: the
+// matrix copied in column-major order outside the timing, then dgetrf + dgetrs timed with the
+// same clock.
+std::optional<LapackRecord> runLapackOnce(Workspace& w, int n) {
+  copyToColumnMajor(w.original.get(), w.lapackA.get(), n);
+  std::memcpy(w.lapackX.get(), w.rhs.get(), static_cast<std::size_t>(n) * sizeof(double));
+  LapackRecord record;
+  timespec start{};
+  timespec end{};
+  if (!readMonotonicClock(start, kProgram)) return std::nullopt;
+  record.info = lapackFactoriseAndSolve(w.lapackA.get(), w.lapackPivots.get(), w.lapackX.get(), n);
+  if (!readMonotonicClock(end, kProgram)) return std::nullopt;
+  record.timedNanoseconds = elapsedNanoseconds(start, end);
+  record.gflops = hplFlops(n) / static_cast<double>(std::max(record.timedNanoseconds, 1LL));
+  record.residual = scaledResidual(w.original.get(), w.lapackX.get(), w.rhs.get(), n);
+  return record;
+}
+
+// The same data factorised by the plain scalar rendering in w's reference buffers, compared
+// byte for byte with the factorisation left in w, and singular columns with the last run's.
+ReferenceCheck checkAgainstReference(Workspace& w, const RunOptions& options, int singularColumns) {
+  const int n = options.n;
+  double* a = w.referenceA.get();
+  int* perm = w.referencePerm.get();
+  randMatrixGenSeeded(a, n, n, options.seed);
+  randMatrixGenpvt(perm, n);
+  const int referenceSingular = reference::blockedLu(a, perm, w.referenceS.get(), n, options.block);
+  const bool same = referenceSingular == singularColumns &&
+                    std::memcmp(a, w.a.get(), w.entries * sizeof(double)) == 0 &&
+                    std::memcmp(perm, w.perm.get(), n * sizeof(int)) == 0;
+  return same ? ReferenceCheck::kIdentical : ReferenceCheck::kDiffers;
+}
+
+}  // namespace
+
+std::optional<CombinationRecord> runCombination(const RunOptions& options,
+                                                const CombinationHooks& hooks) {
+  Workspace workspace(options);
+  if (!workspace.ready()) return std::nullopt;
+  CombinationRecord record;
+  record.options = options;
+  if (options.compareLapack) record.lapackLibrary = lapackDescription();
+  try {
+    record.runs.reserve(static_cast<std::size_t>(options.repeat));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: cannot allocate the records of %d runs\n", kProgram, options.repeat);
+    return std::nullopt;
+  }
+  const int totalRuns = options.repeat + (options.warmUp ? 1 : 0);
+  for (int run = 0; run < totalRuns; ++run) {
+    std::optional<RunRecord> one = runOnce(workspace, options);
+    if (one && options.compareLapack) {
+      // Alternately with lubench's runs, so both see the machine in the same state.
+      one->lapack = runLapackOnce(workspace, options.n);
+      if (!one->lapack) return std::nullopt;
+    }
+    if (!one) return std::nullopt;
+    const bool timed = !(options.warmUp && run == 0);
+    if (timed) record.runs.push_back(*one);
+    // The run's singular-pivot messages leave the buffer before anything else is written.
+    std::fflush(stdout);
+    hooks.runFinished(timed);
+  }
+  if (options.checkReference) {
+    hooks.referenceCheckStarts();
+    record.reference = checkAgainstReference(workspace, options, record.runs.back().singularColumns);
+  }
+  return record;
+}
