@@ -28,6 +28,6 @@ set offsets 0, 0, graph 0.25, 0
 plot "$data" using 1:2 with linespoints lw 2 pt 7 title "lubench", \
      "$data" using 1:3 with linespoints lw 2 pt 5 title "LAPACK dgetrf + dgetrs (OpenBLAS)", \
      "$data" using 1:4 with linespoints lw 2 pt 9 title "plain scalar rendering", \
-     "$data" using 1:9 with linespoints lw 1 dt 2 pt 6 title "best rate the prescribed work allows here (see README)"
+     "$data" using 1:9 with linespoints lw 1 dt 2 pt 6 title "best rate the prescribed work allows here (see docs/performance.md)"
 GNUPLOT
 echo "wrote $png"
