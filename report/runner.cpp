@@ -8,6 +8,7 @@
 #include "clock.hpp"
 #include "interruption.hpp"
 #include "lapack_peer.hpp"
+#include "linalg.hpp"
 #include "measurement.hpp"
 #include "scalar_reference.hpp"
 #include "statistics.hpp"

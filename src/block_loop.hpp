@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "blocking.hpp"
-#include "linalg.hpp"
 #include "look_ahead.hpp"
 #include "lu_steps.hpp"
 #include "simd.hpp"

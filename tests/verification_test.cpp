@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "block_loop.hpp"
+#include "linalg.hpp"
 #include "reference.hpp"
 
 // The checks tools run on a finished factorisation: HPL's scaled residual and the fingerprint.
