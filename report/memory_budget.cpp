@@ -1,5 +1,6 @@
 #include "memory_budget.hpp"
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 

@@ -91,10 +91,14 @@ int runSweep(const SweepOptions& options, Reporter& reporter, StandardOutput& do
     progress.clear();
     if (end.finished == 0) document.write(head);
     reporter.combination(*record, summary, toDocument);
-    document.flush();
     ++end.finished;
     end.passed = end.passed && summary.passed;
     updateClosing();
+    // A document that can no longer be written ends the sweep: nobody would see the rest.
+    if (!document.flush()) {
+      end.kind = SweepEnd::Kind::kFailed;
+      break;
+    }
   }
 
   const SignalsHeld held;

@@ -72,10 +72,14 @@ bool sweepFitsInMemory(const std::vector<RunOptions>& combinations, const std::s
   for (const RunOptions& o : combinations) {
     const double needed = bytesNeeded(o) + kept;
     if (needed <= budget->bytes) continue;
+    // "--n N with A and B": the options that add to the combination's memory.
     std::string extras;
-    if (o.checkReference) extras += " with --check-reference";
-    if (o.compareLapack) extras += o.checkReference ? " and --compare-lapack" : " with --compare-lapack";
-    if (o.repeat > 1) extras += " and --repeat " + std::to_string(o.repeat);
+    auto add = [&](const std::string& option) {
+      extras += (extras.empty() ? " with " : " and ") + option;
+    };
+    if (o.checkReference) add("--check-reference");
+    if (o.compareLapack) add("--compare-lapack");
+    if (o.repeat > 1) add("--repeat " + std::to_string(o.repeat));
     std::fprintf(stderr, "%s: --n %d%s needs %s of memory, more than the %s %s\n", kProgram, o.n,
                  extras.c_str(), gigabytes(needed).c_str(), gigabytes(budget->bytes).c_str(),
                  budget->source);
