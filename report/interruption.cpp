@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -11,9 +12,14 @@ namespace {
 constexpr int kSignals[kHandledSignalCount] = {SIGINT, SIGTERM, SIGHUP};
 
 // Everything the handler reads; replaced only while the signals are held.
+struct Document {
+  int descriptor = -1;
+  std::string closing[kHandledSignalCount];
+  std::string renameFrom;
+  std::string renameTo;
+};
 struct InterruptionTexts {
-  int documentDescriptor = -1;
-  std::string documentClosing[kHandledSignalCount];
+  Document documents[kMaxDocuments];
   std::string terminalClearing;
   std::string notice[kHandledSignalCount];
 };
@@ -36,8 +42,12 @@ extern "C" void onHandledSignal(int signal) {
   while (index < kHandledSignalCount && kSignals[index] != signal) ++index;
   if (gTexts != nullptr && index < kHandledSignalCount) {
     writeAll(STDERR_FILENO, gTexts->terminalClearing);
-    if (gTexts->documentDescriptor >= 0) {
-      writeAll(gTexts->documentDescriptor, gTexts->documentClosing[index]);
+    for (const Document& document : gTexts->documents) {
+      if (document.descriptor < 0) continue;
+      writeAll(document.descriptor, document.closing[index]);
+      if (!document.renameFrom.empty()) {
+        rename(document.renameFrom.c_str(), document.renameTo.c_str());
+      }
     }
     writeAll(STDERR_FILENO, gTexts->notice[index]);
   }
@@ -69,9 +79,8 @@ const char* signalName(int signal) {
   return "a signal";
 }
 
-bool installInterruptionHandlers(int documentDescriptor) {
+bool installInterruptionHandlers() {
   auto texts = std::make_unique<InterruptionTexts>();
-  texts->documentDescriptor = documentDescriptor;
   for (int i = 0; i < kHandledSignalCount; ++i) {
     texts->notice[i] = std::string("lubench-report: interrupted by ") + signalName(kSignals[i]) +
                        "; what finished before it is kept\n";
@@ -95,9 +104,18 @@ bool installInterruptionHandlers(int documentDescriptor) {
   return true;
 }
 
-void setDocumentClosing(const std::string (&closing)[kHandledSignalCount]) {
+void setDocument(int index, int descriptor, const std::string& renameFrom,
+                 const std::string& renameTo) {
   if (gTexts == nullptr) return;
-  for (int i = 0; i < kHandledSignalCount; ++i) gTexts->documentClosing[i] = closing[i];
+  Document& document = gTexts->documents[index];
+  document.descriptor = descriptor;
+  document.renameFrom = renameFrom;
+  document.renameTo = renameTo;
+}
+
+void setDocumentClosing(int index, const std::string (&closing)[kHandledSignalCount]) {
+  if (gTexts == nullptr) return;
+  for (int i = 0; i < kHandledSignalCount; ++i) gTexts->documents[index].closing[i] = closing[i];
 }
 
 void setTerminalClearing(const std::string& clearing) {

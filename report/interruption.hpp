@@ -17,12 +17,20 @@ int handledSignal(int index);
 // "SIGINT", "SIGTERM", "SIGHUP".
 const char* signalName(int signal);
 
-// Installs the handlers; the document's closing texts go to documentDescriptor. Call once.
-bool installInterruptionHandlers(int documentDescriptor);
+// Documents the handler closes: the report on standard output and, with --out, the JSON file.
+inline constexpr int kMaxDocuments = 2;
 
-// The text that closes the document after each handled signal, in handledSignal order. Call with
-// the signals held.
-void setDocumentClosing(const std::string (&closing)[kHandledSignalCount]);
+// Installs the handlers. Call once.
+bool installInterruptionHandlers();
+
+// Document index (below kMaxDocuments) is written to descriptor; after its closing text the
+// handler renames renameFrom to renameTo when they are not empty (a file written under a
+// temporary name). Call with the signals held.
+void setDocument(int index, int descriptor, const std::string& renameFrom,
+                 const std::string& renameTo);
+// The text that closes document index after each handled signal, in handledSignal order. Call
+// with the signals held.
+void setDocumentClosing(int index, const std::string (&closing)[kHandledSignalCount]);
 // The text that erases the progress line. Call with the signals held.
 void setTerminalClearing(const std::string& clearing);
 

@@ -3,15 +3,14 @@
 #include <string>
 
 #include "interruption.hpp"
+#include "json_context.hpp"
 #include "reporter.hpp"
-#include "simd.hpp"
 #include "step_labels.hpp"
 #include "verification.hpp"
 
-// The report as JSON: one object for a single combination, an array of them for several, each
-// written as its combination finishes. A sweep that stops early ends with a marker object
-// {"interrupted": true, ...} in the array (or alone, when nothing had finished), so the document
-// stays valid.
+// The report as JSON: {"context": {...}, "benchmarks": [...], "interrupted": ...}, each
+// benchmark (one combination of order and block) written as its combination finishes, so that a
+// sweep stopped early still leaves a valid document, closed with the reason.
 
 namespace {
 
@@ -25,13 +24,27 @@ json finiteOrNull(double value) {
   return std::isfinite(value) ? json(value) : json(nullptr);
 }
 
-json runJson(const RunRecord& run) {
+json distributionJson(const Distribution& d) {
+  json out = spreadJson(d.spread);
+  out["mean"] = d.mean;
+  out["stddev"] = d.stddev;
+  out["cv"] = d.cv;
+  out["median_ci"] = d.medianInterval ? json{{"low", d.medianInterval->low},
+                                             {"high", d.medianInterval->high},
+                                             {"confidence", d.medianInterval->confidence}}
+                                      : json(nullptr);
+  out["outliers"] = d.outliers;
+  return out;
+}
+
+json runJson(const RunRecord& run, long long sweepStart) {
   json steps = json::object();
   for (int step = 0; step < kLuStepCount; ++step) {
     steps[kLuStepKeys[step]] = run.stepNanoseconds[step];
   }
   steps["solves"] = run.solveNanoseconds;
-  json record{{"timed_ns", run.timedNanoseconds},
+  json record{{"start_ns", run.startNanoseconds - sweepStart},
+              {"timed_ns", run.timedNanoseconds},
               {"gflops", run.gflops},
               {"steps_ns", steps},
               {"residual", finiteOrNull(run.residual)},
@@ -65,12 +78,15 @@ std::string objectMembers(const json& object, int extra) {
 
 class JsonReporter : public Reporter {
  public:
-  void context(const SweepContext& context, const TextSink&) override { context_ = context; }
+  void context(const SweepContext& context, const TextSink& sink) override {
+    context_ = context;
+    sink("{\n  \"context\": {\n" + objectMembers(contextJson(context), 2) +
+         "\n  },\n  \"benchmarks\": [");
+  }
 
   void combination(const CombinationRecord& record, const Summary& s,
                    const TextSink& sink) override {
     const RunOptions& o = record.options;
-    const bool listed = context_.options.listed();
     json steps = json::object();
     for (int step = 0; step <= kLuStepCount; ++step) {
       json entry = spreadJson(step < kLuStepCount ? s.steps[step] : s.solves);
@@ -88,8 +104,8 @@ class JsonReporter : public Reporter {
         {"seed_from_clock", !o.seedGiven},
         {"repeat", o.repeat},
         {"warm_up", o.warmUp},
-        {"vector_path", kVectorPathName},
-        {"vector_doubles", kDoubleLanes},
+        {"vector_path", buildInfo().vectorPath},
+        {"vector_doubles", buildInfo().vectorDoubles},
         {"compiler", compilerDescription()},
         {"flops_per_run", hplFlops(o.n)},
     };
@@ -106,7 +122,7 @@ class JsonReporter : public Reporter {
     }
     const std::optional<PeakMeasurement>& peak = context_.peak;
     const json tail{
-        {"timed_ns", spreadJson(s.timedNanoseconds)},
+        {"timed_ns", distributionJson(s.timed)},
         {"gflops", spreadJson(s.gflops)},
         {"steps_ns", steps},
         {"residual_bound", kResidualBound},
@@ -117,35 +133,33 @@ class JsonReporter : public Reporter {
         {"fused_peak_gflops", peak ? json(peak->fusedGflops) : json(nullptr)},
         {"efficiency", s.efficiency ? json(*s.efficiency) : json(nullptr)},
         {"lapack", lapackJson},
+        {"involuntary_context_switches", record.quietness.involuntarySwitches},
+        {"stolen_seconds", record.quietness.stolenSeconds ? json(*record.quietness.stolenSeconds)
+                                                          : json(nullptr)},
+        {"warnings", s.warnings},
         {"passed", s.passed},
     };
     // The runs one at a time, between the members before and after them.
-    const std::string before = listed ? (written_ == 0 ? "[\n" : ",\n") : "";
-    sink(before + "{\n" + objectMembers(head, 0) + ",\n  \"runs\": [");
+    sink(std::string(written_ == 0 ? "\n" : ",\n") + "    {\n" + objectMembers(head, 4) +
+         ",\n      \"runs\": [");
     for (std::size_t i = 0; i < record.runs.size(); ++i) {
-      sink((i == 0 ? "\n    {\n" : ",\n    {\n") + objectMembers(runJson(record.runs[i]), 4) +
-           "\n    }");
+      sink((i == 0 ? "\n        {\n" : ",\n        {\n") +
+           objectMembers(runJson(record.runs[i], context_.startNanoseconds), 8) + "\n        }");
     }
-    sink(record.runs.empty() ? "],\n" : "\n  ],\n");
-    sink(objectMembers(tail, 0) + (listed ? "\n}" : "\n}\n"));
+    sink(record.runs.empty() ? "],\n" : "\n      ],\n");
+    sink(objectMembers(tail, 4) + "\n    }");
     ++written_;
   }
 
   void end(const SweepEnd& end, const TextSink& sink) const override {
-    const bool listed = context_.options.listed();
-    std::string out;
-    if (end.kind != SweepEnd::Kind::kComplete && (listed || written_ == 0)) {
-      const json marker{
-          {"interrupted", true},
-          {"cause", end.kind == SweepEnd::Kind::kInterrupted ? signalName(end.signal) : "error"},
-          {"finished_combinations", end.finished},
-          {"combinations", end.total}};
-      out += listed ? (written_ == 0 ? "[\n" : ",\n") : "";
-      out += marker.dump(2);
-      out += listed ? "" : "\n";
-    }
-    if (listed) out += written_ == 0 && out.empty() ? "[]\n" : "\n]\n";
-    sink(out);
+    json interruptedBy = nullptr;
+    if (end.kind == SweepEnd::Kind::kInterrupted) interruptedBy = signalName(end.signal);
+    if (end.kind == SweepEnd::Kind::kFailed) interruptedBy = "error";
+    const json closing{{"interrupted", end.kind != SweepEnd::Kind::kComplete},
+                       {"interrupted_by", interruptedBy},
+                       {"finished_combinations", end.finished},
+                       {"combinations", end.total}};
+    sink(std::string(written_ == 0 ? "],\n" : "\n  ],\n") + objectMembers(closing, 0) + "\n}\n");
   }
 
  private:

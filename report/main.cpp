@@ -1,11 +1,16 @@
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "blocking.hpp"
+#include "compare.hpp"
+#include "document.hpp"
 #include "interruption.hpp"
 #include "memory.hpp"
 #include "options.hpp"
@@ -18,7 +23,8 @@
 // scaled residual and a fingerprint of the factorisation, as a table or as JSON.
 // Exit status: 0 when every run passed, 2 for a failed residual or reference check, 64 for a
 // usage error, 1 when memory, the clock or standard output fails, 128 + the signal number after
-// SIGINT, SIGTERM or SIGHUP.
+// SIGINT, SIGTERM or SIGHUP. "lubench-report compare" compares saved JSON documents
+// (compare.hpp).
 
 namespace {
 
@@ -44,10 +50,24 @@ std::FILE* divertedDocumentStream() {
   return fdopen(document, "w");
 }
 
+// Pins the process to cpu; false, after saying why, when the CPU is not one it may use.
+bool pinTo(int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  if (sched_setaffinity(0, sizeof set, &set) == 0) return true;
+  std::fprintf(stderr, "%s: --affinity %d: cannot run on that CPU: %s\n", kProgram, cpu,
+               std::strerror(errno));
+  return false;
+}
+
 int run(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return runCompare(argc - 1, argv + 1);
   const CommandLine commandLine = parseCommandLine(argc, argv);
   if (!commandLine.options) return commandLine.exitStatus;
   const SweepOptions& options = *commandLine.options;
+  // Before anything is allocated, so that the memory is the pinned CPU's node's.
+  if (options.affinity && !pinTo(*options.affinity)) return kStatusUsage;
 
   std::FILE* documentStream = stdout;
   if (options.json) {
@@ -57,16 +77,29 @@ int run(int argc, char** argv) {
       return kStatusSystem;
     }
   }
-  if (!installInterruptionHandlers(fileno(documentStream))) {
+  if (!installInterruptionHandlers()) {
     std::perror("lubench-report: cannot install the signal handlers");
     return kStatusSystem;
   }
-  StandardOutput document(kProgram, documentStream);
+  std::unique_ptr<Reporter> view;
+  if (options.json) {
+    view = makeJsonReporter();
+  } else if (options.rowFormat != "table") {
+    view = makeRowReporter(options.rowFormat == "md");
+  } else {
+    view = makeTableReporter(options.summaryOnly);
+  }
+  ReportDocument standardOutput(documentStream, std::move(view));
+  std::vector<ReportDocument*> documents = {&standardOutput};
+  std::unique_ptr<ReportDocument> file;
+  if (!options.outPath.empty()) {
+    file = ReportDocument::forFile(options.outPath, makeJsonReporter());
+    if (!file) return kStatusSystem;
+    documents.push_back(file.get());
+  }
   ProgressDisplay progress(stderr, !options.json && isatty(STDERR_FILENO) == 1,
                            ProgressDisplay::termCanErase(std::getenv("TERM")));
-  const std::unique_ptr<Reporter> reporter =
-      options.json ? makeJsonReporter() : makeTableReporter(options.summaryOnly);
-  return runSweep(options, *reporter, document, progress, stderr);
+  return runSweep(options, documents, progress, stderr, !options.json);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "options.hpp"
 
+#include <sched.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
@@ -7,7 +9,9 @@
 #include <ctime>
 #include <limits>
 
+#include "json_context.hpp"
 #include "lapack_peer.hpp"
+#include "plot.hpp"
 #include "output.hpp"
 
 std::vector<RunOptions> SweepOptions::combinations() const {
@@ -137,6 +141,44 @@ CommandLine parseCommandLine(int argc, char** argv) {
                "ratio; needs a build with LAPACKE. The environment may pin OpenBLAS to a kernel "
                "(OPENBLAS_CORETYPE): the report names the kernel that ran");
   app.add_flag("--summary", sweep.summaryOnly, "print only the summary row of each combination");
+  app.add_option("--format", sweep.rowFormat,
+                 "the summary rows alone, as a Markdown table (md) or CSV (csv), instead of the "
+                 "table")
+      ->check(CLI::IsMember({"table", "md", "csv"}))
+      ->excludes("--json");
+  app.add_option("--out", sweep.outPath,
+                 "also write the JSON document to FILE (under a temporary name until it is "
+                 "complete), while standard output shows the table")
+      ->type_name("FILE");
+  app.add_option("--plot", sweep.plotPath,
+                 "draw GFLOP/s and efficiency against n into FILE.svg or FILE.png through "
+                 "gnuplot")
+      ->type_name("FILE");
+  std::string affinity;
+  CLI::Option* affinityOption =
+      app.add_option("--affinity", affinity,
+                     "pin the process to this CPU before anything is allocated (recorded in the "
+                     "context)")
+          ->transform(decimalNumber(0, CPU_SETSIZE - 1))
+          ->type_name("CPU");
+  std::vector<std::string> userContext;
+  app.add_option("--context", userContext,
+                 "add KEY=VALUE to the JSON document's context (repeatable)")
+      ->type_name("KEY=VALUE")
+      ->take_first()
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            const std::size_t equals = text.find('=');
+            if (equals == std::string::npos || equals == 0) {
+              return "expected KEY=VALUE, got '" + text + "'";
+            }
+            if (isReservedContextKey(text.substr(0, equals))) {
+              return "'" + text.substr(0, equals) + "' is a key of the context itself";
+            }
+            return {};
+          },
+          "KEY=VALUE"));
 
   CommandLine result;
   try {
@@ -159,6 +201,23 @@ CommandLine parseCommandLine(int argc, char** argv) {
     result.exitStatus = kStatusUsage;
     return result;
   }
+  if (!sweep.plotPath.empty() && !plotFormatKnown(sweep.plotPath)) {
+    std::fprintf(stderr, "%s: --plot draws .svg or .png files, not '%s'\n", kProgram,
+                 sweep.plotPath.c_str());
+    result.exitStatus = kStatusUsage;
+    return result;
+  }
+  if (!sweep.plotPath.empty() && !gnuplotAvailable()) {
+    std::fprintf(stderr, "%s: --plot needs gnuplot (install the Debian package gnuplot-nox)\n",
+                 kProgram);
+    result.exitStatus = kStatusUsage;
+    return result;
+  }
+  for (const std::string& pair : userContext) {
+    const std::size_t equals = pair.find('=');
+    sweep.userContext.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+  }
+  if (affinityOption->count() > 0) sweep.affinity = std::stoi(affinity);
   sweep.orders = parseList(orders, kLargestInt).values;
   sweep.blocks = parseList(blocks, kLargestInt).values;
   options.seedGiven = seedOption->count() > 0;

@@ -45,10 +45,17 @@ struct RunRecord {
 
 enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };
 
+// How quiet the machine was during a combination's timed regions.
+struct QuietnessRecord {
+  long involuntarySwitches = 0;        // this process's, from getrusage
+  std::optional<double> stolenSeconds;  // steal time of all CPUs, where /proc/stat shows it
+};
+
 // The timed runs of one combination and the checks made after them.
 struct CombinationRecord {
   RunOptions options;
   std::vector<RunRecord> runs;  // never empty once the runner hands it on
   ReferenceCheck reference = ReferenceCheck::kNotRequested;
   std::string lapackLibrary;  // with compareLapack: the library and its kernel
+  QuietnessRecord quietness;
 };

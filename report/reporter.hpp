@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "build_info.hpp"
+#include "machine_context.hpp"
 #include "measurement.hpp"
 #include "options.hpp"
 #include "records.hpp"
@@ -22,6 +24,12 @@ struct SweepContext {
   int combinations = 0;
   std::optional<PeakMeasurement> peak;
   std::string lapackLibrary;  // with --compare-lapack: the library and its kernel
+  std::string date;           // ISO 8601 with the offset from UTC
+  long long startNanoseconds = 0;  // monotonic clock at the start: runs' start times count from it
+  std::string executable;
+  std::optional<int> pinnedCpu;  // the only CPU the process may run on, if only one
+  MachineContext machine;
+  std::vector<std::string> warnings;  // before the runs (quietness.hpp)
 };
 
 struct SweepEnd {
@@ -43,13 +51,11 @@ class Reporter {
   virtual void end(const SweepEnd& end, const TextSink& sink) const = 0;
 };
 
-// The report's two views.
+// The report's views.
 std::unique_ptr<Reporter> makeTableReporter(bool summaryOnly);
 std::unique_ptr<Reporter> makeJsonReporter();
-
-// The instruction-set path and the compiler of this build.
-std::string vectorPathDescription();
-std::string compilerDescription();
+// The summary rows alone: a Markdown table (markdown) or CSV.
+std::unique_ptr<Reporter> makeRowReporter(bool markdown);
 
 // Everything a reporter writes for these calls, as one string (for tests and the signal texts).
 std::string formatted(const std::function<void(const TextSink&)>& writing);

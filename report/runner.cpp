@@ -10,6 +10,7 @@
 #include "lapack_peer.hpp"
 #include "linalg.hpp"
 #include "measurement.hpp"
+#include "quietness.hpp"
 #include "scalar_reference.hpp"
 #include "statistics.hpp"
 #include "step_timer.hpp"
@@ -21,7 +22,7 @@ namespace {
 
 // One of lubench's runs: the data generated as lubench does, all before the clock; then exactly
 // lubench's timed region with each step timed; then the checks, after the clock.
-std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options) {
+std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options, QuietnessMeter& meter) {
   const int n = options.n;
   randMatrixGenSeeded(w.a.get(), n, n, options.seed);
   std::memcpy(w.original.get(), w.a.get(), w.entries * sizeof(double));
@@ -30,11 +31,13 @@ std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options) {
   RunRecord record;
   timespec start{};
   timespec end{};
+  meter.runStarts();
   if (!readMonotonicClock(start, kProgram)) return std::nullopt;
   StepTimer timer(start);
   record.singularColumns = runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, timer);
   mydtsrsm(w.perm.get(), w.a.get(), w.rhs.get(), n);
   if (!readMonotonicClock(end, kProgram)) return std::nullopt;
+  meter.runEnds();
 
   record.startNanoseconds = elapsedNanoseconds(timespec{}, start);
   record.timedNanoseconds = elapsedNanoseconds(start, end);
@@ -97,20 +100,25 @@ std::optional<CombinationRecord> runCombination(const RunOptions& options,
     return std::nullopt;
   }
   const int totalRuns = options.repeat + (options.warmUp ? 1 : 0);
+  QuietnessMeter warmUpMeter;
+  QuietnessMeter meter;
   for (int run = 0; run < totalRuns; ++run) {
-    std::optional<RunRecord> one = runOnce(workspace, options);
+    const bool timed = !(options.warmUp && run == 0);
+    if (timed && record.runs.empty()) meter.timedRunsStart();
+    std::optional<RunRecord> one = runOnce(workspace, options, timed ? meter : warmUpMeter);
     if (one && options.compareLapack) {
       // Alternately with lubench's runs, so both see the machine in the same state.
       one->lapack = runLapackOnce(workspace, options.n);
       if (!one->lapack) return std::nullopt;
     }
     if (!one) return std::nullopt;
-    const bool timed = !(options.warmUp && run == 0);
     if (timed) record.runs.push_back(*one);
     // The run's singular-pivot messages leave the buffer before anything else is written.
     std::fflush(stdout);
     hooks.runFinished(timed);
   }
+  meter.timedRunsEnd();
+  record.quietness = meter.record();
   if (options.checkReference) {
     hooks.referenceCheckStarts();
     record.reference = checkAgainstReference(workspace, options, record.runs.back().singularColumns);

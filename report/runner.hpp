@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "options.hpp"
-#include "output.hpp"
+#include "document.hpp"
 #include "progress.hpp"
 #include "records.hpp"
 #include "reporter.hpp"
@@ -30,7 +30,9 @@ std::optional<CombinationRecord> runCombination(const RunOptions& options,
 // The whole sweep: the memory check of every combination before anything runs, the peak (when
 // asked for), then each combination in turn, written to document through reporter as soon as
 // it finishes and flushed, so that a later failure or a signal leaves every finished combination
-// in a valid document. Notes on slow work go to notes. Returns the exit status: 0 when every
+// in a valid document. With options.plotPath, draws the sweep at the end. Notes on slow work go
+// to notes. Returns the exit status: 0 when every
 // combination passed, 2 when a check failed, 1 when memory, the clock or the document failed.
-int runSweep(const SweepOptions& options, Reporter& reporter, StandardOutput& document,
-             ProgressDisplay& progress, std::FILE* notes);
+// Warnings on the machine's quietness also go to notes when warningsToNotes.
+int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& documents,
+             ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes);

@@ -24,6 +24,71 @@ Spread spreadOf(std::vector<double> values) {
 
 namespace {
 
+// P(B <= k) for B binomial with count trials of probability 1/2.
+double binomialHalfAtMost(int count, int k) {
+  double term = std::ldexp(1.0, -count);  // P(B = 0)
+  double sum = 0;
+  for (int i = 0; i <= k; ++i) {
+    sum += term;
+    term = term * (count - i) / (i + 1);
+  }
+  return sum;
+}
+
+double medianOfSorted(const std::vector<double>& sorted) {
+  const std::size_t middle = sorted.size() / 2;
+  return sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+}
+
+}  // namespace
+
+Distribution describe(const std::vector<double>& values) {
+  Distribution d;
+  d.spread = spreadOf(values);
+  const std::size_t count = values.size();
+  if (count == 0) return d;
+  double sum = 0;
+  for (double v : values) sum += v;
+  d.mean = sum / static_cast<double>(count);
+  if (count > 1) {
+    double squares = 0;
+    for (double v : values) squares += (v - d.mean) * (v - d.mean);
+    d.stddev = std::sqrt(squares / static_cast<double>(count - 1));
+  }
+  d.cv = d.mean != 0 ? d.stddev / d.mean : 0;
+
+  std::vector<double> sorted = values;
+  std::sort(sorted.begin(), sorted.end());
+  const int n = static_cast<int>(count);
+  if (n >= kMinimumIntervalRuns) {
+    // The widest symmetric pair of order statistics x(k), x(n+1-k) (1-based) is [x(1), x(n)]; take
+    // the narrowest whose coverage 1 - 2 P(B <= k - 1) stays at least 95 %.
+    int k = 1;
+    while (k + 1 <= n / 2 && 1 - 2 * binomialHalfAtMost(n, k) >= 0.95) ++k;
+    d.medianInterval = MedianInterval{sorted[k - 1], sorted[n - k], 1 - 2 * binomialHalfAtMost(n, k - 1)};
+  }
+
+  const double median = medianOfSorted(sorted);
+  std::vector<double> deviations;
+  for (double v : values) deviations.push_back(std::fabs(v - median));
+  std::vector<double> sortedDeviations = deviations;
+  std::sort(sortedDeviations.begin(), sortedDeviations.end());
+  const double mad = medianOfSorted(sortedDeviations);
+  double meanDeviation = 0;
+  for (double deviation : deviations) meanDeviation += deviation / static_cast<double>(count);
+  // Iglewicz and Hoaglin's score; with half the values equal the MAD is 0, and the mean absolute
+  // deviation takes its place.
+  const double scale = mad > 0 ? mad / 0.6745 : 1.253314 * meanDeviation;
+  if (scale > 0) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (deviations[i] / scale > 3.5) d.outliers.push_back(static_cast<int>(i));
+    }
+  }
+  return d;
+}
+
+namespace {
+
 template <class Field>
 Spread spreadOfRuns(const std::vector<RunRecord>& runs, Field field) {
   std::vector<double> values;
@@ -46,7 +111,10 @@ Spread spreadOfLapack(const std::vector<RunRecord>& runs, Field field) {
 Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasurement>& peak) {
   const std::vector<RunRecord>& runs = record.runs;
   Summary s;
-  s.timedNanoseconds = spreadOfRuns(runs, [](const RunRecord& r) { return r.timedNanoseconds; });
+  std::vector<double> timed;
+  for (const RunRecord& run : runs) timed.push_back(static_cast<double>(run.timedNanoseconds));
+  s.timed = describe(timed);
+  s.timedNanoseconds = s.timed.spread;
   s.gflops = spreadOfRuns(runs, [](const RunRecord& r) { return r.gflops; });
   s.residual = spreadOfRuns(runs, [](const RunRecord& r) { return r.residual; });
   const double median = s.timedNanoseconds.median;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "measurement.hpp"
@@ -18,6 +19,29 @@ struct Spread {
 // All zero for no values.
 Spread spreadOf(std::vector<double> values);
 
+// A distribution-free confidence interval of the median: order statistics low and high of the
+// sorted values, which cover the median with probability confidence >= 95 % for any continuous
+// distribution.
+struct MedianInterval {
+  double low = 0;
+  double high = 0;
+  double confidence = 0;
+};
+
+// Spread, moments and outliers of one quantity over the runs.
+struct Distribution {
+  Spread spread;
+  double mean = 0;
+  double stddev = 0;  // sample standard deviation (n - 1); 0 for one value
+  double cv = 0;      // stddev / mean; 0 when the mean is 0
+  std::optional<MedianInterval> medianInterval;  // none for fewer than kMinimumIntervalRuns
+  // Indices of the values whose modified Z-score |0.6745 (x - median) / MAD| exceeds 3.5 (with
+  // the mean absolute deviation, scaled by 1.2533, when the MAD is 0); flagged, never dropped.
+  std::vector<int> outliers;
+};
+inline constexpr int kMinimumIntervalRuns = 6;
+Distribution describe(const std::vector<double>& values);
+
 struct LapackSummary {
   Spread timedNanoseconds;
   Spread gflops;
@@ -26,6 +50,7 @@ struct LapackSummary {
 };
 
 struct Summary {
+  Distribution timed;  // of the timed regions' nanoseconds
   Spread timedNanoseconds;
   Spread gflops;
   Spread residual;  // max is NaN when any run's residual is NaN
@@ -40,6 +65,8 @@ struct Summary {
   std::optional<double> efficiency;    // median rate over the measured peak
   std::optional<LapackSummary> lapack;
   bool passed = false;  // residuals, fingerprints and the reference check all good
+  // What makes the figures less sure: a noisy machine, too few runs (quietness.hpp).
+  std::vector<std::string> warnings;
 };
 
 // record.runs must not be empty; peak is the sweep's measured peak, if any.

@@ -49,6 +49,30 @@ const char* referenceText(ReferenceCheck check) {
   return "not requested";
 }
 
+// CPU model, logical CPUs, pinning and date, as short as the header line allows.
+std::string machineLine(const SweepContext& context) {
+  const MachineContext& m = context.machine;
+  std::string line = m.cpuModel.value_or("unknown CPU");
+  if (m.cpuFamily && m.cpuModelNumber) {
+    line += " (family " + std::to_string(*m.cpuFamily) + ", model " +
+            std::to_string(*m.cpuModelNumber) + ")";
+  }
+  if (m.logicalCpus > 0) line += ", " + std::to_string(m.logicalCpus) + " logical CPUs";
+  if (context.pinnedCpu) line += ", pinned to CPU " + std::to_string(*context.pinnedCpu);
+  return line + ", " + context.date;
+}
+
+// Version, commit, build type.
+std::string buildLine() {
+  const BuildInfo& b = buildInfo();
+  std::string line = "lubench " + b.version;
+  if (b.commit) {
+    line += " at " + b.commit->substr(0, 12);
+    if (b.dirty.value_or(false)) line += " (uncommitted changes)";
+  }
+  return line + ", " + b.buildType;
+}
+
 struct Row {
   RunOptions options;
   ReferenceCheck reference;
@@ -67,6 +91,8 @@ class TableReporter : public Reporter {
     appendf(out, "  seed %u%s; %d timed run%s per combination%s\n", o.seed,
             o.seedGiven ? "" : " (from the calendar clock)", o.repeat, o.repeat == 1 ? "" : "s",
             warmUp ? ", after one untimed warm-up run" : "");
+    out += "  machine: " + machineLine(context) + "\n";
+    out += "  build: " + buildLine() + "\n";
     out += "  vector path: " + vectorPathDescription() + "\n";
     out += "  compiler: " + compilerDescription() + "\n";
     if (context.peak) {

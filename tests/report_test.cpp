@@ -119,10 +119,14 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   bad.reference = ReferenceCheck::kDiffers;
   const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 1, 1, true};
 
-  // One combination: one object, every run in it, the verdict from the statistics.
+  // The context, then one object per combination with every run in it and the verdict from the
+  // statistics.
   auto json = makeJsonReporter();
-  const nlohmann::json single =
-      nlohmann::json::parse(document(*json, contextOf({100}), {good}, complete));
+  const nlohmann::json whole = nlohmann::json::parse(document(*json, contextOf({100}), {good}, complete));
+  EXPECT_EQ(whole["context"]["json_schema_version"], 2);
+  EXPECT_FALSE(whole["context"].contains("seed")) << "options are the benchmarks' facts";
+  EXPECT_EQ(whole["interrupted"], false);
+  const nlohmann::json& single = whole["benchmarks"][0];
   EXPECT_EQ(single["n"], 100);
   EXPECT_EQ(single["runs"].size(), 2u);
   EXPECT_EQ(single["runs"][1]["timed_ns"], 300);
@@ -132,24 +136,21 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   EXPECT_EQ(single["reference_check"], nullptr);
   EXPECT_EQ(single["passed"], true);
 
-  // Several, cut short by a signal after the first or before any: the array stays valid and
-  // ends with the mark.
+  // Cut short by a signal after the first combination or before any: the document stays valid
+  // and says why it ended.
   const SweepEnd interrupted{SweepEnd::Kind::kInterrupted, 15, 1, 2, false};
   json = makeJsonReporter();
   const nlohmann::json cut =
       nlohmann::json::parse(document(*json, contextOf({100, 120}), {good}, interrupted));
-  ASSERT_EQ(cut.size(), 2u);
-  EXPECT_EQ(cut[0]["n"], 100);
-  EXPECT_EQ(cut[1]["interrupted"], true);
-  EXPECT_EQ(cut[1]["cause"], "SIGTERM");
+  ASSERT_EQ(cut["benchmarks"].size(), 1u);
+  EXPECT_EQ(cut["benchmarks"][0]["n"], 100);
+  EXPECT_EQ(cut["interrupted"], true);
+  EXPECT_EQ(cut["interrupted_by"], "SIGTERM");
   json = makeJsonReporter();
   const nlohmann::json none = nlohmann::json::parse(
       document(*json, contextOf({100, 120}), {}, SweepEnd{SweepEnd::Kind::kFailed, 0, 0, 2, false}));
-  ASSERT_EQ(none.size(), 1u);
-  EXPECT_EQ(none[0]["cause"], "error");
-  json = makeJsonReporter();
-  EXPECT_EQ(nlohmann::json::parse(document(*json, contextOf({100}), {}, interrupted))["interrupted"],
-            true);
+  EXPECT_TRUE(none["benchmarks"].empty());
+  EXPECT_EQ(none["interrupted_by"], "error");
 
   // The summary rows show the residual check and the reference check apart.
   auto table = makeTableReporter(true);
