@@ -61,7 +61,10 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       const rlimit stack{setup.stackLimit, setup.stackLimit};
       setrlimit(RLIMIT_STACK, &stack);
     }
-    if (setup.term != nullptr) setenv("TERM", setup.term, 1);
+    for (const std::string& setting : setup.environment) {
+      const std::size_t equals = setting.find('=');
+      setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+    }
     // A signal the test sends is not to be ignored because the test itself was started so.
     if (setup.signal != 0) signal(setup.signal, SIG_DFL);
     execv(program.c_str(), argv.data());

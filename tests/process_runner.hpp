@@ -16,8 +16,8 @@ struct ProcessSetup {
   Stderr err = Stderr::kCaptured;
   rlim_t addressSpaceLimit = RLIM_INFINITY;
   rlim_t stackLimit = RLIM_INFINITY;  // RLIM_INFINITY: the test's own
-  // When not null, TERM in the program's environment.
-  const char* term = nullptr;
+  // NAME=VALUE settings of the program's environment, beside the test's own.
+  std::vector<std::string> environment = {};
   // When not 0, sent to the program once its captured standard output contains signalWhen.
   int signal = 0;
   std::string signalWhen = {};

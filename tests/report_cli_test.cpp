@@ -132,7 +132,7 @@ TEST(ReportTool, ProgressIsShownOnATerminalOnlyAndErasedAfterwards) {
   const std::vector<std::string> arguments = {"--n", "600", "--repeat", "2", "--seed", "1"};
   for (const char* term : {"xterm", "dumb"}) {
     const ProcessResult terminal =
-        runReportTool(arguments, {.err = Stderr::kTerminal, .term = term});
+        runReportTool(arguments, {.err = Stderr::kTerminal, .environment = {std::string("TERM=") + term}});
     EXPECT_EQ(terminal.status, 0);
     EXPECT_NE(terminal.err.find("lubench-report: [1/1] n 600, b 32: warm-up run"),
               std::string::npos)

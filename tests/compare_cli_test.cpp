@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "process_runner.hpp"
+
+// lubench-report compare, end to end on crafted documents, and the options that write results
+// elsewhere than the table: --out, --format, --plot, --context, --affinity.
+
+namespace {
+
+using json = nlohmann::json;
+
+ProcessResult runReportTool(const std::vector<std::string>& arguments,
+                            const ProcessSetup& setup = {}) {
+  return runProcess(LUBENCH_REPORT_EXECUTABLE, arguments, setup);
+}
+
+struct Crafted {
+  int n;
+  int block;
+  const char* fingerprint;
+  std::vector<double> times;  // timed regions, ns
+};
+
+// A document as lubench-report writes it, with only what compare reads.
+json document(const std::vector<Crafted>& benchmarks, const char* commit = "abc",
+              int schema = 2) {
+  json out{{"context", {{"json_schema_version", schema},
+                        {"cpu_model", "AMD EPYC"},
+                        {"compiler", "GCC"},
+                        {"git_commit", commit}}},
+           {"benchmarks", json::array()}};
+  for (const Crafted& c : benchmarks) {
+    json runs = json::array();
+    for (double t : c.times) runs.push_back(json{{"timed_ns", t}});
+    out["benchmarks"].push_back(
+        json{{"n", c.n}, {"block", c.block}, {"seed", 1}, {"fingerprint", c.fingerprint},
+             {"runs", runs}});
+  }
+  return out;
+}
+
+std::vector<double> around(double centre, int count = 10) {
+  std::vector<double> times;
+  for (int i = 0; i < count; ++i) times.push_back(centre + (i % 5) - 2 + 0.1 * i);
+  return times;
+}
+
+class Files {
+ public:
+  Files() : dir_(std::filesystem::temp_directory_path() / ("lubench-compare-" + std::to_string(getpid()))) {
+    std::filesystem::create_directories(dir_);
+  }
+  ~Files() { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& text) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
+  Files files;
+  const std::string old = files.write(
+      "old.json", document({{64, 32, "f1", around(1000)}, {128, 32, "f2", around(5000)},
+                            {256, 32, "f3", around(9000)}}).dump());
+  const std::string changed = files.write(
+      "new.json", document({{64, 32, "f1", around(800)}, {128, 32, "f2", around(6500)},
+                            {256, 32, "f3", around(9000)}, {512, 32, "f4", around(1, 3)}},
+                           "def")
+                      .dump());
+  const ProcessResult compared = runReportTool({"compare", old, changed});
+  EXPECT_EQ(compared.status, 0) << compared.err;
+  const std::string& text = compared.out;
+  // The context's differences come first, then a row per shared combination.
+  EXPECT_LT(text.find("git_commit: abc -> def"), text.find("old median")) << text;
+  for (const char* row : {"     64      32", "    128      32", "    256      32"}) {
+    EXPECT_NE(text.find(row), std::string::npos) << row << "\n" << text;
+  }
+  EXPECT_NE(text.find("-20.0%"), std::string::npos) << text;
+  EXPECT_NE(text.find("faster"), std::string::npos);
+  EXPECT_NE(text.find("slower"), std::string::npos);
+  EXPECT_NE(text.find("same"), std::string::npos);
+  EXPECT_NE(text.find("only in " + changed + ": n 512, block 32"), std::string::npos) << text;
+  EXPECT_NE(text.find("geometric mean of new / old median times: "), std::string::npos);
+
+  // A significant slowdown beyond the allowed share is status 4; within it, 0.
+  EXPECT_EQ(runReportTool({"compare", old, changed, "--fail-above", "10"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, changed, "--fail-above", "50"}).status, 0);
+
+  const ProcessResult asJson = runReportTool({"compare", old, changed, "--format", "json"});
+  const json parsed = json::parse(asJson.out, nullptr, false);
+  ASSERT_FALSE(parsed.is_discarded()) << asJson.out;
+  const json& rows = parsed["comparisons"][0]["rows"];
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0]["verdict"], "faster");
+  EXPECT_LT(rows[0]["p_value"].get<double>(), 0.001);
+  EXPECT_EQ(rows[2]["verdict"], "same");
+  EXPECT_NE(runReportTool({"compare", old, changed, "--format", "md"}).out.find("| 64 | 32 |"),
+            std::string::npos);
+
+  // The same n, block and seed with other bytes: said loudly, status 3, however the times compare.
+  const std::string mismatch =
+      files.write("mismatch.json", document({{64, 32, "ff", around(1000)}}).dump());
+  const ProcessResult fault = runReportTool({"compare", old, mismatch});
+  EXPECT_EQ(fault.status, 3);
+  EXPECT_NE(fault.out.find("FINGERPRINTS DIFFER"), std::string::npos) << fault.out;
+  EXPECT_NE(fault.err.find("FINGERPRINTS DIFFER"), std::string::npos);
+  // Few runs on a side are warned about.
+  EXPECT_NE(runReportTool({"compare", old, files.write("few.json", document({{64, 32, "f1", around(1000, 3)}}).dump())})
+                .out.find("fewer than 9 on a side"),
+            std::string::npos);
+
+  // Files that cannot be compared: one line, the usage status.
+  const std::string notJson = files.write("broken.json", "{\"context\": ");
+  const std::string version1 = files.write("v1.json", document({{64, 32, "f1", around(1)}}, "abc", 1).dump());
+  const std::string disjoint = files.write("other.json", document({{96, 16, "f9", around(1)}}).dump());
+  for (const auto& [second, message] :
+       std::vector<std::pair<std::string, std::string>>{{notJson, "is not JSON"},
+                                                        {version1, "has JSON schema version 1"},
+                                                        {disjoint, "no combination of n and block"},
+                                                        {files.path("missing.json"), "cannot read"}}) {
+    const ProcessResult bad = runReportTool({"compare", old, second});
+    EXPECT_EQ(bad.status, 64) << second;
+    EXPECT_EQ(bad.out, "") << second;
+    EXPECT_NE(bad.err.find(message), std::string::npos) << bad.err;
+  }
+  EXPECT_EQ(runReportTool({"compare", old}).status, 64);
+}
+
+TEST(ReportTool, OutFormatPlotContextAndAffinity) {
+  Files files;
+  const std::string out = files.path("result.json");
+  // The JSON document in the file, the table on standard output, one run for both.
+  const ProcessResult both = runReportTool({"--n", "64,96", "--seed", "2", "--no-peak", "--out",
+                                            out, "--context", "board=lab-7", "--affinity", "0"});
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_NE(both.out.find("result: PASSED"), std::string::npos);
+  std::ifstream saved(out);
+  const json document = json::parse(saved, nullptr, false);
+  ASSERT_FALSE(document.is_discarded());
+  EXPECT_EQ(document["benchmarks"].size(), 2u);
+  EXPECT_EQ(document["context"]["board"], "lab-7");
+  EXPECT_EQ(document["context"]["pinned_cpu"], 0);
+  EXPECT_NE(both.out.find(document["benchmarks"][1]["fingerprint"].get<std::string>()),
+            std::string::npos);
+  EXPECT_EQ(runReportTool({"--n", "8", "--context", "git_commit=x"}).status, 64);
+  EXPECT_EQ(runReportTool({"--n", "8", "--context", "novalue"}).status, 64);
+
+  // A run that fails before anything finished leaves no file, not even a temporary one.
+  const std::string refused = files.path("refused.json");
+  EXPECT_EQ(runReportTool({"--n", "2000000000", "--out", refused}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(refused));
+  // A signal leaves the file whole and marked.
+  const std::string stopped = files.path("stopped.json");
+  const ProcessResult signalled =
+      runReportTool({"--n", "64,1500", "--repeat", "300", "--seed", "3", "--no-peak", "--summary",
+                     "--out", stopped},
+                    {.signal = SIGTERM, .signalWhen = "PASSED"});
+  EXPECT_EQ(signalled.status, 128 + SIGTERM);
+  std::ifstream stoppedFile(stopped);
+  const json marked = json::parse(stoppedFile, nullptr, false);
+  ASSERT_FALSE(marked.is_discarded());
+  EXPECT_EQ(marked["interrupted_by"], "SIGTERM");
+  EXPECT_EQ(marked["benchmarks"].size(), 1u);
+  std::size_t left = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(files.path(""))) {
+    left += entry.path().string().find(".json.") != std::string::npos;
+  }
+  EXPECT_EQ(left, 0u) << "no temporary file stays behind";
+
+  // The summary rows alone.
+  const ProcessResult csv =
+      runReportTool({"--n", "64,96", "--seed", "2", "--no-peak", "--format", "csv"});
+  EXPECT_EQ(csv.status, 0);
+  EXPECT_TRUE(csv.out.starts_with("n,block,median_ns,gflops,")) << csv.out;
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3);
+  EXPECT_TRUE(runReportTool({"--n", "64", "--no-peak", "--format", "md"}).out.starts_with("| n |"));
+  EXPECT_EQ(runReportTool({"--n", "64", "--format", "md", "--json"}).status, 64);
+
+  // The plot: without gnuplot, one line saying what to install.
+  const ProcessResult noGnuplot =
+      runReportTool({"--n", "64", "--plot", files.path("p.svg")}, {.environment = {"PATH=/nonexistent"}});
+  EXPECT_EQ(noGnuplot.status, 64);
+  EXPECT_NE(noGnuplot.err.find("install the Debian package gnuplot-nox"), std::string::npos);
+  EXPECT_EQ(runReportTool({"--n", "64", "--plot", files.path("p.pdf")}).status, 64);
+  if (std::system("command -v gnuplot > /dev/null") == 0) {
+    const ProcessResult plotted = runReportTool(
+        {"--n", "32,64", "--block", "16,32", "--seed", "1", "--plot", files.path("p.svg")});
+    EXPECT_EQ(plotted.status, 0) << plotted.err;
+    EXPECT_GT(std::filesystem::file_size(files.path("p.svg")), 1000u);
+  }
+}
+
+}  // namespace
