@@ -57,5 +57,10 @@ std::unique_ptr<Reporter> makeJsonReporter();
 // The summary rows alone: a Markdown table (markdown) or CSV.
 std::unique_ptr<Reporter> makeRowReporter(bool markdown);
 
+// The header's short forms: "AMD EPYC (family 26, model 2), 2 logical CPUs, <date>" and
+// "lubench 0.18.0 at <commit>, Release".
+std::string machineSummary(const SweepContext& context);
+std::string buildSummary();
+
 // Everything a reporter writes for these calls, as one string (for tests and the signal texts).
 std::string formatted(const std::function<void(const TextSink&)>& writing);

@@ -49,30 +49,6 @@ const char* referenceText(ReferenceCheck check) {
   return "not requested";
 }
 
-// CPU model, logical CPUs, pinning and date, as short as the header line allows.
-std::string machineLine(const SweepContext& context) {
-  const MachineContext& m = context.machine;
-  std::string line = m.cpuModel.value_or("unknown CPU");
-  if (m.cpuFamily && m.cpuModelNumber) {
-    line += " (family " + std::to_string(*m.cpuFamily) + ", model " +
-            std::to_string(*m.cpuModelNumber) + ")";
-  }
-  if (m.logicalCpus > 0) line += ", " + std::to_string(m.logicalCpus) + " logical CPUs";
-  if (context.pinnedCpu) line += ", pinned to CPU " + std::to_string(*context.pinnedCpu);
-  return line + ", " + context.date;
-}
-
-// Version, commit, build type.
-std::string buildLine() {
-  const BuildInfo& b = buildInfo();
-  std::string line = "lubench " + b.version;
-  if (b.commit) {
-    line += " at " + b.commit->substr(0, 12);
-    if (b.dirty.value_or(false)) line += " (uncommitted changes)";
-  }
-  return line + ", " + b.buildType;
-}
-
 struct Row {
   RunOptions options;
   ReferenceCheck reference;
@@ -91,8 +67,8 @@ class TableReporter : public Reporter {
     appendf(out, "  seed %u%s; %d timed run%s per combination%s\n", o.seed,
             o.seedGiven ? "" : " (from the calendar clock)", o.repeat, o.repeat == 1 ? "" : "s",
             warmUp ? ", after one untimed warm-up run" : "");
-    out += "  machine: " + machineLine(context) + "\n";
-    out += "  build: " + buildLine() + "\n";
+    out += "  machine: " + machineSummary(context) + "\n";
+    out += "  build: " + buildSummary() + "\n";
     out += "  vector path: " + vectorPathDescription() + "\n";
     out += "  compiler: " + compilerDescription() + "\n";
     if (context.peak) {
@@ -209,7 +185,23 @@ class TableReporter : public Reporter {
     }
     appendf(out, "%-8s %20.0f %10.2f\n", "min", s.timedNanoseconds.min, s.gflops.min);
     appendf(out, "%-8s %20.0f %10.2f\n", "median", s.timedNanoseconds.median, s.gflops.median);
-    appendf(out, "%-8s %20.0f %10.2f\n\n", "max", s.timedNanoseconds.max, s.gflops.max);
+    appendf(out, "%-8s %20.0f %10.2f\n", "max", s.timedNanoseconds.max, s.gflops.max);
+    appendf(out, "%-8s %20.0f\n%-8s %20.0f  (coefficient of variation %.1f %%)\n", "mean",
+            s.timed.mean, "stddev", s.timed.stddev, 100 * s.timed.cv);
+    if (s.timed.medianInterval) {
+      appendf(out, "interval of the median: %.0f to %.0f ns (confidence %.1f %%)\n",
+              s.timed.medianInterval->low, s.timed.medianInterval->high,
+              100 * s.timed.medianInterval->confidence);
+    } else {
+      appendf(out, "interval of the median: too few runs (%d or more give one)\n",
+              kMinimumIntervalRuns);
+    }
+    if (!s.timed.outliers.empty()) {
+      out += "outliers (flagged, kept):";
+      for (int run : s.timed.outliers) appendf(out, " run %d", run + 1);
+      out += "\n";
+    }
+    out += "\n";
 
     appendf(out, "%-38s %15s %15s %15s %7s\n", "step", "min (ns)", "median (ns)", "max (ns)",
             "share");
