@@ -66,10 +66,16 @@ std::vector<std::string> warningsAfterRuns(const CombinationRecord& record,
   std::vector<std::string> warnings;
   const int runs = static_cast<int>(record.runs.size());
   const QuietnessRecord& quiet = record.quietness;
-  if (quiet.involuntarySwitches > 0) {
-    warnings.push_back(format("%ld involuntary context switches during the timed runs: other "
+  // The kernel's own housekeeping preempts a process now and then; more often than
+  // kNoisySwitchesPerSecond during the timed regions means other work shared this core.
+  double timedSeconds = 0;
+  for (const RunRecord& run : record.runs) timedSeconds += run.timedNanoseconds * 1e-9;
+  if (quiet.involuntarySwitches > 0 &&
+      quiet.involuntarySwitches > kNoisySwitchesPerSecond * timedSeconds) {
+    warnings.push_back(format("%ld involuntary context switch%s in %.3f s of timed runs: other "
                               "work took this core",
-                              quiet.involuntarySwitches));
+                              quiet.involuntarySwitches,
+                              quiet.involuntarySwitches == 1 ? "" : "es", timedSeconds));
   }
   if (quiet.stolenSeconds && *quiet.stolenSeconds > 0) {
     warnings.push_back(format("the hypervisor took %.3f s from this machine's CPUs during the "
@@ -92,8 +98,9 @@ std::vector<std::string> warningsAfterRuns(const CombinationRecord& record,
                               100 * (timed.spread.max / timed.spread.median - 1)));
   }
   if (!timed.outliers.empty()) {
-    warnings.push_back(format("%zu run%s flagged as outliers (modified Z-score above 3.5)",
-                              timed.outliers.size(), timed.outliers.size() == 1 ? "" : "s"));
+    warnings.push_back(format("%zu run%s flagged as outlier%s (modified Z-score above 3.5)",
+                              timed.outliers.size(), timed.outliers.size() == 1 ? "" : "s",
+                              timed.outliers.size() == 1 ? "" : "s"));
   }
   return warnings;
 }

@@ -35,11 +35,13 @@ class QuietnessMeter {
   QuietnessRecord record_;
 };
 
-// After a combination: what the meter saw, a coefficient of variation above 5 %, a maximum more
+// After a combination: what the meter saw (involuntary context switches more often than
+// kNoisySwitchesPerSecond of timed time, any steal time), a coefficient of variation above 5 %, a maximum more
 // than 10 % above the median, fewer than 5 timed runs, outliers.
 std::vector<std::string> warningsAfterRuns(const CombinationRecord& record,
                                            const Distribution& timed);
 
+inline constexpr double kNoisySwitchesPerSecond = 10;
 inline constexpr double kNoisyCoefficientOfVariation = 0.05;
 inline constexpr double kNoisyMaximumOverMedian = 1.10;
 inline constexpr int kMinimumRunsForVariability = 5;
