@@ -79,7 +79,7 @@ Distribution describe(const std::vector<double>& values) {
   // Iglewicz and Hoaglin's score; with half the values equal the MAD is 0, and the mean absolute
   // deviation takes its place.
   const double scale = mad > 0 ? mad / 0.6745 : 1.253314 * meanDeviation;
-  if (scale > 0) {
+  if (scale > 0 && n >= kMinimumOutlierRuns) {
     for (std::size_t i = 0; i < count; ++i) {
       if (deviations[i] / scale > 3.5) d.outliers.push_back(static_cast<int>(i));
     }

@@ -36,10 +36,12 @@ struct Distribution {
   double cv = 0;      // stddev / mean; 0 when the mean is 0
   std::optional<MedianInterval> medianInterval;  // none for fewer than kMinimumIntervalRuns
   // Indices of the values whose modified Z-score |0.6745 (x - median) / MAD| exceeds 3.5 (with
-  // the mean absolute deviation, scaled by 1.2533, when the MAD is 0); flagged, never dropped.
+  // the mean absolute deviation, scaled by 1.2533, when the MAD is 0); flagged, never dropped;
+  // none below kMinimumOutlierRuns, where the MAD says too little.
   std::vector<int> outliers;
 };
 inline constexpr int kMinimumIntervalRuns = 6;
+inline constexpr int kMinimumOutlierRuns = 5;
 Distribution describe(const std::vector<double>& values);
 
 struct LapackSummary {

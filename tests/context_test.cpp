@@ -131,6 +131,8 @@ TEST(ReportStatistics, MomentsIntervalsAndOutliersOnKnownCases) {
   const Case cases[] = {
       {{7}, 7, 0, false, 0, 0, 0, {}},
       {{4, 6}, 5, std::sqrt(2.0), false, 0, 0, 0, {}},
+      // Too few runs for the MAD to tell an outlier.
+      {{100, 100.5, 110}, 103.5, std::sqrt(31.75), false, 0, 0, 0, {}},
       // Ties: the MAD is 0, the mean absolute deviation stands in; 50 is far out either way.
       {{10, 10, 10, 10, 10, 50}, 100.0 / 6, std::sqrt(800.0 / 3), true, 10, 50, 0.96875, {5}},
       {{1, 2, 3, 4, 5, 6, 7, 8, 9}, 5, std::sqrt(7.5), true, 2, 8, 0.9609375, {}},
