@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "verification.hpp"
 
@@ -24,15 +25,25 @@ Spread spreadOf(std::vector<double> values) {
 
 namespace {
 
-// P(B <= k) for B binomial with count trials of probability 1/2.
-double binomialHalfAtMost(int count, int k) {
-  double term = std::ldexp(1.0, -count);  // P(B = 0)
-  double sum = 0;
-  for (int i = 0; i <= k; ++i) {
-    sum += term;
-    term = term * (count - i) / (i + 1);
+// The order statistics x(k) and x(n + 1 - k) (1-based) of n sorted values cover the median with
+// probability 1 - 2 P(B <= k - 1), B binomial with n trials of probability 1/2. Returns the
+// largest k <= n / 2 whose coverage is at least 95 %, with that coverage; k = 0 when even the
+// extremes cover less (n < 6). The binomial terms are carried as logarithms, so that 2^-n does
+// not underflow for thousands of runs, and summed from the tail in one pass.
+std::pair<int, double> medianOrderStatistic(int n) {
+  const double tail = 0.025;
+  double logTerm = -n * std::log(2.0);  // log P(B = 0)
+  double cumulative = 0;
+  int k = 0;
+  double coverage = 0;
+  for (int i = 0; i + 1 <= n / 2; ++i) {
+    cumulative += std::exp(logTerm);  // P(B <= i)
+    if (cumulative > tail) break;
+    k = i + 1;
+    coverage = 1 - 2 * cumulative;
+    logTerm += std::log(static_cast<double>(n - i)) - std::log(static_cast<double>(i + 1));
   }
-  return sum;
+  return {k, coverage};
 }
 
 double medianOfSorted(const std::vector<double>& sorted) {
@@ -60,12 +71,8 @@ Distribution describe(const std::vector<double>& values) {
   std::vector<double> sorted = values;
   std::sort(sorted.begin(), sorted.end());
   const int n = static_cast<int>(count);
-  if (n >= kMinimumIntervalRuns) {
-    // The widest symmetric pair of order statistics x(k), x(n+1-k) (1-based) is [x(1), x(n)]; take
-    // the narrowest whose coverage 1 - 2 P(B <= k - 1) stays at least 95 %.
-    int k = 1;
-    while (k + 1 <= n / 2 && 1 - 2 * binomialHalfAtMost(n, k) >= 0.95) ++k;
-    d.medianInterval = MedianInterval{sorted[k - 1], sorted[n - k], 1 - 2 * binomialHalfAtMost(n, k - 1)};
+  if (const auto [k, coverage] = medianOrderStatistic(n); k >= 1) {
+    d.medianInterval = MedianInterval{sorted[k - 1], sorted[n - k], coverage};
   }
 
   const double median = medianOfSorted(sorted);

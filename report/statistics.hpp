@@ -40,7 +40,7 @@ struct Distribution {
   // none below kMinimumOutlierRuns, where the MAD says too little.
   std::vector<int> outliers;
 };
-inline constexpr int kMinimumIntervalRuns = 6;
+inline constexpr int kMinimumIntervalRuns = 6;  // 1 - 2 * 2^-5 falls short of 95 % below it
 inline constexpr int kMinimumOutlierRuns = 5;
 Distribution describe(const std::vector<double>& values);
 

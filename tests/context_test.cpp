@@ -153,6 +153,16 @@ TEST(ReportStatistics, MomentsIntervalsAndOutliersOnKnownCases) {
     EXPECT_EQ(d.outliers, c.outliers) << name;
   }
   EXPECT_DOUBLE_EQ(describe({4, 6}).cv, std::sqrt(2.0) / 5);
+  // Thousands of runs, where 2^-n underflows a double: the interval stays about 1.96 sqrt(n) / 2
+  // order statistics either side of the median (1000 +- 43.8 for 1..2001), never collapsing.
+  std::vector<double> many;
+  for (int i = 1; i <= 2001; ++i) many.push_back(i);
+  const Distribution large = describe(many);
+  ASSERT_TRUE(large.medianInterval.has_value());
+  EXPECT_NEAR(large.medianInterval->low, 957, 2);
+  EXPECT_NEAR(large.medianInterval->high, 1045, 2);
+  EXPECT_GE(large.medianInterval->confidence, 0.95);
+  EXPECT_LT(large.medianInterval->confidence, 0.96);
 }
 
 TEST(MannWhitney, ExactWithoutTiesApproximateWithThem) {
