@@ -1,11 +1,11 @@
 #include "compare.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <map>
 
 #include "json_context.hpp"
 #include "mann_whitney.hpp"
+#include "statistics.hpp"
 
 namespace {
 
@@ -41,12 +41,6 @@ std::vector<double> timesOf(const json& benchmark) {
   std::vector<double> times;
   for (const json& run : benchmark["runs"]) times.push_back(run["timed_ns"].get<double>());
   return times;
-}
-
-double medianOf(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 std::string schemaError(const json& document, const std::string& path) {
@@ -94,8 +88,8 @@ ComparisonResult compareDocuments(const json& oldDocument, const std::string& ol
     ComparedRow row;
     row.n = key.first;
     row.block = key.second;
-    row.oldMedian = medianOf(before);
-    row.newMedian = medianOf(after);
+    row.oldMedian = spreadOf(before).median;
+    row.newMedian = spreadOf(after).median;
     row.change = row.newMedian / row.oldMedian - 1;
     row.pValue = mannWhitney(before, after).pValue;
     row.oldRuns = static_cast<int>(before.size());

@@ -21,7 +21,7 @@ void ProgressDisplay::startCombination(const RunOptions& options, int index, int
   timedDone_ = 0;
   warmUpDone_ = !options.warmUp;
   combinationStart_ = now;
-  if (enabled_ && (!drawnOnce_ || elapsedNanoseconds(lastDrawn_, now) >= 250'000'000LL)) draw(now);
+  if (due(now)) draw(now);
 }
 
 void ProgressDisplay::runFinished(bool timed, const timespec& now) {
@@ -32,9 +32,11 @@ void ProgressDisplay::runFinished(bool timed, const timespec& now) {
     // The warm-up's time says nothing of the timed runs' pace.
     combinationStart_ = now;
   }
-  if (!enabled_) return;
-  if (drawnOnce_ && elapsedNanoseconds(lastDrawn_, now) < 250'000'000LL) return;
-  draw(now);
+  if (due(now)) draw(now);
+}
+
+bool ProgressDisplay::due(const timespec& now) const {
+  return enabled_ && (!drawnOnce_ || elapsedNanoseconds(lastDrawn_, now) >= kRedrawNanoseconds);
 }
 
 void ProgressDisplay::draw(const timespec& now) {

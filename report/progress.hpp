@@ -35,7 +35,10 @@ class ProgressDisplay {
   static bool termCanErase(const char* term);
 
  private:
+  // Drawing is enabled and the last drawing is at least kRedrawNanoseconds old.
+  bool due(const timespec& now) const;
   void draw(const timespec& now);
+  static constexpr long long kRedrawNanoseconds = 250'000'000;
   std::FILE* out_;
   bool enabled_;
   bool canErase_;

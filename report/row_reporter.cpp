@@ -52,7 +52,7 @@ class RowReporter : public Reporter {
     std::vector<std::string> cells = {
         std::to_string(record.options.n),
         std::to_string(record.options.block),
-        number("%.0f", s.timedNanoseconds.median),
+        number("%.0f", s.timed.spread.median),
         number("%.2f", s.gflops.median),
         s.efficiency ? number(markdown_ ? "%.1f %%" : "%.4f",
                               markdown_ ? 100 * *s.efficiency : *s.efficiency)

@@ -75,7 +75,7 @@ Distribution describe(const std::vector<double>& values) {
     d.medianInterval = MedianInterval{sorted[k - 1], sorted[n - k], coverage};
   }
 
-  const double median = medianOfSorted(sorted);
+  const double median = d.spread.median;
   std::vector<double> deviations;
   for (double v : values) deviations.push_back(std::fabs(v - median));
   std::vector<double> sortedDeviations = deviations;
@@ -121,10 +121,9 @@ Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasu
   std::vector<double> timed;
   for (const RunRecord& run : runs) timed.push_back(static_cast<double>(run.timedNanoseconds));
   s.timed = describe(timed);
-  s.timedNanoseconds = s.timed.spread;
   s.gflops = spreadOfRuns(runs, [](const RunRecord& r) { return r.gflops; });
   s.residual = spreadOfRuns(runs, [](const RunRecord& r) { return r.residual; });
-  const double median = s.timedNanoseconds.median;
+  const double median = s.timed.spread.median;
   for (int step = 0; step < kLuStepCount; ++step) {
     s.steps[step] = spreadOfRuns(runs, [step](const RunRecord& r) { return r.stepNanoseconds[step]; });
     s.shareOfMedian[step] = median > 0 ? s.steps[step].median / median : 0.0;

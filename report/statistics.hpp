@@ -53,7 +53,6 @@ struct LapackSummary {
 
 struct Summary {
   Distribution timed;  // of the timed regions' nanoseconds
-  Spread timedNanoseconds;
   Spread gflops;
   Spread residual;  // max is NaN when any run's residual is NaN
   std::array<Spread, kLuStepCount> steps{};  // indexed by LuStep

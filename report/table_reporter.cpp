@@ -147,7 +147,7 @@ class TableReporter : public Reporter {
         row.reference == ReferenceCheck::kNotRequested ? "-" : referenceText(row.reference);
     std::string out;
     appendf(out, "%7d %7d %16.0f %9.2f %10s %10.4g %8s %10s %17s", row.options.n,
-            row.options.block, s.timedNanoseconds.median, s.gflops.median, efficiency,
+            row.options.block, s.timed.spread.median, s.gflops.median, efficiency,
             s.residual.max, verdict(s.residualsPassed), reference,
             s.fingerprintsAgree ? formatFingerprint(s.fingerprint).c_str() : "RUNS DISAGREE");
     if (s.lapack) {
@@ -183,9 +183,9 @@ class TableReporter : public Reporter {
         out.clear();
       }
     }
-    appendf(out, "%-8s %20.0f %10.2f\n", "min", s.timedNanoseconds.min, s.gflops.min);
-    appendf(out, "%-8s %20.0f %10.2f\n", "median", s.timedNanoseconds.median, s.gflops.median);
-    appendf(out, "%-8s %20.0f %10.2f\n", "max", s.timedNanoseconds.max, s.gflops.max);
+    appendf(out, "%-8s %20.0f %10.2f\n", "min", s.timed.spread.min, s.gflops.min);
+    appendf(out, "%-8s %20.0f %10.2f\n", "median", s.timed.spread.median, s.gflops.median);
+    appendf(out, "%-8s %20.0f %10.2f\n", "max", s.timed.spread.max, s.gflops.max);
     appendf(out, "%-8s %20.0f\n%-8s %20.0f  (coefficient of variation %.1f %%)\n", "mean",
             s.timed.mean, "stddev", s.timed.stddev, 100 * s.timed.cv);
     if (s.timed.medianInterval) {
