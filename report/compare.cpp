@@ -1,100 +1,119 @@
 #include "compare.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
-#include "json_context.hpp"
 #include "mann_whitney.hpp"
 #include "statistics.hpp"
 
 namespace {
 
-using json = nlohmann::json;
-
 // The context keys whose difference explains a difference in the figures.
 const char* const kComparedContextKeys[] = {
-    "host_name", "cpu_model", "cpu_family", "cpu_model_number", "compiler", "compiler_version",
-    "compile_flags", "instruction_sets", "vector_path", "lubench_version", "git_commit",
-    "git_dirty", "library_build_type"};
-
-std::string describe(const json& value) {
-  if (value.is_string()) return value.get<std::string>();
-  if (value.is_null()) return "(none)";
-  return value.dump();
-}
+    "host_name",        "cpu_model",     "cpu_family",        "cpu_model_number", "compiler",
+    "compiler_version", "compile_flags", "instruction_sets",  "vector_path",      "lubench_version",
+    "git_commit",       "git_dirty",     "library_build_type"};
 
 std::string combinationName(int n, int block) {
   return "n " + std::to_string(n) + ", block " + std::to_string(block);
 }
 
-// The benchmarks of a document by (n, block); a document's layout is checked by the caller.
-std::map<std::pair<int, int>, const json*> benchmarksOf(const json& document) {
-  std::map<std::pair<int, int>, const json*> out;
-  for (const json& benchmark : document["benchmarks"]) {
-    if (!benchmark.contains("n") || !benchmark.contains("block")) continue;
-    out[{benchmark["n"].get<int>(), benchmark["block"].get<int>()}] = &benchmark;
+std::string contextValue(const SavedDocument& document, const char* key) {
+  const auto found = document.context.find(key);
+  return found == document.context.end() ? "(none)" : found->second;
+}
+
+// count evenly spaced quantiles of sorted (its own values when it has no more than count).
+std::vector<double> quantiles(const std::vector<double>& sorted, int count) {
+  if (sorted.size() <= static_cast<std::size_t>(count)) return sorted;
+  std::vector<double> out;
+  for (int k = 0; k < count; ++k) {
+    const double position = (k + 0.5) / count * static_cast<double>(sorted.size());
+    out.push_back(sorted[static_cast<std::size_t>(position)]);
   }
   return out;
 }
 
-std::vector<double> timesOf(const json& benchmark) {
-  std::vector<double> times;
-  for (const json& run : benchmark["runs"]) times.push_back(run["timed_ns"].get<double>());
-  return times;
-}
-
-std::string schemaError(const json& document, const std::string& path) {
-  if (!document.is_object() || !document.contains("context") || !document.contains("benchmarks") ||
-      !document["benchmarks"].is_array()) {
-    return path + " is not a lubench-report document (no context and benchmarks)";
-  }
-  const json& version = document["context"]["json_schema_version"];
-  if (!version.is_number_integer() || version.get<int>() != kJsonSchemaVersion) {
-    return path + " has JSON schema version " + describe(version) + "; this compare reads version " +
-           std::to_string(kJsonSchemaVersion);
-  }
-  return {};
+// Significant changes take their direction from the shift, and from the U statistic when the
+// shift is exactly zero (samples with many equal values).
+Verdict verdictOf(const ComparedRow& row, const MannWhitney& test) {
+  if (row.pValue >= kSignificance) return Verdict::kSame;
+  if (row.shift > 0) return Verdict::kSlower;
+  if (row.shift < 0) return Verdict::kFaster;
+  // test.u counts pairs with old > new: above half of all pairs, the new runs tend to be shorter.
+  const double half = 0.5 * row.oldRuns * static_cast<double>(row.newRuns);
+  if (test.u > half) return Verdict::kFaster;
+  if (test.u < half) return Verdict::kSlower;
+  return Verdict::kSame;
 }
 
 }  // namespace
 
-ComparisonResult compareDocuments(const json& oldDocument, const std::string& oldPath,
-                                  const json& newDocument, const std::string& newPath) {
+const char* verdictText(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kFaster:
+      return "faster";
+    case Verdict::kSlower:
+      return "slower";
+    case Verdict::kSame:
+      break;
+  }
+  return "same";
+}
+
+double hodgesLehmannShift(const std::vector<double>& before, const std::vector<double>& after) {
+  if (before.empty() || after.empty()) return 0;
+  std::vector<double> x = before, y = after;
+  std::sort(x.begin(), x.end());
+  std::sort(y.begin(), y.end());
+  if (x.size() * y.size() > kExactShiftPairs) {
+    x = quantiles(x, kShiftQuantiles);
+    y = quantiles(y, kShiftQuantiles);
+  }
+  std::vector<double> differences;
+  differences.reserve(x.size() * y.size());
+  for (double b : x) {
+    for (double a : y) differences.push_back(a - b);
+  }
+  return spreadOf(std::move(differences)).median;
+}
+
+ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocument& after) {
   ComparisonResult result;
-  for (const auto& [document, path] : {std::pair{&oldDocument, &oldPath}, {&newDocument, &newPath}}) {
-    result.error = schemaError(*document, *path);
-    if (!result.error.empty()) return result;
-  }
   Comparison c;
-  c.oldPath = oldPath;
-  c.newPath = newPath;
+  c.oldPath = before.path;
+  c.newPath = after.path;
   for (const char* key : kComparedContextKeys) {
-    const json& before = oldDocument["context"].value(key, json());
-    const json& after = newDocument["context"].value(key, json());
-    if (before != after) c.contextDifferences.push_back({key, describe(before), describe(after)});
+    const std::string oldValue = contextValue(before, key), newValue = contextValue(after, key);
+    if (oldValue != newValue) c.contextDifferences.push_back({key, oldValue, newValue});
   }
-  const auto oldBenchmarks = benchmarksOf(oldDocument);
-  const auto newBenchmarks = benchmarksOf(newDocument);
+  std::map<std::pair<int, int>, const SavedCombination*> newByKey;
+  for (const SavedCombination& combination : after.combinations) {
+    newByKey[{combination.n, combination.block}] = &combination;
+  }
   double logSum = 0;
-  for (const auto& [key, oldBenchmark] : oldBenchmarks) {
-    const auto found = newBenchmarks.find(key);
-    if (found == newBenchmarks.end()) {
-      c.onlyInOld.push_back(combinationName(key.first, key.second));
+  for (const SavedCombination& old : before.combinations) {
+    const auto found = newByKey.find({old.n, old.block});
+    if (found == newByKey.end()) {
+      c.onlyInOld.push_back(combinationName(old.n, old.block));
       continue;
     }
-    const json& newBenchmark = *found->second;
-    const std::vector<double> before = timesOf(*oldBenchmark), after = timesOf(newBenchmark);
-    if (before.empty() || after.empty()) continue;
+    const SavedCombination& now = *found->second;
+    newByKey.erase(found);
     ComparedRow row;
-    row.n = key.first;
-    row.block = key.second;
-    row.oldMedian = spreadOf(before).median;
-    row.newMedian = spreadOf(after).median;
+    row.n = old.n;
+    row.block = old.block;
+    row.oldMedian = spreadOf(old.timedNanoseconds).median;
+    row.newMedian = spreadOf(now.timedNanoseconds).median;
     row.change = row.newMedian / row.oldMedian - 1;
-    row.pValue = mannWhitney(before, after).pValue;
-    row.oldRuns = static_cast<int>(before.size());
-    row.newRuns = static_cast<int>(after.size());
-    row.verdict = row.pValue >= kSignificance ? "same" : row.change > 0 ? "slower" : "faster";
+    row.shift = hodgesLehmannShift(old.timedNanoseconds, now.timedNanoseconds);
+    row.shiftShare = row.shift / row.oldMedian;
+    const MannWhitney test = mannWhitney(old.timedNanoseconds, now.timedNanoseconds);
+    row.pValue = test.pValue;
+    row.oldRuns = static_cast<int>(old.timedNanoseconds.size());
+    row.newRuns = static_cast<int>(now.timedNanoseconds.size());
+    row.verdict = verdictOf(row, test);
     logSum += std::log(row.newMedian / row.oldMedian);
     if (row.oldRuns < kComparisonRunsWanted || row.newRuns < kComparisonRunsWanted) {
       c.warnings.push_back(combinationName(row.n, row.block) + ": " + std::to_string(row.oldRuns) +
@@ -103,21 +122,21 @@ ComparisonResult compareDocuments(const json& oldDocument, const std::string& ol
                            " on a side: the test can hardly tell a change from noise");
     }
     // The same input must give the same bytes on every build and machine.
-    if ((*oldBenchmark)["seed"] == newBenchmark["seed"] &&
-        (*oldBenchmark)["fingerprint"] != newBenchmark["fingerprint"]) {
-      c.fingerprintMismatches.push_back(
-          combinationName(row.n, row.block) + ", seed " + describe((*oldBenchmark)["seed"]) + ": " +
-          describe((*oldBenchmark)["fingerprint"]) + " in " + oldPath + ", " +
-          describe(newBenchmark["fingerprint"]) + " in " + newPath);
+    if (old.seed == now.seed && old.fingerprint != now.fingerprint) {
+      c.fingerprintMismatches.push_back(combinationName(row.n, row.block) + ", seed " +
+                                        std::to_string(old.seed) + ": " + old.fingerprint + " in " +
+                                        before.path + ", " + now.fingerprint + " in " + after.path);
     }
     c.rows.push_back(row);
   }
-  for (const auto& [key, benchmark] : newBenchmarks) {
-    if (!oldBenchmarks.contains(key)) c.onlyInNew.push_back(combinationName(key.first, key.second));
+  for (const SavedCombination& combination : after.combinations) {
+    if (newByKey.contains({combination.n, combination.block})) {
+      c.onlyInNew.push_back(combinationName(combination.n, combination.block));
+    }
   }
   if (c.rows.empty()) {
-    result.error = "no combination of n and block with timed runs in both " + oldPath + " and " +
-                   newPath;
+    result.error = "no combination of n and block with timed runs in both " + before.path +
+                   " and " + after.path;
     return result;
   }
   c.geometricMeanRatio = std::exp(logSum / static_cast<double>(c.rows.size()));
@@ -133,8 +152,33 @@ int comparisonStatus(const std::vector<Comparison>& comparisons,
   if (!failAbovePercent) return 0;
   for (const Comparison& c : comparisons) {
     for (const ComparedRow& row : c.rows) {
-      if (row.verdict == "slower" && 100 * row.change > *failAbovePercent) return kStatusSlowdown;
+      if (row.verdict == Verdict::kSlower && 100 * row.shiftShare > *failAbovePercent) {
+        return kStatusSlowdown;
+      }
     }
   }
   return 0;
+}
+
+std::optional<double> parseFailAbove(const std::string& text) {
+  const std::size_t digits =
+      std::count_if(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const std::size_t points = std::count(text.begin(), text.end(), '.');
+  if (digits == 0 || points > 1 || digits + points != text.size()) return std::nullopt;
+  // By hand rather than strtod, which would follow the locale's decimal separator.
+  double value = 0;
+  double scale = 0;  // 0 before the point, then 0.1, 0.01, ...
+  for (char c : text) {
+    if (c == '.') {
+      scale = 0.1;
+    } else if (scale == 0) {
+      value = 10 * value + (c - '0');
+      if (value > kLargestFailAbove) return std::nullopt;
+    } else {
+      value += scale * (c - '0');
+      scale /= 10;
+    }
+  }
+  if (value > kLargestFailAbove) return std::nullopt;
+  return value;
 }

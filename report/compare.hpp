@@ -1,36 +1,52 @@
 #pragma once
 
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "document_reader.hpp"
+
 // lubench-report compare: saved JSON documents set against the first, combination by
-// combination (matched by n and block), with the Mann–Whitney U test telling noise from change.
+// combination (matched by n and block), with the Mann–Whitney U test telling noise from change
+// and the Hodges–Lehmann estimate telling its direction and size.
 
 // Significance level of the verdicts.
 inline constexpr double kSignificance = 0.05;
 // Fewer timed runs than this on a side gets a warning: the test then has little power.
 inline constexpr int kComparisonRunsWanted = 9;
+// Above this many pairs of runs the shift is estimated from kShiftQuantiles evenly spaced
+// quantiles of each sample instead of every pair.
+inline constexpr std::size_t kExactShiftPairs = 4'000'000;
+inline constexpr int kShiftQuantiles = 2000;
+// --fail-above takes per cents from 0 to this.
+inline constexpr double kLargestFailAbove = 1000;
 // Exit statuses beside 0 and the usage status.
 inline constexpr int kStatusFingerprintMismatch = 3;
 inline constexpr int kStatusSlowdown = 4;
+
+enum class Verdict { kFaster, kSlower, kSame };
+// "faster", "slower", "same".
+const char* verdictText(Verdict verdict);
 
 struct ComparedRow {
   int n = 0;
   int block = 0;
   double oldMedian = 0;  // timed region, ns
   double newMedian = 0;
-  double change = 0;  // new / old - 1
+  double change = 0;  // new / old median - 1
+  // The Hodges–Lehmann estimate of how much longer the new runs take: the median of every
+  // difference new - old, in ns, and as a share of the old median.
+  double shift = 0;
+  double shiftShare = 0;
   double pValue = 1;
   int oldRuns = 0;
   int newRuns = 0;
-  std::string verdict;  // "faster", "slower" or "same"
+  Verdict verdict = Verdict::kSame;
 };
 
 struct ContextDifference {
   std::string key;
-  std::string oldValue;
+  std::string oldValue;  // "(none)" when the key is missing or null
   std::string newValue;
 };
 
@@ -42,27 +58,44 @@ struct Comparison {
   std::vector<std::string> onlyInOld;  // "n 4096, block 64"
   std::vector<std::string> onlyInNew;
   std::vector<std::string> fingerprintMismatches;
-  std::vector<std::string> warnings;
-  double geometricMeanRatio = 1;  // of new / old medians over the rows
+  std::vector<std::string> warnings;  // the documents' own, then the comparison's
+  double geometricMeanRatio = 1;      // of new / old medians over the rows
 };
 
-// The comparison of two parsed documents; an error message instead when they cannot be compared
-// (another schema version, no combination in common).
+// The Hodges–Lehmann shift of after against before: the median of every difference
+// after[j] - before[i] (from quantiles beyond kExactShiftPairs pairs). 0 for an empty sample.
+double hodgesLehmannShift(const std::vector<double>& before, const std::vector<double>& after);
+
+// The comparison of two documents; an error message instead when they have no combination in
+// common.
 struct ComparisonResult {
   std::optional<Comparison> comparison;
   std::string error;
 };
-ComparisonResult compareDocuments(const nlohmann::json& oldDocument, const std::string& oldPath,
-                                  const nlohmann::json& newDocument, const std::string& newPath);
+ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocument& after);
 
 // The exit status for these comparisons: fingerprint mismatch first, then a significant
-// slowdown beyond failAbovePercent (when given), else 0.
+// slowdown whose shift exceeds failAbovePercent of the old median (when given), else 0.
 int comparisonStatus(const std::vector<Comparison>& comparisons,
                      std::optional<double> failAbovePercent);
 
 // "text", "md" or "json".
 std::string formatComparisons(const std::vector<Comparison>& comparisons,
                               const std::string& format);
+
+// --fail-above's value: decimal digits with at most one decimal point, from 0 to
+// kLargestFailAbove; nothing for anything else.
+std::optional<double> parseFailAbove(const std::string& text);
+
+// compare's command line, parsed without reading any file; on --help or a usage error, the
+// status to exit with instead (the help already written, the error said).
+struct CompareCommandLine {
+  std::vector<std::string> paths;
+  std::string format = "text";
+  std::optional<double> failAbove;
+  std::optional<int> exitStatus;  // set when there is nothing to compare
+};
+CompareCommandLine parseCompareCommandLine(int argc, char** argv);
 
 // The subcommand: argv[0] is "compare". Returns the exit status.
 int runCompare(int argc, char** argv);

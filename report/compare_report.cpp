@@ -1,65 +1,54 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <nlohmann/json.hpp>
 
 #include "compare.hpp"
+#include "document_reader.hpp"
 #include "options.hpp"
 #include "output.hpp"
+#include "text_format.hpp"
 
 // How lubench-report compare says what it found, and its command line.
 
 namespace {
 
-std::string format(const char* pattern, double a, double b = 0, double c = 0) {
-  char text[128];
-  std::snprintf(text, sizeof text, pattern, a, b, c);
-  return text;
-}
-
 std::string textOrMarkdown(const Comparison& c, bool markdown) {
-  std::string out = (markdown ? "## " : "") + c.newPath + " against " + c.oldPath + "\n\n";
+  const std::string oldName = printable(c.oldPath), newName = printable(c.newPath);
+  std::string out = (markdown ? "## " : "") + newName + " against " + oldName + "\n\n";
   for (const std::string& mismatch : c.fingerprintMismatches) {
     out += "FINGERPRINTS DIFFER: the same input gave different bytes (a build or machine fault): " +
-           mismatch + "\n";
+           printable(mismatch) + "\n";
   }
   if (c.contextDifferences.empty()) {
     out += "context: the same machine and build facts\n";
   } else {
     out += "context differences:\n";
     for (const ContextDifference& d : c.contextDifferences) {
-      out += (markdown ? "- " : "  ") + d.key + ": " + d.oldValue + " -> " + d.newValue + "\n";
+      out += (markdown ? "- " : "  ") + d.key + ": " + printable(d.oldValue) + " -> " +
+             printable(d.newValue) + "\n";
     }
   }
   out += "\n";
   if (markdown) {
-    out += "| n | block | old median (ns) | new median (ns) | change | p-value | runs | verdict |\n"
-           "|---|---|---|---|---|---|---|---|\n";
+    out +=
+        "| n | block | old median (ns) | new median (ns) | change | shift | p-value | runs | "
+        "verdict |\n|---|---|---|---|---|---|---|---|---|\n";
   } else {
-    char header[160];
-    std::snprintf(header, sizeof header, "%7s %7s %16s %16s %9s %8s %9s  %s\n", "n", "b",
-                  "old median (ns)", "new median (ns)", "change", "p-value", "runs", "verdict");
-    out += header;
+    out += formatText("%7s %7s %16s %16s %9s %9s %8s %9s  %s\n", "n", "b", "old median (ns)",
+                      "new median (ns)", "change", "shift", "p-value", "runs", "verdict");
   }
   for (const ComparedRow& row : c.rows) {
     const std::string runs = std::to_string(row.oldRuns) + "/" + std::to_string(row.newRuns);
-    char line[200];
-    if (markdown) {
-      std::snprintf(line, sizeof line, "| %d | %d | %.0f | %.0f | %+.1f %% | %.3g | %s | %s |\n",
-                    row.n, row.block, row.oldMedian, row.newMedian, 100 * row.change, row.pValue,
-                    runs.c_str(), row.verdict.c_str());
-    } else {
-      std::snprintf(line, sizeof line, "%7d %7d %16.0f %16.0f %+8.1f%% %8.3g %9s  %s\n", row.n,
-                    row.block, row.oldMedian, row.newMedian, 100 * row.change, row.pValue,
-                    runs.c_str(), row.verdict.c_str());
-    }
-    out += line;
+    out += formatText(markdown ? "| %d | %d | %.0f | %.0f | %+.1f%% | %+.1f%% | %.3g | %s | %s |\n"
+                               : "%7d %7d %16.0f %16.0f %+8.1f%% %+8.1f%% %8.3g %9s  %s\n",
+                      row.n, row.block, row.oldMedian, row.newMedian, 100 * row.change,
+                      100 * row.shiftShare, row.pValue, runs.c_str(), verdictText(row.verdict));
   }
-  out += "\ngeometric mean of new / old median times: " +
-         format("%.3f (%+.1f %%)\n", c.geometricMeanRatio, 100 * (c.geometricMeanRatio - 1));
-  for (const std::string& name : c.onlyInOld) out += "only in " + c.oldPath + ": " + name + "\n";
-  for (const std::string& name : c.onlyInNew) out += "only in " + c.newPath + ": " + name + "\n";
-  for (const std::string& warning : c.warnings) out += "warning: " + warning + "\n";
+  out += formatText("\ngeometric mean of new / old median times: %.3f (%+.1f %%)\n",
+                    c.geometricMeanRatio, 100 * (c.geometricMeanRatio - 1));
+  for (const std::string& name : c.onlyInOld) out += "only in " + oldName + ": " + name + "\n";
+  for (const std::string& name : c.onlyInNew) out += "only in " + newName + ": " + name + "\n";
+  for (const std::string& warning : c.warnings) out += "warning: " + printable(warning) + "\n";
   return out;
 }
 
@@ -71,11 +60,17 @@ nlohmann::ordered_json asJson(const Comparison& c) {
   }
   json rows = json::array();
   for (const ComparedRow& row : c.rows) {
-    rows.push_back(json{{"n", row.n},           {"block", row.block},
-                        {"old_median_ns", row.oldMedian}, {"new_median_ns", row.newMedian},
-                        {"change", row.change}, {"p_value", row.pValue},
-                        {"old_runs", row.oldRuns}, {"new_runs", row.newRuns},
-                        {"verdict", row.verdict}});
+    rows.push_back(json{{"n", row.n},
+                        {"block", row.block},
+                        {"old_median_ns", row.oldMedian},
+                        {"new_median_ns", row.newMedian},
+                        {"change", row.change},
+                        {"shift_ns", row.shift},
+                        {"shift", row.shiftShare},
+                        {"p_value", row.pValue},
+                        {"old_runs", row.oldRuns},
+                        {"new_runs", row.newRuns},
+                        {"verdict", verdictText(row.verdict)}});
   }
   return json{{"old", c.oldPath},
               {"new", c.newPath},
@@ -95,7 +90,7 @@ std::string formatComparisons(const std::vector<Comparison>& comparisons,
   if (formatName == "json") {
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const Comparison& c : comparisons) all.push_back(asJson(c));
-    return nlohmann::ordered_json{{"comparisons", all}}.dump(2) + "\n";
+    return jsonText(nlohmann::ordered_json{{"comparisons", all}}, 2) + "\n";
   }
   std::string out;
   for (std::size_t i = 0; i < comparisons.size(); ++i) {
@@ -104,64 +99,92 @@ std::string formatComparisons(const std::vector<Comparison>& comparisons,
   return out;
 }
 
-int runCompare(int argc, char** argv) {
-  CLI::App app{"Compares saved lubench-report --json documents: each later file against the "
-               "first, combination by combination (same n and block), with the Mann-Whitney U "
-               "test. Status 3 when the same n, block and seed gave different fingerprints; 4 "
-               "with --fail-above when a combination is significantly slower by more than PCT.",
-               "lubench-report compare"};
+CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
+  CLI::App app{
+      "Compares saved lubench-report --json documents: each later file against the "
+      "first, combination by combination (same n and block), with the Mann-Whitney U "
+      "test; the direction and size of a change is the Hodges-Lehmann shift (the median "
+      "of every difference new - old). Status 3 when the same n, block and seed gave "
+      "different fingerprints; 4 with --fail-above when a combination is significantly "
+      "slower by a shift of more than PCT per cent of its old median.",
+      "lubench-report compare"};
   app.option_defaults()->disable_flag_override();
-  std::vector<std::string> paths;
-  std::string formatName = "text";
-  std::optional<double> failAbove;
-  app.add_option("files", paths, "OLD.json NEW.json [MORE.json ...]")->required()->expected(2, -1);
-  app.add_option("--format", formatName, "text, md or json")
+  CompareCommandLine result;
+  std::string failAbove;
+  app.add_option("files", result.paths, "OLD.json NEW.json [MORE.json ...]")
+      ->required()
+      ->expected(2, -1);
+  app.add_option("--format", result.format, "text, md or json")
       ->check(CLI::IsMember({"text", "md", "json"}));
   app.add_option("--fail-above", failAbove,
                  "exit with status 4 when a combination is significantly slower by more than PCT "
-                 "per cent")
+                 "per cent (decimal digits with at most one point, 0 to 1000)")
       ->type_name("PCT")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            if (parseFailAbove(text)) return {};
+            return "expected per cents from 0 to 1000 in decimal digits with at most one point, "
+                   "got '" +
+                   printable(text) + "'";
+          },
+          "PCT"));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     StandardOutput out(kProgram);
     out.write(app.help());
-    return out.finish() ? 0 : kStatusSystem;
+    result.exitStatus = out.finish() ? 0 : kStatusSystem;
+    return result;
   } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s compare: %s\n\n%s", kProgram, error.what(), app.help().c_str());
-    return kStatusUsage;
+    std::fprintf(stderr, "%s compare: %s\n\n%s", kProgram, printable(error.what()).c_str(),
+                 app.help().c_str());
+    result.exitStatus = kStatusUsage;
+    return result;
   }
-  std::vector<nlohmann::json> documents;
-  for (const std::string& path : paths) {
-    std::ifstream file(path);
-    if (!file) {
-      std::fprintf(stderr, "%s compare: cannot read %s\n", kProgram, path.c_str());
-      return kStatusUsage;
+  if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
+  return result;
+}
+
+int runCompare(int argc, char** argv) {
+  const CompareCommandLine commandLine = parseCompareCommandLine(argc, argv);
+  if (commandLine.exitStatus) return *commandLine.exitStatus;
+  // Every file is read and every problem said before anything is compared.
+  std::vector<SavedDocument> documents;
+  std::vector<std::vector<std::string>> warnings;
+  bool usable = true;
+  for (const std::string& path : commandLine.paths) {
+    DocumentReading reading = readDocument(path);
+    for (const std::string& problem : reading.problems) {
+      std::fprintf(stderr, "%s compare: %s\n", kProgram, problem.c_str());
     }
-    nlohmann::json document = nlohmann::json::parse(file, nullptr, false);
-    if (document.is_discarded()) {
-      std::fprintf(stderr, "%s compare: %s is not JSON\n", kProgram, path.c_str());
-      return kStatusUsage;
+    if (!reading.document) {
+      usable = false;
+      continue;
     }
-    documents.push_back(std::move(document));
+    documents.push_back(std::move(*reading.document));
+    warnings.push_back(std::move(reading.warnings));
   }
+  if (!usable) return kStatusUsage;
   std::vector<Comparison> comparisons;
   for (std::size_t i = 1; i < documents.size(); ++i) {
-    ComparisonResult result = compareDocuments(documents[0], paths[0], documents[i], paths[i]);
+    ComparisonResult result = compareDocuments(documents[0], documents[i]);
     if (!result.comparison) {
-      std::fprintf(stderr, "%s compare: %s\n", kProgram, result.error.c_str());
+      std::fprintf(stderr, "%s compare: %s\n", kProgram, printable(result.error).c_str());
       return kStatusUsage;
     }
+    // The documents' own warnings come first: what they leave out bears on every row.
+    std::vector<std::string>& said = result.comparison->warnings;
+    said.insert(said.begin(), warnings[i].begin(), warnings[i].end());
+    said.insert(said.begin(), warnings[0].begin(), warnings[0].end());
     comparisons.push_back(std::move(*result.comparison));
   }
   StandardOutput out(kProgram);
-  out.write(formatComparisons(comparisons, formatName));
-  if (!out.finish()) return kStatusSystem;
-  const int status = comparisonStatus(comparisons, failAbove);
+  out.write(formatComparisons(comparisons, commandLine.format));
+  const bool written = out.finish();
+  const int status = comparisonStatus(comparisons, commandLine.failAbove);
   if (status == kStatusFingerprintMismatch) {
     std::fprintf(stderr, "%s compare: FINGERPRINTS DIFFER: the same input gave different bytes\n",
                  kProgram);
   }
-  return status;
+  return written ? status : kStatusSystem;
 }

@@ -1,71 +1,81 @@
 #include "document.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "options.hpp"
-
-ReportDocument::ReportDocument(std::FILE* stream, std::unique_ptr<Reporter> reporter)
-    : ReportDocument(stream, std::move(reporter), "", "") {}
+#include "text_format.hpp"
 
 ReportDocument::ReportDocument(std::FILE* stream, std::unique_ptr<Reporter> reporter,
-                               std::string temporaryPath, std::string path)
-    : stream_(stream),
-      reporter_(std::move(reporter)),
-      out_(kProgram, stream),
-      temporaryPath_(std::move(temporaryPath)),
-      path_(std::move(path)) {}
+                               std::string name)
+    : reporter_(std::move(reporter)),
+      name_(std::move(name)),
+      stream_(stream),
+      streamOut_(std::make_unique<StandardOutput>(kProgram, stream)) {}
 
-std::unique_ptr<ReportDocument> ReportDocument::forFile(const std::string& path,
-                                                        std::unique_ptr<Reporter> reporter) {
-  std::string pattern = path + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd >= 0) {
-    // The permissions any new file gets, not mkstemp's owner-only ones.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-  }
-  std::FILE* stream = fd >= 0 ? fdopen(fd, "w") : nullptr;
-  if (stream == nullptr) {
-    std::fprintf(stderr, "%s: cannot write %s: %s\n", kProgram, path.c_str(), std::strerror(errno));
-    if (fd >= 0) close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<ReportDocument>(
-      new ReportDocument(stream, std::move(reporter), name.data(), path));
-}
+ReportDocument::ReportDocument(std::unique_ptr<PendingOutput> output,
+                               std::unique_ptr<Reporter> reporter)
+    : reporter_(std::move(reporter)),
+      name_(printable(output->target().given)),
+      output_(std::move(output)) {}
 
-ReportDocument::~ReportDocument() {
-  // A document never finished (an exception) leaves no temporary file behind.
-  if (!temporaryPath_.empty() && stream_ != nullptr) {
-    std::fclose(stream_);
-    std::remove(temporaryPath_.c_str());
+void ReportDocument::write(std::string_view text) {
+  if (failed_) return;
+  if (output_) {
+    failed_ = !output_->append(text);
+  } else {
+    streamOut_->write(text);
   }
 }
 
-int ReportDocument::descriptor() const {
-  return fileno(stream_);
+bool ReportDocument::flush() {
+  if (!output_ && !streamOut_->flush()) failed_ = true;
+  return !failed_;
+}
+
+void ReportDocument::markWhole(int combinations, std::string failureClosing) {
+  wholeCombinations_ = combinations;
+  failureClosing_ = std::move(failureClosing);
+  if (output_) wholeLength_ = output_->length();
+}
+
+OutputForSignals ReportDocument::forSignals() const {
+  if (output_) return output_->forSignals();
+  OutputForSignals view;
+  view.descriptor = fileno(stream_);
+  return view;
+}
+
+long long ReportDocument::wholeLength() const {
+  if (!output_ || output_->target().kind == OutputTarget::Kind::kStream) return -1;
+  return static_cast<long long>(wholeLength_);
 }
 
 bool ReportDocument::finish(bool keep) {
-  if (temporaryPath_.empty()) return out_.finish();
-  const bool written = out_.flush();
-  const bool closed = std::fclose(stream_) == 0;
-  stream_ = nullptr;
-  if (keep && written && closed && std::rename(temporaryPath_.c_str(), path_.c_str()) == 0) {
+  if (!output_) return streamOut_->finish();
+  if (!keep) {
+    output_.reset();
     return true;
   }
-  std::remove(temporaryPath_.c_str());
-  if (!keep) return true;
-  std::fprintf(stderr, "%s: cannot write %s: %s\n", kProgram, path_.c_str(),
-               errno != 0 ? std::strerror(errno) : "write error");
+  std::string error;
+  if (failed_) {
+    const int reason = output_->error();
+    // Cut back to the last whole state and closed there: the combinations written whole stay.
+    if (output_->truncate(wholeLength_) && output_->append(failureClosing_) &&
+        output_->commit(error)) {
+      std::fprintf(stderr,
+                   "%s: cannot write all of %s: %s; it holds the %d combination%s "
+                   "written whole before that, marked \"interrupted\": true\n",
+                   kProgram, name_.c_str(), std::strerror(reason), wholeCombinations_,
+                   wholeCombinations_ == 1 ? "" : "s");
+      output_.reset();
+      return false;
+    }
+    if (error.empty()) error = "cannot write " + name_ + ": " + std::strerror(reason);
+  } else if (output_->commit(error)) {
+    output_.reset();
+    return true;
+  }
+  std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+  output_.reset();
   return false;
 }

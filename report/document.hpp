@@ -5,40 +5,53 @@
 #include <string>
 
 #include "output.hpp"
+#include "output_target.hpp"
 #include "reporter.hpp"
 
-// Where a reporter's text goes: a stream (standard output, or its descriptor moved aside), or a
-// file written under a temporary name beside it and renamed into place only when closed, so that
-// a failure never leaves a half document under the file's name.
+// Where a reporter's text goes: a stream (standard output, or its descriptor moved aside), or an
+// output file (--out: output_target.hpp). The sweep marks the text whole after each combination;
+// a file document whose writing fails later is cut back to that state and closed there, so it
+// still holds, validly, every combination that was written whole.
 class ReportDocument {
  public:
-  // A document on stream (not closed by the document).
-  ReportDocument(std::FILE* stream, std::unique_ptr<Reporter> reporter);
-  // A document for path; null, after saying why on standard error, when the temporary file cannot
-  // be created.
-  static std::unique_ptr<ReportDocument> forFile(const std::string& path,
-                                                 std::unique_ptr<Reporter> reporter);
-  ~ReportDocument();
+  // A document on stream (not closed by the document); name says where it goes, in messages.
+  ReportDocument(std::FILE* stream, std::unique_ptr<Reporter> reporter, std::string name);
+  // A document written to output.
+  ReportDocument(std::unique_ptr<PendingOutput> output, std::unique_ptr<Reporter> reporter);
   ReportDocument(const ReportDocument&) = delete;
   ReportDocument& operator=(const ReportDocument&) = delete;
 
   Reporter& reporter() { return *reporter_; }
-  void write(std::string_view text) { out_.write(text); }
-  bool flush() { return out_.flush(); }
-  int descriptor() const;
-  const std::string& temporaryPath() const { return temporaryPath_; }
-  const std::string& path() const { return path_; }
-  // Flushes, and for a file closes it and renames it into place (keep) or removes it. False,
-  // after saying why on standard error, when anything written was lost.
+  // "on standard output" or "in NAME" (the file's name, printable), for messages.
+  std::string where() const { return output_ ? "in " + name_ : "on " + name_; }
+  void write(std::string_view text);
+  // Flushes; false when anything written so far was lost.
+  bool flush();
+  bool failed() const { return failed_; }
+  // Whole combinations written so far.
+  int wholeCombinations() const { return wholeCombinations_; }
+  // The text so far is whole and holds this many combinations; failureClosing would close it as
+  // it stands should a later write fail. Marked first before anything is written.
+  void markWhole(int combinations, std::string failureClosing);
+  // What the signal handler needs to close the document as it stands.
+  OutputForSignals forSignals() const;
+  // Bytes of the last whole state for a file, -1 for a stream (never cut).
+  long long wholeLength() const;
+  // Finishing may wait: a device or FIFO is opened and written only then.
+  bool mayWait() const { return output_ && output_->target().kind == OutputTarget::Kind::kStream; }
+  // Flushes, and for a file puts it in place (keep) or discards it; a file whose writing failed
+  // is first cut back to its last whole state and closed there. False, after saying why on
+  // standard error, when anything written was lost.
   bool finish(bool keep);
 
  private:
-  ReportDocument(std::FILE* stream, std::unique_ptr<Reporter> reporter, std::string temporaryPath,
-                 std::string path);
-  std::FILE* stream_;
   std::unique_ptr<Reporter> reporter_;
-  StandardOutput out_;
-  std::string temporaryPath_;  // empty for a stream
-  std::string path_;
-  std::string failureTarget_;
+  std::string name_;
+  std::FILE* stream_ = nullptr;  // a stream document
+  std::unique_ptr<StandardOutput> streamOut_;
+  std::unique_ptr<PendingOutput> output_;  // a file document
+  std::size_t wholeLength_ = 0;
+  std::string failureClosing_;
+  int wholeCombinations_ = 0;
+  bool failed_ = false;
 };

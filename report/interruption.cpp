@@ -1,5 +1,6 @@
 #include "interruption.hpp"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,10 +14,10 @@ constexpr int kSignals[kHandledSignalCount] = {SIGINT, SIGTERM, SIGHUP};
 
 // Everything the handler reads; replaced only while the signals are held.
 struct Document {
-  int descriptor = -1;
+  bool active = false;
+  OutputForSignals output;
+  long long wholeLength = -1;
   std::string closing[kHandledSignalCount];
-  std::string renameFrom;
-  std::string renameTo;
 };
 struct InterruptionTexts {
   Document documents[kMaxDocuments];
@@ -43,11 +44,21 @@ extern "C" void onHandledSignal(int signal) {
   if (gTexts != nullptr && index < kHandledSignalCount) {
     writeAll(STDERR_FILENO, gTexts->terminalClearing);
     for (const Document& document : gTexts->documents) {
-      if (document.descriptor < 0) continue;
-      writeAll(document.descriptor, document.closing[index]);
-      if (!document.renameFrom.empty()) {
-        rename(document.renameFrom.c_str(), document.renameTo.c_str());
+      if (!document.active) continue;
+      const OutputForSignals& output = document.output;
+      int fd = output.descriptor;
+      // A FIFO nobody had opened for reading: written now only if a reader has come.
+      if (fd < 0 && !output.openPath.empty()) {
+        fd = open(output.openPath.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
       }
+      if (fd < 0) continue;
+      if (document.wholeLength >= 0 && ftruncate(fd, document.wholeLength) == 0) {
+        lseek(fd, 0, SEEK_END);
+      }
+      if (output.buffered != nullptr) writeAll(fd, *output.buffered);
+      writeAll(fd, document.closing[index]);
+      if (fd != output.descriptor) close(fd);
+      if (!output.renameFrom.empty()) rename(output.renameFrom.c_str(), output.renameTo.c_str());
     }
     writeAll(STDERR_FILENO, gTexts->notice[index]);
   }
@@ -81,14 +92,11 @@ const char* signalName(int signal) {
 
 bool installInterruptionHandlers() {
   auto texts = std::make_unique<InterruptionTexts>();
-  for (int i = 0; i < kHandledSignalCount; ++i) {
-    texts->notice[i] = std::string("lubench-report: interrupted by ") + signalName(kSignals[i]) +
-                       "; what finished before it is kept\n";
-  }
   {
     const SignalsHeld held;
     delete gTexts;
     gTexts = texts.release();
+    setInterruptionNotice("");
   }
   struct sigaction action {};
   action.sa_handler = onHandledSignal;
@@ -104,13 +112,24 @@ bool installInterruptionHandlers() {
   return true;
 }
 
-void setDocument(int index, int descriptor, const std::string& renameFrom,
-                 const std::string& renameTo) {
+void setDocument(int index, const OutputForSignals& output, long long wholeLength) {
   if (gTexts == nullptr) return;
   Document& document = gTexts->documents[index];
-  document.descriptor = descriptor;
-  document.renameFrom = renameFrom;
-  document.renameTo = renameTo;
+  document.active = true;
+  document.output = output;
+  document.wholeLength = wholeLength;
+}
+
+void clearDocument(int index) {
+  if (gTexts != nullptr) gTexts->documents[index] = Document{};
+}
+
+void setInterruptionNotice(const std::string& what) {
+  if (gTexts == nullptr) return;
+  for (int i = 0; i < kHandledSignalCount; ++i) {
+    gTexts->notice[i] =
+        std::string("lubench-report: interrupted by ") + signalName(kSignals[i]) + what + "\n";
+  }
 }
 
 void setDocumentClosing(int index, const std::string (&closing)[kHandledSignalCount]) {

@@ -4,11 +4,15 @@
 
 #include <string>
 
+#include "output_target.hpp"
+
 // SIGINT, SIGTERM and SIGHUP end lubench-report at once, even in the middle of a run, with what
-// has been written kept whole: the handler writes the text that closes the document as it stands
-// (set after each combination), erases the progress line, says which signal came on standard
-// error, and exits with 128 + the signal number. The texts are changed only while the signals are
-// held, so the handler never sees one half changed.
+// has been written kept whole: the handler cuts each document back to its last whole state,
+// writes the text that closes it as it stands (both set after each combination), puts it in
+// place, erases the progress line, says what was kept on standard error, and exits with 128 +
+// the signal number. The texts are changed only while the signals are held, so the handler never
+// sees one half changed; nothing that may wait (a child, a reader of a FIFO) runs while they are
+// held.
 
 // The signals handled, in the order of the texts below.
 inline constexpr int kHandledSignalCount = 3;
@@ -23,14 +27,18 @@ inline constexpr int kMaxDocuments = 2;
 // Installs the handlers. Call once.
 bool installInterruptionHandlers();
 
-// Document index (below kMaxDocuments) is written to descriptor; after its closing text the
-// handler renames renameFrom to renameTo when they are not empty (a file written under a
-// temporary name). Call with the signals held.
-void setDocument(int index, int descriptor, const std::string& renameFrom,
-                 const std::string& renameTo);
+// Document index (below kMaxDocuments) goes to output; the handler cuts it back to
+// wholeLength bytes first when wholeLength >= 0 (a file, not a stream). Call with the signals
+// held.
+void setDocument(int index, const OutputForSignals& output, long long wholeLength);
+// The handler leaves document index alone. Call with the signals held.
+void clearDocument(int index);
 // The text that closes document index after each handled signal, in handledSignal order. Call
 // with the signals held.
 void setDocumentClosing(int index, const std::string (&closing)[kHandledSignalCount]);
+// What the handler says on standard error: "lubench-report: interrupted by SIGTERM" and then
+// what. Call with the signals held.
+void setInterruptionNotice(const std::string& what);
 // The text that erases the progress line. Call with the signals held.
 void setTerminalClearing(const std::string& clearing);
 

@@ -3,13 +3,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "json_schema.hpp"
 #include "reporter.hpp"
 
 // The "context" object of the JSON document: where, how and when the results were made. Key
 // names follow Google Benchmark's where it has one.
-
-// Version of the document's layout; lubench-report compare reads only this one.
-inline constexpr int kJsonSchemaVersion = 2;
 
 nlohmann::ordered_json contextJson(const SweepContext& context);
 

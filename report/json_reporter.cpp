@@ -6,6 +6,7 @@
 #include "json_context.hpp"
 #include "reporter.hpp"
 #include "step_labels.hpp"
+#include "text_format.hpp"
 #include "verification.hpp"
 
 // The report as JSON: {"context": {...}, "benchmarks": [...], "interrupted": ...}, each
@@ -63,7 +64,7 @@ json runJson(const RunRecord& run, long long sweepStart) {
 // The members of a JSON object as dump(2) writes them, without the enclosing braces, each line
 // indented by extra further spaces.
 std::string objectMembers(const json& object, int extra) {
-  const std::string text = object.dump(2);
+  const std::string text = jsonText(object, 2);
   // "{\n" ... "\n}"; an empty object is "{}".
   if (text.size() <= 2) return {};
   const std::string inner = text.substr(2, text.size() - 4);

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include "memory.hpp"
 #include "options.hpp"
 #include "output.hpp"
+#include "output_target.hpp"
 #include "progress.hpp"
 #include "reporter.hpp"
 #include "runner.hpp"
@@ -30,10 +32,23 @@ namespace {
 
 // A closed standard descriptor would be reused by the next file opened (the document's
 // descriptor among them) and output meant for one stream would land in another; each closed one
-// is opened on /dev/null instead. False when that fails.
-bool openClosedStandardDescriptors() {
+// is occupied instead. Standard input and error take /dev/null; standard output takes a pipe
+// whose reading end is closed, so that everything written there fails as it would have, and the
+// result is never reported as written. False when that fails.
+bool occupyClosedStandardDescriptors() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) != -1) continue;
+    if (fd == STDOUT_FILENO) {
+      int ends[2];
+      if (pipe(ends) != 0) return false;
+      // The writing end onto standard output (dup2 closes a reading end that landed there).
+      if (ends[1] != STDOUT_FILENO) {
+        if (dup2(ends[1], STDOUT_FILENO) < 0) return false;
+        close(ends[1]);
+      }
+      if (ends[0] != STDOUT_FILENO) close(ends[0]);
+      continue;
+    }
     const int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     if (opened != fd) return false;
   }
@@ -69,6 +84,24 @@ int run(int argc, char** argv) {
   // Before anything is allocated, so that the memory is the pinned CPU's node's.
   if (options.affinity && !pinTo(*options.affinity)) return kStatusUsage;
 
+  // The outputs are opened before standard output is moved aside, so that a name such as
+  // /dev/stdout still means the standard output the report was given.
+  std::unique_ptr<PendingOutput> outOutput;
+  std::string error;
+  if (options.out) {
+    outOutput = PendingOutput::create(*options.out, error);
+    if (!outOutput) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+      return kStatusSystem;
+    }
+  }
+  // A plot file that could not be written is found out now, not after the sweep.
+  if (options.plot && options.plot->kind == OutputTarget::Kind::kFile &&
+      !PendingOutput::create(*options.plot, error)) {
+    std::fprintf(stderr, "%s: --plot: %s\n", kProgram, error.c_str());
+    return kStatusSystem;
+  }
+
   std::FILE* documentStream = stdout;
   if (options.json) {
     documentStream = divertedDocumentStream();
@@ -89,12 +122,11 @@ int run(int argc, char** argv) {
   } else {
     view = makeTableReporter(options.summaryOnly);
   }
-  ReportDocument standardOutput(documentStream, std::move(view));
+  ReportDocument standardOutput(documentStream, std::move(view), "standard output");
   std::vector<ReportDocument*> documents = {&standardOutput};
   std::unique_ptr<ReportDocument> file;
-  if (!options.outPath.empty()) {
-    file = ReportDocument::forFile(options.outPath, makeJsonReporter());
-    if (!file) return kStatusSystem;
+  if (outOutput) {
+    file = std::make_unique<ReportDocument>(std::move(outOutput), makeJsonReporter());
     documents.push_back(file.get());
   }
   ProgressDisplay progress(stderr, !options.json && isatty(STDERR_FILENO) == 1,
@@ -105,7 +137,12 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!openClosedStandardDescriptors()) return kStatusSystem;
+  // A closed pipe or the file size limit makes a write fail with its reason instead of ending the
+  // process: the failure then takes the path every output failure takes, and what finished is
+  // kept.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  if (!occupyClosedStandardDescriptors()) return kStatusSystem;
   // A stack too small for the factorisation's buffers would end the runs with a signal.
   if (!stackLimitAllows(kBlockLoopStackBytes, kProgram)) return kStatusSystem;
   try {

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <ctime>
 #include <limits>
+#include <tuple>
 
 #include "json_context.hpp"
 #include "lapack_peer.hpp"
-#include "plot.hpp"
 #include "output.hpp"
+#include "plot.hpp"
+#include "text_format.hpp"
 
 std::vector<RunOptions> SweepOptions::combinations() const {
   std::vector<RunOptions> all;
@@ -126,15 +128,16 @@ CommandLine parseCommandLine(int argc, char** argv) {
       ->transform(decimalNumber(1, 1000000))
       ->capture_default_str();
   app.add_flag("--json", sweep.json,
-               "print JSON instead of the table: one object, or an array of them for several "
-               "combinations");
+               "print the JSON document instead of the table: the context, then every "
+               "combination as it finishes");
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
                "about a minute and a half at n = 4096)");
   app.add_flag("--peak,!--no-peak", sweep.measurePeak,
                "measure this core's floating-point rate first (the tile kernel on operands in the "
                "first-level cache, under half a second) and show each rate as a share of it; on "
-               "by default");
+               "by default")
+      ->default_str("");
   app.add_flag("--compare-lapack", options.compareLapack,
                "after each run, factorise and solve the same matrix with the machine's LAPACK "
                "(LAPACKE_dgetrf + LAPACKE_dgetrs) and show its time, rate and residual and the "
@@ -146,14 +149,19 @@ CommandLine parseCommandLine(int argc, char** argv) {
                  "table")
       ->check(CLI::IsMember({"table", "md", "csv"}))
       ->excludes("--json");
-  app.add_option("--out", sweep.outPath,
-                 "also write the JSON document to FILE (under a temporary name until it is "
-                 "complete), while standard output shows the table")
-      ->type_name("FILE");
-  app.add_option("--plot", sweep.plotPath,
-                 "draw GFLOP/s and efficiency against n into FILE.svg or FILE.png through "
-                 "gnuplot")
-      ->type_name("FILE");
+  std::string outPath, plotPath;
+  CLI::Option* outOption =
+      app.add_option(
+             "--out", outPath,
+             "also write the JSON document to FILE (a file under a temporary name beside it "
+             "until it is complete; a device or FIFO once, at the end), while standard "
+             "output shows the table")
+          ->type_name("FILE");
+  CLI::Option* plotOption =
+      app.add_option("--plot", plotPath,
+                     "draw GFLOP/s and efficiency against n into FILE.svg or FILE.png through "
+                     "gnuplot")
+          ->type_name("FILE");
   std::string affinity;
   CLI::Option* affinityOption =
       app.add_option("--affinity", affinity,
@@ -201,13 +209,27 @@ CommandLine parseCommandLine(int argc, char** argv) {
     result.exitStatus = kStatusUsage;
     return result;
   }
-  if (!sweep.plotPath.empty() && !plotFormatKnown(sweep.plotPath)) {
-    std::fprintf(stderr, "%s: --plot draws .svg or .png files, not '%s'\n", kProgram,
-                 sweep.plotPath.c_str());
+  // Where the results go is settled before anything runs.
+  const auto refuse = [&](const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
     result.exitStatus = kStatusUsage;
     return result;
+  };
+  for (const auto& [option, path, target] :
+       {std::tuple{outOption, &outPath, &sweep.out}, {plotOption, &plotPath, &sweep.plot}}) {
+    if (option->count() == 0) continue;
+    TargetResolution resolved = resolveOutputTarget(*path, option->get_name().c_str());
+    if (!resolved.target) return refuse(resolved.error);
+    *target = std::move(resolved.target);
   }
-  if (!sweep.plotPath.empty() && !gnuplotAvailable()) {
+  if (sweep.out && sweep.plot && sameTarget(*sweep.out, *sweep.plot)) {
+    return refuse("--out and --plot name the same file, " + printable(plotPath) +
+                  ": each needs its own");
+  }
+  if (sweep.plot && !plotFormatOf(plotPath)) {
+    return refuse("--plot draws .svg or .png files, not '" + printable(plotPath) + "'");
+  }
+  if (sweep.plot && !gnuplotAvailable()) {
     std::fprintf(stderr, "%s: --plot needs gnuplot (install the Debian package gnuplot-nox)\n",
                  kProgram);
     result.exitStatus = kStatusUsage;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "output_target.hpp"
 #include "records.hpp"
 
 // What lubench-report is asked to do, and the parsers of its numbers.
@@ -16,8 +17,8 @@ struct SweepOptions {
   bool json = false;
   bool summaryOnly = false;
   std::string rowFormat = "table";  // --format: "table", "md" or "csv" for the summary rows
-  std::string outPath;              // --out: the JSON document goes there
-  std::string plotPath;             // --plot: an SVG or PNG drawn through gnuplot
+  std::optional<OutputTarget> out;   // --out: the JSON document goes there
+  std::optional<OutputTarget> plot;  // --plot: an SVG or PNG drawn through gnuplot
   std::optional<int> affinity;      // --affinity: the CPU to pin the process to
   std::vector<std::pair<std::string, std::string>> userContext;  // --context KEY=VALUE
 

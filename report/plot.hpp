@@ -6,7 +6,9 @@
 #include <vector>
 
 // A sweep drawn through gnuplot: GFLOP/s and efficiency against n, one curve per block size,
-// LAPACK beside them when it was compared.
+// LAPACK beside them when it was compared. gnuplot is started without a shell and draws to a
+// pipe; the report writes the picture where it was asked to (output_target.hpp), so no file
+// name ever reaches gnuplot.
 
 struct PlotRow {
   int n = 0;
@@ -16,12 +18,15 @@ struct PlotRow {
   std::optional<double> lapackGflops;
 };
 
+enum class PlotFormat { kSvg, kPng };
+
 // True when gnuplot is on the PATH.
 bool gnuplotAvailable();
 
-// True when path ends in .svg or .png (the formats drawn).
-bool plotFormatKnown(const std::string& path);
+// The format a name asks for by its extension, .svg or .png in any case; nothing for others.
+std::optional<PlotFormat> plotFormatOf(const std::string& path);
 
-// Draws rows into path (SVG or PNG by its extension). False, after saying why on notes, when
-// gnuplot fails.
-bool drawPlot(const std::string& path, const std::vector<PlotRow>& rows, std::FILE* notes);
+// The picture of rows, as gnuplot draws it. Nothing, after saying why on notes (name names
+// the plot there), when gnuplot cannot be started or fails.
+std::optional<std::string> renderPlot(PlotFormat format, const std::vector<PlotRow>& rows,
+                                      const std::string& name, std::FILE* notes);

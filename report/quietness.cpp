@@ -30,8 +30,9 @@ std::vector<std::string> warningsBeforeRuns(const MachineContext& machine) {
   }
   // The count includes this process.
   if (machine.runnable && *machine.runnable > 1) {
-    warnings.push_back(format("%d other processes were runnable as the report started",
-                              *machine.runnable - 1));
+    const int others = *machine.runnable - 1;
+    warnings.push_back(format("%d other process%s runnable as the report started", others,
+                              others == 1 ? " was" : "es were"));
   }
   if (machine.loadAverage && (*machine.loadAverage)[0] >= 1.0) {
     warnings.push_back(format("the load average over the last minute is %.2f: other work shares "

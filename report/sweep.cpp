@@ -12,6 +12,7 @@
 #include "quietness.hpp"
 #include "runner.hpp"
 #include "statistics.hpp"
+#include "text_format.hpp"
 #include "workspace.hpp"
 
 // The sweep: each combination run, summarised and written to every document as soon as it
@@ -29,10 +30,11 @@ void noteReferenceCheck(const std::vector<RunOptions>& combinations, int first, 
   for (std::size_t i = first; i < combinations.size(); ++i) {
     seconds += hplFlops(combinations[i].n) / kReferenceFlopsPerSecond;
   }
+  const std::string length = seconds < 1 ? "under a second" : formatText("about %.0f s", seconds);
   std::fprintf(notes,
-               "%s: comparing with the plain scalar rendering; it runs at about 0.5 GFLOP/s, so "
-               "this takes about %.0f s in all\n",
-               kProgram, seconds);
+               "%s: comparing with the plain scalar rendering; it runs at about %.1f GFLOP/s, so "
+               "this takes %s in all\n",
+               kProgram, kReferenceFlopsPerSecond / 1e9, length.c_str());
 }
 
 void noteWarnings(const std::vector<std::string>& warnings, const std::string& where,
@@ -82,45 +84,72 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   const int total = static_cast<int>(combinations.size());
   if (!sweepFitsInMemory(combinations)) return kStatusSystem;
 
-  SweepContext context{options, total, std::nullopt, {}, isoDate(), 0, executablePath(),
-                       pinnedCpu(), readMachineContext(), {}};
+  SweepContext context{options,          total,       std::nullopt,         {}, isoDate(), 0,
+                       executablePath(), pinnedCpu(), readMachineContext(), {}};
   context.warnings = warningsBeforeRuns(context.machine);
   if (warningsToNotes) noteWarnings(context.warnings, "", notes);
-  if (options.measurePeak) context.peak = measurePeak(0.4);
+  // Each document's head is written with its first finished combination: a failure before it
+  // leaves the documents empty; a signal before it leaves the head closed as interrupted.
+  std::vector<std::string> heads(documents.size());
+  auto makeHeads = [&] {
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+      heads[d] =
+          formatted([&](const TextSink& sink) { documents[d]->reporter().context(context, sink); });
+    }
+  };
+  SweepEnd end{SweepEnd::Kind::kComplete, 0, 0, total, true};
+  // The text that closes document d as it stands, after a signal or a failed write.
+  auto closingOf = [&](std::size_t d, SweepEnd::Kind kind, int signal, int whole) {
+    const SweepEnd closed{kind, signal, whole, total, false};
+    return (whole == 0 ? heads[d] : "") +
+           formatted([&](const TextSink& sink) { documents[d]->reporter().end(closed, sink); });
+  };
+  // What a signal arriving now would leave, and what the handler says of it.
+  auto updateClosing = [&] {
+    std::string kept;
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+      std::string closing[kHandledSignalCount];
+      for (int i = 0; i < kHandledSignalCount; ++i) {
+        closing[i] = closingOf(d, SweepEnd::Kind::kInterrupted, handledSignal(i),
+                               documents[d]->wholeCombinations());
+      }
+      setDocumentClosing(static_cast<int>(d), closing);
+      setDocument(static_cast<int>(d), documents[d]->forSignals(), documents[d]->wholeLength());
+      if (!documents[d]->failed()) kept += (kept.empty() ? "" : " and ") + documents[d]->where();
+    }
+    const std::string where =
+        kept.empty() ? "no document could be written" : "kept " + kept + ", marked as interrupted";
+    setInterruptionNotice(end.finished == 0
+                              ? " before any combination finished; the context alone is " + where
+                              : " after " + std::to_string(end.finished) + " of " +
+                                    std::to_string(total) + " combinations; what had finished is " +
+                                    where);
+  };
+  // Document d is whole with this many combinations: the closing after a failed write follows.
+  auto markWhole = [&](std::size_t d, int combinations) {
+    documents[d]->markWhole(combinations, closingOf(d, SweepEnd::Kind::kFailed, 0, combinations));
+  };
+  makeHeads();
+  {
+    const SignalsHeld held;
+    for (std::size_t d = 0; d < documents.size(); ++d) markWhole(d, 0);
+    updateClosing();
+  }
+  if (options.measurePeak) {
+    context.peak = measurePeak(0.4);
+    const SignalsHeld held;
+    makeHeads();
+    for (std::size_t d = 0; d < documents.size(); ++d) markWhole(d, 0);
+    updateClosing();
+  }
   if (options.base.compareLapack) context.lapackLibrary = lapackDescription();
   timespec start{};
   if (!readMonotonicClock(start, kProgram)) return kStatusSystem;
   context.startNanoseconds = elapsedNanoseconds(timespec{}, start);
-  // Each header is written with the first finished combination: a failure before it leaves the
-  // documents empty.
-  std::vector<std::string> heads;
-  for (ReportDocument* document : documents) {
-    heads.push_back(formatted(
-        [&](const TextSink& sink) { document->reporter().context(context, sink); }));
-  }
-
-  SweepEnd end{SweepEnd::Kind::kComplete, 0, 0, total, true};
-  // What a signal arriving now would leave: each document closed as it stands.
-  auto updateClosing = [&] {
-    for (std::size_t d = 0; d < documents.size(); ++d) {
-      std::string closing[kHandledSignalCount];
-      for (int i = 0; i < kHandledSignalCount; ++i) {
-        const SweepEnd interrupted{SweepEnd::Kind::kInterrupted, handledSignal(i), end.finished,
-                                   total, false};
-        closing[i] = (end.finished == 0 ? heads[d] : "") +
-                     formatted([&](const TextSink& sink) {
-                       documents[d]->reporter().end(interrupted, sink);
-                     });
-      }
-      setDocumentClosing(static_cast<int>(d), closing);
-    }
-  };
   {
     const SignalsHeld held;
-    for (std::size_t d = 0; d < documents.size(); ++d) {
-      setDocument(static_cast<int>(d), documents[d]->descriptor(), documents[d]->temporaryPath(),
-                  documents[d]->path());
-    }
+    makeHeads();
+    for (std::size_t d = 0; d < documents.size(); ++d) markWhole(d, 0);
     updateClosing();
   }
 
@@ -151,10 +180,9 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
     }
     Summary summary = summarize(*record, context.peak);
     summary.warnings = warningsAfterRuns(*record, summary.timed);
-    plotRows.push_back(PlotRow{combination.n, combination.block, summary.gflops.median,
-                               summary.efficiency,
-                               summary.lapack ? std::optional<double>(summary.lapack->gflops.median)
-                                              : std::nullopt});
+    plotRows.push_back(PlotRow{
+        combination.n, combination.block, summary.gflops.median, summary.efficiency,
+        summary.lapack ? std::optional<double>(summary.lapack->gflops.median) : std::nullopt});
     const SignalsHeld held;
     progress.clear();
     if (warningsToNotes) {
@@ -163,43 +191,87 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
                        std::to_string(combination.block) + ")",
                    notes);
     }
-    bool written = true;
+    bool anyWritable = false;
     for (std::size_t d = 0; d < documents.size(); ++d) {
-      if (end.finished == 0) documents[d]->write(heads[d]);
-      documents[d]->reporter().combination(*record, summary, [&](std::string_view piece) {
-        documents[d]->write(piece);
-      });
-      written = documents[d]->flush() && written;
+      ReportDocument& document = *documents[d];
+      // A document that failed takes nothing more: its last whole state is what it keeps.
+      if (document.failed()) continue;
+      if (document.wholeCombinations() == 0) document.write(heads[d]);
+      document.reporter().combination(*record, summary,
+                                      [&](std::string_view piece) { document.write(piece); });
+      if (document.flush()) {
+        markWhole(d, document.wholeCombinations() + 1);
+        anyWritable = true;
+      }
     }
     ++end.finished;
     end.passed = end.passed && summary.passed;
     updateClosing();
-    // A document that can no longer be written ends the sweep: nobody would see the rest.
-    if (!written) {
+    // When no document can be written any more, nobody would see the rest.
+    if (!anyWritable) {
       end.kind = SweepEnd::Kind::kFailed;
       break;
     }
   }
-
-  const SignalsHeld held;
   progress.clear();
+
+  // The plot is drawn while the documents are still open, so that a signal meanwhile marks them
+  // interrupted; nothing is held while gnuplot runs.
+  std::optional<std::string> picture;
+  bool plotFailed = false;
+  if (options.plot && end.kind == SweepEnd::Kind::kComplete) {
+    picture = renderPlot(*plotFormatOf(options.plot->given), plotRows,
+                         printable(options.plot->given), notes);
+    plotFailed = !picture;
+  }
+
+  bool finished = true;
   // A failure before any combination finished leaves nothing but its message.
   const bool anything = end.kind == SweepEnd::Kind::kComplete || end.finished > 0;
   if (end.kind != SweepEnd::Kind::kComplete) end.passed = false;
-  bool finished = true;
-  for (std::size_t d = 0; d < documents.size(); ++d) {
-    if (anything) {
-      documents[d]->reporter().end(end, [&](std::string_view piece) { documents[d]->write(piece); });
+  std::vector<ReportDocument*> waiting;  // devices and FIFOs, written outside the hold
+  {
+    const SignalsHeld held;
+    for (std::size_t d = 0; d < documents.size(); ++d) {
+      ReportDocument& document = *documents[d];
+      if (anything && !document.failed()) {
+        SweepEnd ending = end;
+        ending.finished = document.wholeCombinations();
+        if (document.wholeCombinations() == 0) document.write(heads[d]);
+        document.reporter().end(ending, [&](std::string_view piece) { document.write(piece); });
+      }
+      // No signal may add a second ending to a finished document.
+      clearDocument(static_cast<int>(d));
+      if (document.mayWait()) {
+        waiting.push_back(&document);
+      } else {
+        finished = document.finish(anything) && finished;
+      }
     }
-    // No signal may add a second ending to a finished document.
-    std::string nothing[kHandledSignalCount];
-    setDocumentClosing(static_cast<int>(d), nothing);
-    setDocument(static_cast<int>(d), -1, "", "");
-    finished = documents[d]->finish(anything) && finished;
   }
-  if (!finished || end.kind == SweepEnd::Kind::kFailed) return kStatusSystem;
-  if (!options.plotPath.empty() && !drawPlot(options.plotPath, plotRows, notes)) {
-    return kStatusSystem;
+  for (ReportDocument* document : waiting) {
+    {
+      const SignalsHeld held;
+      setInterruptionNotice(" while writing the report " + document->where() +
+                            ", which may be lost; the runs had finished");
+    }
+    finished = document->finish(anything) && finished;
   }
+  if (picture) {
+    const SignalsHeld held;
+    setInterruptionNotice(" while writing the plot " + printable(options.plot->given) +
+                          "; the report is complete, the plot is not written");
+  }
+  // Written outside the hold: a FIFO may wait for its reader.
+  if (picture) {
+    std::string error;
+    std::unique_ptr<PendingOutput> output = PendingOutput::create(*options.plot, error);
+    if (!output || !output->append(*picture) || !output->commit(error)) {
+      if (error.empty()) error = "cannot write " + printable(options.plot->given);
+      std::fprintf(notes, "%s: %s\n", kProgram, error.c_str());
+      plotFailed = true;
+    }
+  }
+  if (!finished || end.kind == SweepEnd::Kind::kFailed || plotFailed) return kStatusSystem;
   return end.passed ? 0 : kStatusFailedCheck;
 }

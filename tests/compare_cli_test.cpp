@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -40,7 +41,8 @@ json document(const std::vector<Crafted>& benchmarks, const char* commit = "abc"
     json runs = json::array();
     for (double t : c.times) runs.push_back(json{{"timed_ns", t}});
     out["benchmarks"].push_back(
-        json{{"n", c.n}, {"block", c.block}, {"seed", 1}, {"fingerprint", c.fingerprint},
+        json{{"n", c.n}, {"block", c.block}, {"seed", 1},
+             {"fingerprint", std::string(16 - std::strlen(c.fingerprint), '0') + c.fingerprint},
              {"runs", runs}});
   }
   return out;
@@ -76,7 +78,7 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
                             {256, 32, "f3", around(9000)}}).dump());
   const std::string changed = files.write(
       "new.json", document({{64, 32, "f1", around(800)}, {128, 32, "f2", around(6500)},
-                            {256, 32, "f3", around(9000)}, {512, 32, "f4", around(1, 3)}},
+                            {256, 32, "f3", around(9000)}, {512, 32, "f4", around(100, 3)}},
                            "def")
                       .dump());
   const ProcessResult compared = runReportTool({"compare", old, changed});
@@ -123,8 +125,8 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
 
   // Files that cannot be compared: one line, the usage status.
   const std::string notJson = files.write("broken.json", "{\"context\": ");
-  const std::string version1 = files.write("v1.json", document({{64, 32, "f1", around(1)}}, "abc", 1).dump());
-  const std::string disjoint = files.write("other.json", document({{96, 16, "f9", around(1)}}).dump());
+  const std::string version1 = files.write("v1.json", document({{64, 32, "f1", around(100)}}, "abc", 1).dump());
+  const std::string disjoint = files.write("other.json", document({{96, 16, "f9", around(100)}}).dump());
   for (const auto& [second, message] :
        std::vector<std::pair<std::string, std::string>>{{notJson, "is not JSON"},
                                                         {version1, "has JSON schema version 1"},

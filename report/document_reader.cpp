@@ -1,0 +1,286 @@
+#include "document_reader.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "json_schema.hpp"
+#include "text_format.hpp"
+
+namespace {
+
+using json = nlohmann::json;
+
+// A value as it is shown in a message: one line of JSON, at most about 40 characters.
+std::string shown(const json& value) {
+  std::string text = printable(jsonText(value));
+  if (text.size() > 40) text = text.substr(0, 37) + "...";
+  return text;
+}
+
+const char* fileKind(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+// Collects the problems and warnings of one document, each prefixed with its file's name.
+class Checker {
+ public:
+  explicit Checker(const std::string& path) : name_(printable(path)) {}
+
+  void problem(const std::string& where, const std::string& what) {
+    reading_.problems.push_back(name_ + ": " + where + (where.empty() ? "" : ": ") + what);
+  }
+  void warning(const std::string& what) { reading_.warnings.push_back(name_ + ": " + what); }
+  bool clean() const { return reading_.problems.empty(); }
+
+  // The member key of object, which must be there; null after saying so otherwise.
+  const json* member(const json& object, const char* key, const std::string& where) {
+    const auto found = object.find(key);
+    if (found == object.end()) {
+      problem(where, std::string("\"") + key + "\" is missing");
+      return nullptr;
+    }
+    return &*found;
+  }
+
+  // A whole number in [smallest, largest] at key of object.
+  std::optional<long long> wholeNumber(const json& object, const char* key, long long smallest,
+                                       long long largest, const std::string& where) {
+    const json* value = member(object, key, where);
+    if (value == nullptr) return std::nullopt;
+    std::optional<long long> number;
+    if (value->is_number_unsigned()) {
+      const auto u = value->get<std::uint64_t>();
+      if (u <= static_cast<std::uint64_t>(LLONG_MAX)) number = static_cast<long long>(u);
+    } else if (value->is_number_integer()) {
+      number = value->get<std::int64_t>();
+    }
+    if (!number || *number < smallest || *number > largest) {
+      problem(where, std::string("\"") + key + "\" must be a whole number from " +
+                         std::to_string(smallest) + " to " + std::to_string(largest) + ", not " +
+                         shown(*value));
+      return std::nullopt;
+    }
+    return number;
+  }
+
+  DocumentReading finish() {
+    if (reading_.problems.size() > static_cast<std::size_t>(kMaxProblemsPerFile)) {
+      const std::size_t more = reading_.problems.size() - kMaxProblemsPerFile;
+      reading_.problems.resize(kMaxProblemsPerFile);
+      reading_.problems.push_back(name_ + ": " + std::to_string(more) + " more problem" +
+                                  (more == 1 ? "" : "s") + " not listed");
+    }
+    if (!reading_.problems.empty()) reading_.document.reset();
+    return std::move(reading_);
+  }
+
+  DocumentReading reading_;
+
+ private:
+  std::string name_;
+};
+
+bool isFingerprint(const json& value) {
+  if (!value.is_string()) return false;
+  const std::string& text = value.get_ref<const std::string&>();
+  return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// The timed regions of one benchmark's runs; problems for each bad one.
+std::vector<double> timesOf(const json& runs, const std::string& where, Checker& check) {
+  std::vector<double> times;
+  for (std::size_t j = 0; j < runs.size(); ++j) {
+    const std::string at = where + ", runs[" + std::to_string(j) + "]";
+    if (!runs[j].is_object()) {
+      check.problem(at, "must be an object, not " + shown(runs[j]));
+      continue;
+    }
+    const json* time = check.member(runs[j], "timed_ns", at);
+    if (time == nullptr) continue;
+    const double value = time->is_number() ? time->get<double>() : std::nan("");
+    if (!(value > 0 && value <= kMaxTimedNanoseconds)) {
+      check.problem(at,
+                    "\"timed_ns\" must be a number of nanoseconds above 0 and at most 1e18, "
+                    "not " +
+                        shown(*time));
+      continue;
+    }
+    times.push_back(value);
+  }
+  return times;
+}
+
+void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& check) {
+  std::map<std::pair<int, int>, std::size_t> seen;  // (n, block) -> index of its first entry
+  for (std::size_t i = 0; i < benchmarks.size(); ++i) {
+    const json& benchmark = benchmarks[i];
+    std::string where = "benchmarks[" + std::to_string(i) + "]";
+    if (!benchmark.is_object()) {
+      check.problem(where, "must be an object, not " + shown(benchmark));
+      continue;
+    }
+    const auto n = check.wholeNumber(benchmark, "n", 1, INT_MAX, where);
+    const auto block = check.wholeNumber(benchmark, "block", 1, INT_MAX, where);
+    if (n && block) {
+      where += " (n " + std::to_string(*n) + ", block " + std::to_string(*block) + ")";
+    }
+    const auto seed = check.wholeNumber(benchmark, "seed", 0, UINT_MAX, where);
+    const json* fingerprint = check.member(benchmark, "fingerprint", where);
+    if (fingerprint != nullptr && !isFingerprint(*fingerprint)) {
+      check.problem(where, "\"fingerprint\" must be 16 lower-case hexadecimal digits, not " +
+                               shown(*fingerprint));
+      fingerprint = nullptr;
+    }
+    const json* runs = check.member(benchmark, "runs", where);
+    if (runs != nullptr && !runs->is_array()) {
+      check.problem(where, "\"runs\" must be an array, not " + shown(*runs));
+      runs = nullptr;
+    }
+    std::vector<double> times;
+    if (runs != nullptr) times = timesOf(*runs, where, check);
+    if (!n || !block) continue;
+    const auto [first, added] = seen.emplace(std::pair{int(*n), int(*block)}, i);
+    if (!added) {
+      check.problem(where, "the combination appears again after benchmarks[" +
+                               std::to_string(first->second) + "]");
+      continue;
+    }
+    if (runs != nullptr && runs->empty()) {
+      check.warning(where + " has no timed runs and is left out");
+      continue;
+    }
+    if (!seed || fingerprint == nullptr || runs == nullptr || times.size() != runs->size()) {
+      continue;
+    }
+    document.combinations.push_back(SavedCombination{int(*n), int(*block), unsigned(*seed),
+                                                     fingerprint->get<std::string>(), times});
+  }
+}
+
+// Warns of a sweep that did not finish: its document holds only part of what was asked for.
+void readEnding(const json& root, SavedDocument& document, Checker& check) {
+  const auto interrupted = root.find("interrupted");
+  if (interrupted == root.end()) return;
+  if (!interrupted->is_boolean()) {
+    check.problem("", "\"interrupted\" must be true or false, not " + shown(*interrupted));
+    return;
+  }
+  document.interrupted = interrupted->get<bool>();
+  if (!document.interrupted) return;
+  std::string what = "the sweep was interrupted";
+  const auto by = root.find("interrupted_by");
+  if (by != root.end() && by->is_string()) what += " (" + printable(by->get<std::string>()) + ")";
+  const auto finished = root.find("finished_combinations");
+  const auto total = root.find("combinations");
+  if (finished != root.end() && total != root.end() && finished->is_number_unsigned() &&
+      total->is_number_unsigned()) {
+    what += " after " + std::to_string(finished->get<std::uint64_t>()) + " of " +
+            std::to_string(total->get<std::uint64_t>()) + " combinations";
+  }
+  check.warning(what + ": it holds only what finished");
+}
+
+}  // namespace
+
+DocumentReading parseDocument(std::string_view text, const std::string& path) {
+  Checker check(path);
+  json root;
+  try {
+    root = json::parse(text.begin(), text.end());
+  } catch (const json::parse_error& error) {
+    check.problem(
+        "", "is not JSON (stops at byte " + std::to_string(error.byte) + "; text must be UTF-8)");
+    return check.finish();
+  }
+  if (!root.is_object()) {
+    check.problem("", "is not a lubench-report document: not a JSON object");
+    return check.finish();
+  }
+  SavedDocument document;
+  document.path = path;
+  const json* context = check.member(root, "context", "");
+  if (context != nullptr && !context->is_object()) {
+    check.problem("", "\"context\" must be an object, not " + shown(*context));
+    context = nullptr;
+  }
+  if (context != nullptr) {
+    const json* version = check.member(*context, "json_schema_version", "context");
+    if (version != nullptr) {
+      if (!version->is_number_integer() || *version != kJsonSchemaVersion) {
+        check.problem("", "has JSON schema version " + shown(*version) +
+                              "; this reader knows version " + std::to_string(kJsonSchemaVersion));
+        return check.finish();
+      }
+      document.schemaVersion = kJsonSchemaVersion;
+    }
+    for (const auto& [key, value] : context->items()) {
+      if (value.is_null()) continue;
+      document.context[key] = value.is_string() ? value.get<std::string>() : jsonText(value);
+    }
+  }
+  const json* benchmarks = check.member(root, "benchmarks", "");
+  if (benchmarks != nullptr && !benchmarks->is_array()) {
+    check.problem("", "\"benchmarks\" must be an array, not " + shown(*benchmarks));
+    benchmarks = nullptr;
+  }
+  if (benchmarks != nullptr) readBenchmarks(*benchmarks, document, check);
+  readEnding(root, document, check);
+  if (check.clean()) check.reading_.document = std::move(document);
+  return check.finish();
+}
+
+DocumentReading readDocument(const std::string& path) {
+  DocumentReading failed;
+  const std::string name = printable(path);
+  // Non-blocking, so that a FIFO without a writer cannot hold the reader; a regular file reads
+  // the same either way.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    failed.problems.push_back("cannot read " + name + ": " + std::strerror(errno));
+    return failed;
+  }
+  struct stat status {};
+  std::string text;
+  if (fstat(fd, &status) != 0) {
+    failed.problems.push_back("cannot read " + name + ": " + std::strerror(errno));
+  } else if (!S_ISREG(status.st_mode)) {
+    failed.problems.push_back(name + " is " + fileKind(status.st_mode) +
+                              ", not a document: only regular files are read");
+  } else if (static_cast<std::uintmax_t>(status.st_size) > kMaxDocumentBytes) {
+    failed.problems.push_back(name + " is larger than " + std::to_string(kMaxDocumentBytes >> 20) +
+                              " MiB: not a document");
+  } else {
+    // The file may grow while it is read: never past the cap.
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        failed.problems.push_back("cannot read " + name + ": " + std::strerror(errno));
+        break;
+      }
+      if (got == 0) break;
+      text.append(buffer, static_cast<std::size_t>(got));
+      if (text.size() > kMaxDocumentBytes) {
+        failed.problems.push_back(name + " is larger than " +
+                                  std::to_string(kMaxDocumentBytes >> 20) + " MiB: not a document");
+        break;
+      }
+    }
+  }
+  close(fd);
+  if (!failed.problems.empty()) return failed;
+  return parseDocument(text, path);
+}

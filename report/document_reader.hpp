@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The one reader of saved lubench-report JSON documents, for every command that reads them.
+// Whatever a file holds, it returns either typed records or the list of what is wrong: it never
+// aborts, never blocks on a FIFO or a device, and never reads more than kMaxDocumentBytes.
+
+// Documents larger than this are refused unread: a sweep of a thousand combinations of a
+// thousand runs each stays well below it.
+inline constexpr std::size_t kMaxDocumentBytes = 256u << 20;
+// Problems listed per file; one more line says how many were left out.
+inline constexpr int kMaxProblemsPerFile = 20;
+// Timed regions above this (about 31 years) are taken for a fault, not a measurement.
+inline constexpr double kMaxTimedNanoseconds = 1e18;
+
+// One combination of order and block with at least one timed run.
+struct SavedCombination {
+  int n = 0;
+  int block = 0;
+  unsigned seed = 0;
+  std::string fingerprint;               // 16 hexadecimal digits
+  std::vector<double> timedNanoseconds;  // each run's timed region, > 0 and finite, never empty
+};
+
+struct SavedDocument {
+  std::string path;  // as given
+  int schemaVersion = 0;
+  // Every key of the context that is not null, with its value as text: strings as they are,
+  // anything else as one line of JSON.
+  std::map<std::string, std::string> context;
+  std::vector<SavedCombination> combinations;  // in document order, each (n, block) once
+  bool interrupted = false;
+};
+
+struct DocumentReading {
+  std::optional<SavedDocument> document;  // only when problems is empty
+  // One line each, naming the file, the combination and the key; at most kMaxProblemsPerFile
+  // and a line saying how many more.
+  std::vector<std::string> problems;
+  // What the document may hide: an interrupted sweep, combinations left out for want of runs.
+  std::vector<std::string> warnings;
+};
+
+// Reads the document at path: a regular file only, up to kMaxDocumentBytes.
+DocumentReading readDocument(const std::string& path);
+// The checks alone, on a document's text; path names it in the messages.
+DocumentReading parseDocument(std::string_view text, const std::string& path);
