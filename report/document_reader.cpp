@@ -203,6 +203,10 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
     check.problem(
         "", "is not JSON (stops at byte " + std::to_string(error.byte) + "; text must be UTF-8)");
     return check.finish();
+  } catch (const json::exception&) {
+    // The parser's other refusal: a number beyond the range of a double, such as 1e400.
+    check.problem("", "holds a number too large for a double: not a document");
+    return check.finish();
   }
   if (!root.is_object()) {
     check.problem("", "is not a lubench-report document: not a JSON object");

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "reporter.hpp"
+#include "text_format.hpp"
 #include "verification.hpp"
 
 // The summary rows alone, as a Markdown table or as CSV: one row per combination, written as it
@@ -10,24 +11,25 @@
 
 namespace {
 
-std::string number(const char* format, double value) {
-  if (!std::isfinite(value)) return "";
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 class RowReporter : public Reporter {
  public:
+  // A figure in the row's format; what has no value is "-" in Markdown (as in the table) and an
+  // empty cell in CSV.
+  std::string number(const char* format, double value) const {
+    if (!std::isfinite(value)) return markdown_ ? "-" : "";
+    return formatText(format, value);
+  }
+
   explicit RowReporter(bool markdown) : markdown_(markdown) {}
 
   void context(const SweepContext& context, const TextSink& sink) override {
     lapack_ = context.options.base.compareLapack;
-    std::vector<std::string> names = {"n", "block", "median (ns)", "GFLOP/s", "efficiency",
-                                      "residual", "r < 16", "reference", "fingerprint"};
+    std::vector<std::string> names = {"n",       "block",      "median (ns)",
+                                      "GFLOP/s", "efficiency", "residual",
+                                      "r < 16",  "reference",  "fingerprint"};
     if (!markdown_) {
-      names = {"n", "block", "median_ns", "gflops", "efficiency", "residual", "residual_passed",
-               "reference", "fingerprint"};
+      names = {"n",        "block",           "median_ns", "gflops",     "efficiency",
+               "residual", "residual_passed", "reference", "fingerprint"};
     }
     if (lapack_) {
       for (const char* name : {"LAPACK (ns)", "LAPACK GFLOP/s", "LAPACK residual", "ratio"}) {
@@ -46,17 +48,18 @@ class RowReporter : public Reporter {
 
   void combination(const CombinationRecord& record, const Summary& s,
                    const TextSink& sink) override {
-    const char* reference = record.reference == ReferenceCheck::kNotRequested ? ""
-                            : record.reference == ReferenceCheck::kIdentical  ? "identical"
-                                                                              : "differs";
+    const char* reference = record.reference == ReferenceCheck::kNotRequested
+                                ? (markdown_ ? "-" : "")
+                            : record.reference == ReferenceCheck::kIdentical ? "identical"
+                                                                             : "differs";
     std::vector<std::string> cells = {
         std::to_string(record.options.n),
         std::to_string(record.options.block),
         number("%.0f", s.timed.spread.median),
         number("%.2f", s.gflops.median),
-        s.efficiency ? number(markdown_ ? "%.1f %%" : "%.4f",
-                              markdown_ ? 100 * *s.efficiency : *s.efficiency)
-                     : "",
+        s.efficiency
+            ? number(markdown_ ? "%.1f%%" : "%.4f", markdown_ ? 100 * *s.efficiency : *s.efficiency)
+            : number("%f", NAN),
         number("%.4g", s.residual.max),
         markdown_ ? (s.residualsPassed ? "PASSED" : "FAILED") : (s.residualsPassed ? "1" : "0"),
         reference,

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -30,18 +32,20 @@ struct Crafted {
 };
 
 // A document as lubench-report writes it, with only what compare reads.
-json document(const std::vector<Crafted>& benchmarks, const char* commit = "abc",
-              int schema = 2) {
-  json out{{"context", {{"json_schema_version", schema},
-                        {"cpu_model", "AMD EPYC"},
-                        {"compiler", "GCC"},
-                        {"git_commit", commit}}},
+json document(const std::vector<Crafted>& benchmarks, const char* commit = "abc", int schema = 2) {
+  json out{{"context",
+            {{"json_schema_version", schema},
+             {"cpu_model", "AMD EPYC"},
+             {"compiler", "GCC"},
+             {"git_commit", commit}}},
            {"benchmarks", json::array()}};
   for (const Crafted& c : benchmarks) {
     json runs = json::array();
     for (double t : c.times) runs.push_back(json{{"timed_ns", t}});
     out["benchmarks"].push_back(
-        json{{"n", c.n}, {"block", c.block}, {"seed", 1},
+        json{{"n", c.n},
+             {"block", c.block},
+             {"seed", 1},
              {"fingerprint", std::string(16 - std::strlen(c.fingerprint), '0') + c.fingerprint},
              {"runs", runs}});
   }
@@ -54,33 +58,23 @@ std::vector<double> around(double centre, int count = 10) {
   return times;
 }
 
-class Files {
+class Files : public ScratchDirectory {
  public:
-  Files() : dir_(std::filesystem::temp_directory_path() / ("lubench-compare-" + std::to_string(getpid()))) {
-    std::filesystem::create_directories(dir_);
-  }
-  ~Files() { std::filesystem::remove_all(dir_); }
-  std::string write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path) << text;
-    return path;
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
- private:
-  std::filesystem::path dir_;
+  Files() : ScratchDirectory("lubench-compare") {}
 };
 
 TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
   Files files;
-  const std::string old = files.write(
-      "old.json", document({{64, 32, "f1", around(1000)}, {128, 32, "f2", around(5000)},
-                            {256, 32, "f3", around(9000)}}).dump());
-  const std::string changed = files.write(
-      "new.json", document({{64, 32, "f1", around(800)}, {128, 32, "f2", around(6500)},
-                            {256, 32, "f3", around(9000)}, {512, 32, "f4", around(100, 3)}},
-                           "def")
-                      .dump());
+  const std::string old = files.write("old.json", document({{64, 32, "f1", around(1000)},
+                                                            {128, 32, "f2", around(5000)},
+                                                            {256, 32, "f3", around(9000)}})
+                                                      .dump());
+  const std::string changed = files.write("new.json", document({{64, 32, "f1", around(800)},
+                                                                {128, 32, "f2", around(6500)},
+                                                                {256, 32, "f3", around(9000)},
+                                                                {512, 32, "f4", around(100, 3)}},
+                                                               "def")
+                                                          .dump());
   const ProcessResult compared = runReportTool({"compare", old, changed});
   EXPECT_EQ(compared.status, 0) << compared.err;
   const std::string& text = compared.out;
@@ -119,25 +113,113 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
   EXPECT_NE(fault.out.find("FINGERPRINTS DIFFER"), std::string::npos) << fault.out;
   EXPECT_NE(fault.err.find("FINGERPRINTS DIFFER"), std::string::npos);
   // Few runs on a side are warned about.
-  EXPECT_NE(runReportTool({"compare", old, files.write("few.json", document({{64, 32, "f1", around(1000, 3)}}).dump())})
-                .out.find("fewer than 9 on a side"),
-            std::string::npos);
+  EXPECT_NE(
+      runReportTool({"compare", old,
+                     files.write("few.json", document({{64, 32, "f1", around(1000, 3)}}).dump())})
+          .out.find("fewer than 9 on a side"),
+      std::string::npos);
 
   // Files that cannot be compared: one line, the usage status.
   const std::string notJson = files.write("broken.json", "{\"context\": ");
-  const std::string version1 = files.write("v1.json", document({{64, 32, "f1", around(100)}}, "abc", 1).dump());
-  const std::string disjoint = files.write("other.json", document({{96, 16, "f9", around(100)}}).dump());
-  for (const auto& [second, message] :
-       std::vector<std::pair<std::string, std::string>>{{notJson, "is not JSON"},
-                                                        {version1, "has JSON schema version 1"},
-                                                        {disjoint, "no combination of n and block"},
-                                                        {files.path("missing.json"), "cannot read"}}) {
+  const std::string version1 =
+      files.write("v1.json", document({{64, 32, "f1", around(100)}}, "abc", 1).dump());
+  const std::string disjoint =
+      files.write("other.json", document({{96, 16, "f9", around(100)}}).dump());
+  for (const auto& [second, message] : std::vector<std::pair<std::string, std::string>>{
+           {notJson, "is not JSON"},
+           {version1, "has JSON schema version 1"},
+           {disjoint, "no combination of n and block"},
+           {files.path("missing.json"), "cannot read"}}) {
     const ProcessResult bad = runReportTool({"compare", old, second});
     EXPECT_EQ(bad.status, 64) << second;
     EXPECT_EQ(bad.out, "") << second;
     EXPECT_NE(bad.err.find(message), std::string::npos) << bad.err;
   }
   EXPECT_EQ(runReportTool({"compare", old}).status, 64);
+}
+
+TEST(CompareTool, MalformedDocumentsAndFilesAreListedNeverFatal) {
+  Files files;
+  const json good = document({{64, 32, "f1", around(1000)}, {128, 32, "f2", around(2000)}});
+  const std::string old = files.write("old.json", good.dump());
+  struct Spoiled {
+    std::function<void(json&)> spoil;
+    const char* expected;
+  };
+  const std::vector<Spoiled> spoiled = {
+      {[](json& d) { d["context"] = 5; }, "\"context\" must be an object"},
+      {[](json& d) { d["context"].erase("json_schema_version"); },
+       "\"json_schema_version\" is missing"},
+      {[](json& d) { d["benchmarks"][0]["n"] = "256"; }, "\"n\" must be a whole number"},
+      {[](json& d) { d["benchmarks"][0]["runs"] = "x"; }, "\"runs\" must be an array"},
+      {[](json& d) { d["benchmarks"][0]["runs"][0] = 5; }, "runs[0]: must be an object"},
+      {[](json& d) { d["benchmarks"][0]["runs"][0]["timed_ns"] = "5"; }, "\"timed_ns\" must be"},
+      {[](json& d) { d["benchmarks"][0].erase("runs"); }, "\"runs\" is missing"},
+      {[](json& d) { d["benchmarks"][0]["runs"][0].erase("timed_ns"); }, "\"timed_ns\" is missing"},
+      {[](json& d) { d["benchmarks"][0].erase("fingerprint"); }, "\"fingerprint\" is missing"},
+      {[](json& d) { d["benchmarks"][0].erase("seed"); }, "\"seed\" is missing"},
+      {[](json& d) { d["benchmarks"][1]["n"] = 64; }, "appears again after benchmarks[0]"},
+  };
+  for (std::size_t i = 0; i < spoiled.size(); ++i) {
+    json bad = good;
+    spoiled[i].spoil(bad);
+    const std::string path = files.write("bad" + std::to_string(i) + ".json", bad.dump());
+    const ProcessResult result = runReportTool({"compare", old, path});
+    EXPECT_EQ(result.status, 64) << spoiled[i].expected << "\n" << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(path + ": "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(spoiled[i].expected), std::string::npos) << result.err;
+  }
+  // Neither a FIFO without a writer nor an endless device holds the reader; a directory is no
+  // document either. Every file's problems are said, not only the first's.
+  const std::string fifo = files.path("fifo.json");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const ProcessResult several =
+      runReportTool({"compare", old, fifo, "/dev/zero", files.path(""), files.path("none.json")});
+  EXPECT_EQ(several.status, 64);
+  for (const std::string& named :
+       {fifo + " is a FIFO", std::string("/dev/zero is a character device"),
+        files.path("") + " is a directory", "cannot read " + files.path("none.json")}) {
+    EXPECT_NE(several.err.find(named), std::string::npos) << named << "\n" << several.err;
+  }
+
+  // An interrupted document and a combination without runs are compared, and said.
+  json partial = good;
+  partial["benchmarks"][1]["runs"] = json::array();
+  partial["interrupted"] = true;
+  const ProcessResult warned =
+      runReportTool({"compare", old, files.write("partial.json", partial.dump())});
+  EXPECT_EQ(warned.status, 0) << warned.err;
+  EXPECT_NE(warned.out.find("(n 128, block 32) has no timed runs and is left out"),
+            std::string::npos)
+      << warned.out;
+  EXPECT_NE(warned.out.find("the sweep was interrupted"), std::string::npos);
+  EXPECT_NE(warned.out.find("only in " + old + ": n 128, block 32"), std::string::npos);
+}
+
+TEST(CompareTool, TheShiftGivesTheDirectionAndTheGate) {
+  Files files;
+  // Equal medians (500), but the new runs' tail is slower: 4 x 100 + 7 x 500 against
+  // 7 x 500 + 4 x 900.
+  std::vector<double> before(4, 100.0), after(7, 500.0);
+  before.insert(before.end(), 7, 500.0);
+  after.insert(after.end(), 4, 900.0);
+  const std::string old = files.write("old.json", document({{64, 32, "f1", before}}).dump());
+  const std::string slower = files.write("new.json", document({{64, 32, "f1", after}}).dump());
+  const ProcessResult compared = runReportTool({"compare", old, slower, "--format", "json"});
+  const json rows = json::parse(compared.out, nullptr, false)["comparisons"][0]["rows"];
+  ASSERT_EQ(rows.size(), 1u) << compared.out;
+  EXPECT_EQ(rows[0]["change"], 0.0);
+  EXPECT_GT(rows[0]["shift_ns"].get<double>(), 0);
+  EXPECT_EQ(rows[0]["verdict"], "slower");
+  EXPECT_EQ(runReportTool({"compare", old, slower, "--fail-above", "0"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, slower, "--fail-above", "1000"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", old, slower, "--fail-above", "2.5"}).status, 4);
+  for (const char* bad : {"nan", "0x10", "1e2", "-1", "5%", "1000.5", ""}) {
+    const ProcessResult refused = runReportTool({"compare", old, slower, "--fail-above", bad});
+    EXPECT_EQ(refused.status, 64) << bad;
+    EXPECT_EQ(refused.err.find("999999"), std::string::npos) << refused.err;
+  }
 }
 
 TEST(ReportTool, OutFormatPlotContextAndAffinity) {
@@ -165,10 +247,9 @@ TEST(ReportTool, OutFormatPlotContextAndAffinity) {
   EXPECT_FALSE(std::filesystem::exists(refused));
   // A signal leaves the file whole and marked.
   const std::string stopped = files.path("stopped.json");
-  const ProcessResult signalled =
-      runReportTool({"--n", "64,1500", "--repeat", "300", "--seed", "3", "--no-peak", "--summary",
-                     "--out", stopped},
-                    {.signal = SIGTERM, .signalWhen = "PASSED"});
+  const ProcessResult signalled = runReportTool({"--n", "64,1500", "--repeat", "300", "--seed", "3",
+                                                 "--no-peak", "--summary", "--out", stopped},
+                                                {.signal = SIGTERM, .signalWhen = "PASSED"});
   EXPECT_EQ(signalled.status, 128 + SIGTERM);
   std::ifstream stoppedFile(stopped);
   const json marked = json::parse(stoppedFile, nullptr, false);
@@ -191,8 +272,8 @@ TEST(ReportTool, OutFormatPlotContextAndAffinity) {
   EXPECT_EQ(runReportTool({"--n", "64", "--format", "md", "--json"}).status, 64);
 
   // The plot: without gnuplot, one line saying what to install.
-  const ProcessResult noGnuplot =
-      runReportTool({"--n", "64", "--plot", files.path("p.svg")}, {.environment = {"PATH=/nonexistent"}});
+  const ProcessResult noGnuplot = runReportTool({"--n", "64", "--plot", files.path("p.svg")},
+                                                {.environment = {"PATH=/nonexistent"}});
   EXPECT_EQ(noGnuplot.status, 64);
   EXPECT_NE(noGnuplot.err.find("install the Debian package gnuplot-nox"), std::string::npos);
   EXPECT_EQ(runReportTool({"--n", "64", "--plot", files.path("p.pdf")}).status, 64);

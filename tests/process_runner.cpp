@@ -42,12 +42,15 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  int brokenPipe[2] = {-1, -1};
+  if (setup.out == Stdout::kBrokenPipe && pipe(brokenPipe) == 0) close(brokenPipe[0]);
   ProcessResult result;
   const pid_t child = fork();
   if (child == 0) {
     if (setup.out == Stdout::kCaptured) dup2(outFd, STDOUT_FILENO);
     if (setup.out == Stdout::kClosed) close(STDOUT_FILENO);
     if (setup.out == Stdout::kFullDevice) dup2(open("/dev/full", O_WRONLY), STDOUT_FILENO);
+    if (setup.out == Stdout::kBrokenPipe) dup2(brokenPipe[1], STDOUT_FILENO);
     if (setup.err == Stderr::kCaptured) dup2(errFd, STDERR_FILENO);
     if (setup.err == Stderr::kClosed) close(STDERR_FILENO);
     if (setup.err == Stderr::kTerminal) dup2(terminalSlave, STDERR_FILENO);
@@ -61,16 +64,27 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
       const rlimit stack{setup.stackLimit, setup.stackLimit};
       setrlimit(RLIMIT_STACK, &stack);
     }
+    if (setup.fileSizeLimit != RLIM_INFINITY) {
+      const rlimit size{setup.fileSizeLimit, setup.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &size);
+    }
     for (const std::string& setting : setup.environment) {
       const std::size_t equals = setting.find('=');
       setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
     }
+    // The program meets a closed pipe or the size limit as a user's shell would start it.
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
     // A signal the test sends is not to be ignored because the test itself was started so.
     if (setup.signal != 0) signal(setup.signal, SIG_DFL);
     execv(program.c_str(), argv.data());
     _exit(127);
   }
-  if (setup.signal != 0) {
+  if (brokenPipe[1] >= 0) close(brokenPipe[1]);
+  if (setup.signal != 0 && setup.signalAfterMilliseconds > 0) {
+    usleep(static_cast<useconds_t>(setup.signalAfterMilliseconds) * 1000);
+    kill(child, setup.signal);
+  } else if (setup.signal != 0) {
     // The program's output so far, read until the text appears or the program has ended.
     for (;;) {
       if (readFile(outPath).find(setup.signalWhen) != std::string::npos) {
@@ -103,4 +117,21 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   std::remove(outPath);
   std::remove(errPath);
   return result;
+}
+
+ScratchDirectory::ScratchDirectory(const std::string& prefix)
+    : dir_(std::filesystem::temp_directory_path() /
+           (prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(rand()))) {
+  std::filesystem::create_directories(dir_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string ScratchDirectory::write(const std::string& name, const std::string& text) const {
+  const std::string file = path(name);
+  std::ofstream(file) << text;
+  return file;
 }

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process_runner.hpp"
+
+// Where lubench-report's results go when the names, pipes and signals around it are hostile:
+// --out and --plot names that hold shell syntax, links to devices, directories, FIFOs; standard
+// output closed or broken; a file size limit; a signal at any moment; text that is not UTF-8.
+
+namespace {
+
+using json = nlohmann::json;
+namespace fs = std::filesystem;
+
+ProcessResult runReportTool(const std::vector<std::string>& arguments,
+                            const ProcessSetup& setup = {}) {
+  return runProcess(LUBENCH_REPORT_EXECUTABLE, arguments, setup);
+}
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The document in path, or discarded JSON when it is missing or not JSON.
+json documentIn(const std::string& path) {
+  return json::parse(readAll(path), nullptr, false);
+}
+
+bool gnuplotInstalled() {
+  return std::system("command -v gnuplot > /dev/null") == 0;
+}
+
+// Files in the directory whose names the report's temporary files have.
+int temporaryFilesIn(const std::string& directory) {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    count += entry.path().filename().string().starts_with(".lubench-report.");
+  }
+  return count;
+}
+
+const std::vector<std::string> kQuick = {"--n", "32,48", "--seed", "1", "--no-peak", "--summary"};
+
+std::vector<std::string> quickWith(std::vector<std::string> more) {
+  std::vector<std::string> arguments = kQuick;
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  return arguments;
+}
+
+TEST(ReportOutputs, NamesAreDataNeverCommands) {
+  if (!gnuplotInstalled()) GTEST_SKIP() << "gnuplot is not installed";
+  ScratchDirectory dir("lubench-names");
+  // A command that ran would leave the marker in the working directory, the report's too.
+  const std::string marker = "lubench-names-marker";
+  fs::remove(marker);
+  // Backticks, a newline with a gnuplot shell escape, quotes, an upper-case extension.
+  for (const std::string& name : {"x`touch " + marker + "`.svg", "y\n!touch " + marker + "\n.SVG",
+                                 std::string("q\"'\\.png")}) {
+    const ProcessResult plotted = runReportTool(quickWith({"--plot", dir.path(name)}));
+    EXPECT_EQ(plotted.status, 0) << plotted.err;
+    EXPECT_FALSE(fs::exists(marker)) << "a command ran from " << name;
+    EXPECT_GT(fs::file_size(dir.path(name)), 1000u) << name;
+  }
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+  fs::remove(marker);
+}
+
+TEST(ReportOutputs, LinksDevicesAndDirectoriesAreNeverReplaced) {
+  ScratchDirectory dir("lubench-targets");
+  // A link to a device: the device is written, neither it nor the link is replaced.
+  const std::string toNull = dir.path("null-link");
+  fs::create_symlink("/dev/null", toNull);
+  EXPECT_EQ(runReportTool(quickWith({"--out", toNull})).status, 0);
+  EXPECT_TRUE(fs::is_symlink(toNull));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+
+  // A link to a regular file: the file is replaced with its mode, the link stays a link.
+  const std::string target = dir.write("target.json", "old");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const std::string link = dir.path("link.json");
+  fs::create_symlink(target, link);
+  EXPECT_EQ(runReportTool(quickWith({"--out", link})).status, 0);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(documentIn(target)["benchmarks"].size(), 2u);
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  // A FIFO is written once, complete, to its reader.
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = readAll(fifo); });
+  EXPECT_EQ(runReportTool(quickWith({"--out", fifo})).status, 0);
+  reader.join();
+  EXPECT_EQ(json::parse(received, nullptr, false)["benchmarks"].size(), 2u) << received;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+
+  // A name at the system's length limit works: the temporary name is short.
+  const std::string longName = dir.path(std::string(250, 'l') + ".json");
+  EXPECT_EQ(runReportTool(quickWith({"--out", longName})).status, 0);
+  EXPECT_EQ(documentIn(longName)["benchmarks"].size(), 2u);
+
+  // Refused before any run: nothing on standard output, the usage status.
+  fs::create_symlink(dir.path("shared.svg"), dir.path("other-name.svg"));
+  for (const std::vector<std::string>& refused :
+       {std::vector<std::string>{"--out", dir.path("")},
+        {"--out", ""},
+        {"--plot", ""},
+        {"--out", dir.path("shared.svg"), "--plot", dir.path("other-name.svg")},
+        {"--out", dir.path("new-dir/")}}) {
+    const ProcessResult result = runReportTool(quickWith(refused));
+    EXPECT_EQ(result.status, 64) << refused[1] << "\n" << result.err;
+    EXPECT_EQ(result.out, "") << refused[1];
+  }
+  for (const char* device : {"/dev/loop0", "/dev/sda", "/dev/vda", "/dev/nvme0n1"}) {
+    if (!fs::is_block_file(device)) continue;
+    EXPECT_EQ(runReportTool(quickWith({"--out", device})).status, 64) << device;
+    EXPECT_TRUE(fs::is_block_file(device));
+  }
+  // A plot that cannot be written is found out before the runs, and never lands elsewhere.
+  const ProcessResult unwritable =
+      runReportTool(quickWith({"--plot", dir.path("missing/p.svg"), "--format", "csv"}));
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_EQ(unwritable.out, "");
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+}
+
+TEST(ReportOutputs, FailingOutputsKeepWhatFinished) {
+  ScratchDirectory dir("lubench-failing");
+  // Standard output a broken pipe: status 1, and the --out document still complete.
+  const std::string piped = dir.path("piped.json");
+  const ProcessResult broken =
+      runReportTool(quickWith({"--out", piped}), {.out = Stdout::kBrokenPipe});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.err.find("cannot write the result to standard output"), std::string::npos);
+  const json complete = documentIn(piped);
+  EXPECT_EQ(complete["benchmarks"].size(), 2u);
+  EXPECT_EQ(complete["interrupted"], false);
+
+  // Standard output closed: every command fails with status 1; --out is still written.
+  const std::string closed = dir.path("closed.json");
+  EXPECT_EQ(runReportTool(quickWith({"--json", "--out", closed}), {.out = Stdout::kClosed}).status,
+            1);
+  EXPECT_EQ(documentIn(closed)["benchmarks"].size(), 2u);
+  EXPECT_EQ(runReportTool({"--help"}, {.out = Stdout::kClosed}).status, 1);
+  EXPECT_EQ(runReportTool({"compare", closed, piped}, {.out = Stdout::kClosed}).status, 1);
+  EXPECT_EQ(runReportTool({"compare", "--help"}, {.out = Stdout::kBrokenPipe}).status, 1);
+
+  // A file size limit reached mid-sweep: the file is cut back to its last whole combination and
+  // closed there; no temporary file stays.
+  const std::string limited = dir.path("limited.json");
+  const ProcessResult tooLarge = runReportTool(
+      {"--n", "32,48,64,80,96", "--repeat", "3", "--seed", "1", "--no-peak", "--out", limited},
+      {.fileSizeLimit = 12 * 1024});
+  EXPECT_EQ(tooLarge.status, 1);
+  EXPECT_NE(tooLarge.err.find("File too large"), std::string::npos) << tooLarge.err;
+  const json cut = documentIn(limited);
+  ASSERT_FALSE(cut.is_discarded()) << readAll(limited);
+  EXPECT_EQ(cut["interrupted"], true);
+  EXPECT_EQ(cut["interrupted_by"], "error");
+  EXPECT_LT(cut["benchmarks"].size(), 5u);
+  EXPECT_EQ(cut["finished_combinations"], cut["benchmarks"].size());
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+}
+
+TEST(ReportOutputs, ASignalAtAnyMomentLeavesAValidDocument) {
+  ScratchDirectory dir("lubench-signalled");
+  // During the peak measurement, before any combination: the context alone, marked.
+  const std::string early = dir.path("early.json");
+  const ProcessResult signalled =
+      runReportTool({"--n", "64", "--seed", "1", "--out", early},
+                    {.signal = SIGTERM, .signalAfterMilliseconds = 100});
+  EXPECT_EQ(signalled.status, 128 + SIGTERM);
+  const json marked = documentIn(early);
+  ASSERT_FALSE(marked.is_discarded()) << readAll(early);
+  EXPECT_EQ(marked["interrupted_by"], "SIGTERM");
+  EXPECT_EQ(marked["benchmarks"].size(), 0u);
+  EXPECT_EQ(marked["context"]["json_schema_version"], 2);
+  EXPECT_NE(signalled.err.find("before any combination finished; the context alone is kept on "
+                               "standard output and in " +
+                               early),
+            std::string::npos)
+      << signalled.err;
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+}
+
+TEST(ReportOutputs, TextThatIsNotUtf8BecomesReplacementCharacters) {
+  ScratchDirectory dir("lubench-utf8");
+  const std::string replacement = "\xef\xbf\xbd";
+  // From the user.
+  const ProcessResult context = runReportTool(
+      {"--n", "32", "--seed", "1", "--no-peak", "--json", "--context", "k\xff=v\xfe"});
+  EXPECT_EQ(context.status, 0) << context.err;
+  const json withContext = json::parse(context.out, nullptr, false);
+  ASSERT_FALSE(withContext.is_discarded()) << context.out;
+  EXPECT_EQ(withContext["context"]["k" + replacement], "v" + replacement);
+  // From the system: the executable's own path.
+  const std::string strange = dir.path("bin\xff");
+  fs::create_directory(strange);
+  fs::copy_file(LUBENCH_REPORT_EXECUTABLE, strange + "/lubench-report");
+  const ProcessResult moved =
+      runProcess(strange + "/lubench-report", {"--n", "32", "--seed", "1", "--no-peak", "--json"});
+  EXPECT_EQ(moved.status, 0) << moved.err;
+  const json fromMoved = json::parse(moved.out, nullptr, false);
+  ASSERT_FALSE(fromMoved.is_discarded());
+  EXPECT_NE(fromMoved["context"]["executable"].get<std::string>().find("bin" + replacement),
+            std::string::npos);
+  // From file names, in compare's JSON and text.
+  const std::string oddName = dir.write("old\xff.json", context.out);
+  const ProcessResult compared = runReportTool({"compare", oddName, oddName, "--format", "json"});
+  EXPECT_EQ(compared.status, 0) << compared.err;
+  const json comparison = json::parse(compared.out, nullptr, false);
+  ASSERT_FALSE(comparison.is_discarded()) << compared.out;
+  EXPECT_NE(comparison["comparisons"][0]["old"].get<std::string>().find("old" + replacement),
+            std::string::npos);
+  EXPECT_NE(runReportTool({"compare", oddName, oddName}).out.find("old\\xFF.json against"),
+            std::string::npos);
+}
+
+}  // namespace
