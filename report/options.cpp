@@ -133,11 +133,14 @@ CommandLine parseCommandLine(int argc, char** argv) {
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
                "about a minute and a half at n = 4096)");
-  app.add_flag("--peak,!--no-peak", sweep.measurePeak,
-               "measure this core's floating-point rate first (the tile kernel on operands in the "
-               "first-level cache, under half a second) and show each rate as a share of it; on "
-               "by default")
-      ->default_str("");
+  // Two flags rather than one negatable flag, whose help would show "--no-peak{false}".
+  bool peak = false, noPeak = false;
+  CLI::Option* peakOption =
+      app.add_flag("--peak", peak,
+                   "measure this core's floating-point rate first (the tile kernel on operands in "
+                   "the first-level cache, under half a second) and show each rate as a share of "
+                   "it; on by default");
+  app.add_flag("--no-peak", noPeak, "skip measuring the peak")->excludes(peakOption);
   app.add_flag("--compare-lapack", options.compareLapack,
                "after each run, factorise and solve the same matrix with the machine's LAPACK "
                "(LAPACKE_dgetrf + LAPACKE_dgetrs) and show its time, rate and residual and the "
@@ -239,6 +242,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
     const std::size_t equals = pair.find('=');
     sweep.userContext.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
   }
+  sweep.measurePeak = !noPeak;
   if (affinityOption->count() > 0) sweep.affinity = std::stoi(affinity);
   sweep.orders = parseList(orders, kLargestInt).values;
   sweep.blocks = parseList(blocks, kLargestInt).values;

@@ -31,7 +31,7 @@ TEST(ReportTool, BadOptionsAreUsageErrors) {
   const std::vector<std::vector<std::string>> badOptions = {
       {"--n", "abc"},    {"--n", "0"},     {"--n", "-5"}, {"--block", "0"},   {"--block", "x7"},
       {"--repeat", "0"}, {"--seed", "-1"}, {"--unknown"}, {"--n", "12", "13"}, {"--json=yes"},
-      {"--summary=false"}};
+      {"--summary=false"}, {"--peak", "--no-peak"}};
   for (const std::vector<std::string>& arguments : badOptions) {
     const ProcessResult run = runReportTool(arguments);
     const std::string shown = arguments.front() + (arguments.size() > 1 ? " " + arguments[1] : "");
@@ -48,6 +48,8 @@ TEST(ReportTool, HelpListsTheOptions) {
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--n", "--block", "--seed", "--repeat", "--json", "--check-reference"})
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  // The peak is on by default: no option may be shown with a misleading value.
+  EXPECT_EQ(run.out.find("{false}"), std::string::npos) << run.out;
 }
 
 TEST(ReportTool, AnOrderTooLargeForTheMemoryIsRefusedBeforeAllocating) {
