@@ -34,7 +34,7 @@
 namespace {
 
 constexpr unsigned kSeed = 1;
-constexpr int kBlock = 32;
+constexpr int kBlock = kBenchmarkBlock;
 
 void reportRate(benchmark::State& state, double flopsPerIteration, double timedSeconds) {
   state.counters["GFLOP/s"] =
@@ -370,17 +370,17 @@ void BM_LapackGetrfGetrs(benchmark::State& state) {
 BENCHMARK(BM_LapackGetrfGetrs)
     ->Arg(1024)
     ->Arg(2048)
-    ->Arg(4096)
+    ->Arg(kBenchmarkOrder)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 #endif
 
-BENCHMARK(BM_Cache1)->Arg(1024)->Arg(2048)->Arg(4096)->UseManualTime()->Unit(
+BENCHMARK(BM_Cache1)->Arg(1024)->Arg(2048)->Arg(kBenchmarkOrder)->UseManualTime()->Unit(
     benchmark::kMillisecond);
 BENCHMARK(BM_TrailingPass)
     ->Arg(1024)
     ->Arg(2048)
-    ->Arg(4096)
+    ->Arg(kBenchmarkOrder)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -388,33 +388,33 @@ BENCHMARK(BM_CorePeak)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicros
 BENCHMARK(BM_TrailingSweep)
     ->Arg(1024)
     ->Arg(2048)
-    ->Arg(4096)
+    ->Arg(kBenchmarkOrder)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PrescribedMemoryPasses)
-    ->ArgsProduct({{1024, 2048, 4096}, {1, 2}})
+    ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {1, 2}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockedLuAndSolve)
     ->Arg(1024)
     ->Arg(2048)
-    ->Arg(4096)
+    ->Arg(kBenchmarkOrder)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookAheadDepth)
-    ->ArgsProduct({{1024, 4096}, {1, 2}})
+    ->ArgsProduct({{1024, kBenchmarkOrder}, {1, 2}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockedLuAndSolveWithStepTimes)
     ->Arg(1024)
     ->Arg(2048)
-    ->Arg(4096)
+    ->Arg(kBenchmarkOrder)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScalarRendering)
     ->Arg(1024)
     ->Arg(2048)
-    ->Arg(4096)
+    ->Arg(kBenchmarkOrder)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

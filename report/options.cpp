@@ -105,8 +105,8 @@ CommandLine parseCommandLine(int argc, char** argv) {
   app.option_defaults()->disable_flag_override();
   SweepOptions sweep;
   RunOptions& options = sweep.base;
-  std::string orders = "4096";
-  std::string blocks = "32";
+  std::string orders = std::to_string(kBenchmarkOrder);
+  std::string blocks = std::to_string(kBenchmarkBlock);
   constexpr int kLargestInt = std::numeric_limits<int>::max();
   app.add_option("--n", orders,
                  "order of the matrix, or a comma-separated list of orders to run one after "
@@ -132,7 +132,7 @@ CommandLine parseCommandLine(int argc, char** argv) {
                "combination as it finishes");
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
-               "about a minute and a half at n = 4096)");
+               "about a minute and a half at the default order)");
   // Two flags rather than one negatable flag, whose help would show "--no-peak{false}".
   bool peak = false, noPeak = false;
   CLI::Option* peakOption =

@@ -10,8 +10,8 @@
 // What lubench-report is asked to do, and the parsers of its numbers.
 
 struct SweepOptions {
-  std::vector<int> orders{4096};  // every combination of orders and blocks, orders outermost
-  std::vector<int> blocks{32};
+  std::vector<int> orders{kBenchmarkOrder};  // every combination, orders outermost
+  std::vector<int> blocks{kBenchmarkBlock};
   RunOptions base;  // everything but n and block; warmUp is set per sweep
   bool measurePeak = true;
   bool json = false;

@@ -5,15 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "block_loop.hpp"
+#include "blocking.hpp"
+#include "lu_step.hpp"
 
 // What the runner measures: one record per timed run, gathered per combination of order and
 // block. Nothing here is computed from other records; statistics.hpp summarises them.
 
 // The options of one combination.
 struct RunOptions {
-  int n = 4096;
-  int block = 32;
+  int n = kBenchmarkOrder;
+  int block = kBenchmarkBlock;
   unsigned seed = 0;
   bool seedGiven = false;  // false: seed is the calendar time, as lubench seeds its generator
   int repeat = 1;          // timed runs

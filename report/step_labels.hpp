@@ -1,6 +1,6 @@
 #pragma once
 
-#include "block_loop.hpp"
+#include "lu_step.hpp"
 
 // How the reports name the block loop's steps, indexed by LuStep.
 

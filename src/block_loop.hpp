@@ -6,22 +6,10 @@
 
 #include "blocking.hpp"
 #include "look_ahead.hpp"
+#include "lu_step.hpp"
 #include "lu_steps.hpp"
 #include "simd.hpp"
 #include "trailing_product.hpp"
-
-// The steps of the block loop. With look-ahead, two consecutive blocks share one sweep over the
-// trailing submatrix, and the first block's update is cut in three (see look_ahead.hpp).
-enum class LuStep {
-  kPivots,           // pivot search and row interchanges
-  kDiagonalBlock,    // L and U of the diagonal block
-  kMultipliers,      // multipliers of the rows below the diagonal block
-  kBlockRowOfU,      // rows of U to the right of the diagonal block
-  kNextColumns,      // a block's update of the next block's columns, ahead of the next pivots
-  kFinishedRows,     // a block's update of the rows the next block moves or owns, before they move
-  kTrailingSweep,    // scratch region and trailing submatrix, for one block or two
-};
-inline constexpr int kLuStepCount = 7;
 
 
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.

@@ -13,8 +13,8 @@
 // the stack limit is too small for the factorisation, a buffer cannot be allocated, the clock
 // cannot be read or the result cannot be written.
 int main() {
-  constexpr int b = 32;
-  constexpr int N = 4096;
+  constexpr int b = kBenchmarkBlock;
+  constexpr int N = kBenchmarkOrder;
   constexpr std::size_t matrixEntries = static_cast<std::size_t>(N) * N;
 
   // A stack too small for the factorisation's buffers would end the run with a signal.
