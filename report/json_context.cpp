@@ -24,7 +24,8 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
                           {"num_sharing", cache.sharedBy}});
   }
   json load = nullptr;
-  if (m.loadAverage) load = json::array({(*m.loadAverage)[0], (*m.loadAverage)[1], (*m.loadAverage)[2]});
+  if (m.loadAverage)
+    load = json::array({(*m.loadAverage)[0], (*m.loadAverage)[1], (*m.loadAverage)[2]});
   json out{
       {"json_schema_version", kJsonSchemaVersion},
       {"date", context.date},

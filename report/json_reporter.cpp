@@ -4,8 +4,8 @@
 
 #include "interruption.hpp"
 #include "json_context.hpp"
+#include "labels.hpp"
 #include "reporter.hpp"
-#include "step_labels.hpp"
 #include "text_format.hpp"
 #include "verification.hpp"
 
@@ -96,7 +96,7 @@ class JsonReporter : public Reporter {
     }
     json referenceJson = nullptr;
     if (record.reference != ReferenceCheck::kNotRequested) {
-      referenceJson = record.reference == ReferenceCheck::kIdentical ? "identical" : "differs";
+      referenceJson = referenceCheckText(record.reference);
     }
     const json head{
         {"n", o.n},
@@ -135,8 +135,8 @@ class JsonReporter : public Reporter {
         {"efficiency", s.efficiency ? json(*s.efficiency) : json(nullptr)},
         {"lapack", lapackJson},
         {"involuntary_context_switches", record.quietness.involuntarySwitches},
-        {"stolen_seconds", record.quietness.stolenSeconds ? json(*record.quietness.stolenSeconds)
-                                                          : json(nullptr)},
+        {"stolen_seconds",
+         record.quietness.stolenSeconds ? json(*record.quietness.stolenSeconds) : json(nullptr)},
         {"warnings", s.warnings},
         {"passed", s.passed},
     };

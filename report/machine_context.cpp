@@ -125,7 +125,8 @@ MachineContext readMachineContext(const std::string& root) {
   readLoad(root, m);
   if (auto thp = firstLine(root + "/sys/kernel/mm/transparent_hugepage/enabled")) {
     const std::size_t open = thp->find('['), close = thp->find(']');
-    if (open != std::string::npos && close > open) m.transparentHugePages = thp->substr(open + 1, close - open - 1);
+    if (open != std::string::npos && close > open)
+      m.transparentHugePages = thp->substr(open + 1, close - open - 1);
   }
   return m;
 }

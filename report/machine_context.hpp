@@ -23,7 +23,7 @@ struct MachineContext {
   std::optional<std::string> cpuVendor;
   std::optional<int> cpuFamily;
   std::optional<int> cpuModelNumber;
-  int logicalCpus = 0;  // processors listed in /proc/cpuinfo
+  int logicalCpus = 0;            // processors listed in /proc/cpuinfo
   std::vector<CacheInfo> caches;  // of CPU 0
   std::optional<double> mhz;      // cpufreq's maximum, else /proc/cpuinfo's "cpu MHz"
   std::optional<std::string> governor;

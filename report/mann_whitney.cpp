@@ -20,7 +20,8 @@ double exactAtMost(int m, int n, double u) {
       next[j].assign(static_cast<std::size_t>(i) * j + 1, 0.0);
       const double fromX = static_cast<double>(i) / (i + j);
       for (std::size_t k = 0; k < p[j].size(); ++k) next[j][k + j] += fromX * p[j][k];
-      for (std::size_t k = 0; k < next[j - 1].size(); ++k) next[j][k] += (1 - fromX) * next[j - 1][k];
+      for (std::size_t k = 0; k < next[j - 1].size(); ++k)
+        next[j][k] += (1 - fromX) * next[j - 1][k];
     }
     p = std::move(next);
   }

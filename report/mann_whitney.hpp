@@ -6,8 +6,8 @@
 // give larger values than the other, without assuming any distribution.
 
 struct MannWhitney {
-  double u = 0;       // pairs (x, y) with x > y, ties counting one half
-  double pValue = 1;  // two-sided
+  double u = 0;        // pairs (x, y) with x > y, ties counting one half
+  double pValue = 1;   // two-sided
   bool exact = false;  // from the exact distribution of U, else the normal approximation
 };
 

@@ -90,7 +90,8 @@ std::optional<MemoryBudget> availableMemory(const std::string& root) {
     budget = MemoryBudget{*available, "available"};
   }
   if (const std::optional<double> room = cgroupRoom(root)) {
-    if (!budget || *room < budget->bytes) budget = MemoryBudget{*room, "left under the control group's memory limit"};
+    if (!budget || *room < budget->bytes)
+      budget = MemoryBudget{*room, "left under the control group's memory limit"};
   }
   return budget;
 }

@@ -16,10 +16,10 @@ struct SweepOptions {
   bool measurePeak = true;
   bool json = false;
   bool summaryOnly = false;
-  std::string rowFormat = "table";  // --format: "table", "md" or "csv" for the summary rows
+  std::string rowFormat = "table";   // --format: "table", "md" or "csv" for the summary rows
   std::optional<OutputTarget> out;   // --out: the JSON document goes there
   std::optional<OutputTarget> plot;  // --plot: an SVG or PNG drawn through gnuplot
-  std::optional<int> affinity;      // --affinity: the CPU to pin the process to
+  std::optional<int> affinity;       // --affinity: the CPU to pin the process to
   std::vector<std::pair<std::string, std::string>> userContext;  // --context KEY=VALUE
 
   // More than one combination.

@@ -36,8 +36,8 @@ class QuietnessMeter {
 };
 
 // After a combination: what the meter saw (involuntary context switches more often than
-// kNoisySwitchesPerSecond of timed time, any steal time), a coefficient of variation above 5 %, a maximum more
-// than 10 % above the median, fewer than 5 timed runs, outliers.
+// kNoisySwitchesPerSecond of timed time, any steal time), a coefficient of variation above 5 %, a
+// maximum more than 10 % above the median, fewer than 5 timed runs, outliers.
 std::vector<std::string> warningsAfterRuns(const CombinationRecord& record,
                                            const Distribution& timed);
 

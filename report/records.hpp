@@ -48,7 +48,7 @@ enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };
 
 // How quiet the machine was during a combination's timed regions.
 struct QuietnessRecord {
-  long involuntarySwitches = 0;        // this process's, from getrusage
+  long involuntarySwitches = 0;         // this process's, from getrusage
   std::optional<double> stolenSeconds;  // steal time of all CPUs, where /proc/stat shows it
 };
 

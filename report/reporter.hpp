@@ -23,8 +23,8 @@ struct SweepContext {
   SweepOptions options;
   int combinations = 0;
   std::optional<PeakMeasurement> peak;
-  std::string lapackLibrary;  // with --compare-lapack: the library and its kernel
-  std::string date;           // ISO 8601 with the offset from UTC
+  std::string lapackLibrary;       // with --compare-lapack: the library and its kernel
+  std::string date;                // ISO 8601 with the offset from UTC
   long long startNanoseconds = 0;  // monotonic clock at the start: runs' start times count from it
   std::string executable;
   std::optional<int> pinnedCpu;  // the only CPU the process may run on, if only one

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "labels.hpp"
 #include "reporter.hpp"
 #include "text_format.hpp"
 #include "verification.hpp"
@@ -48,10 +49,9 @@ class RowReporter : public Reporter {
 
   void combination(const CombinationRecord& record, const Summary& s,
                    const TextSink& sink) override {
-    const char* reference = record.reference == ReferenceCheck::kNotRequested
-                                ? (markdown_ ? "-" : "")
-                            : record.reference == ReferenceCheck::kIdentical ? "identical"
-                                                                             : "differs";
+    const std::string reference = record.reference == ReferenceCheck::kNotRequested
+                                      ? number("%f", NAN)
+                                      : referenceCheckText(record.reference);
     std::vector<std::string> cells = {
         std::to_string(record.options.n),
         std::to_string(record.options.block),
@@ -61,7 +61,7 @@ class RowReporter : public Reporter {
             ? number(markdown_ ? "%.1f%%" : "%.4f", markdown_ ? 100 * *s.efficiency : *s.efficiency)
             : number("%f", NAN),
         number("%.4g", s.residual.max),
-        markdown_ ? (s.residualsPassed ? "PASSED" : "FAILED") : (s.residualsPassed ? "1" : "0"),
+        markdown_ ? passedText(s.residualsPassed) : (s.residualsPassed ? "1" : "0"),
         reference,
         s.fingerprintsAgree ? formatFingerprint(s.fingerprint) : "runs disagree"};
     if (s.lapack) {

@@ -34,7 +34,8 @@ std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options, Quietn
   meter.runStarts();
   if (!readMonotonicClock(start, kProgram)) return std::nullopt;
   StepTimer timer(start);
-  record.singularColumns = runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, timer);
+  record.singularColumns =
+      runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, timer);
   mydtsrsm(w.perm.get(), w.a.get(), w.rhs.get(), n);
   if (!readMonotonicClock(end, kProgram)) return std::nullopt;
   meter.runEnds();
@@ -121,7 +122,8 @@ std::optional<CombinationRecord> runCombination(const RunOptions& options,
   record.quietness = meter.record();
   if (options.checkReference) {
     hooks.referenceCheckStarts();
-    record.reference = checkAgainstReference(workspace, options, record.runs.back().singularColumns);
+    record.reference =
+        checkAgainstReference(workspace, options, record.runs.back().singularColumns);
   }
   return record;
 }

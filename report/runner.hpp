@@ -4,8 +4,8 @@
 #include <functional>
 #include <optional>
 
-#include "options.hpp"
 #include "document.hpp"
+#include "options.hpp"
 #include "progress.hpp"
 #include "records.hpp"
 #include "reporter.hpp"

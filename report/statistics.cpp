@@ -11,7 +11,8 @@ Spread spreadOf(std::vector<double> values) {
   if (values.empty()) return spread;
   // A NaN (a residual of a broken solution) is the largest: it must never hide behind a finite
   // maximum.
-  const bool anyNaN = std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); });
+  const bool anyNaN =
+      std::any_of(values.begin(), values.end(), [](double v) { return std::isnan(v); });
   std::erase_if(values, [](double v) { return std::isnan(v); });
   if (values.empty()) return Spread{NAN, NAN, NAN};
   std::sort(values.begin(), values.end());
@@ -125,15 +126,16 @@ Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasu
   s.residual = spreadOfRuns(runs, [](const RunRecord& r) { return r.residual; });
   const double median = s.timed.spread.median;
   for (int step = 0; step < kLuStepCount; ++step) {
-    s.steps[step] = spreadOfRuns(runs, [step](const RunRecord& r) { return r.stepNanoseconds[step]; });
+    s.steps[step] =
+        spreadOfRuns(runs, [step](const RunRecord& r) { return r.stepNanoseconds[step]; });
     s.shareOfMedian[step] = median > 0 ? s.steps[step].median / median : 0.0;
   }
   s.solves = spreadOfRuns(runs, [](const RunRecord& r) { return r.solveNanoseconds; });
   s.shareOfMedian[kLuStepCount] = median > 0 ? s.solves.median / median : 0.0;
 
-  s.residualsPassed = !runs.empty() && std::all_of(runs.begin(), runs.end(), [](const RunRecord& r) {
-                        return residualPassed(r.residual);
-                      });
+  s.residualsPassed =
+      !runs.empty() && std::all_of(runs.begin(), runs.end(),
+                                   [](const RunRecord& r) { return residualPassed(r.residual); });
   s.fingerprintsAgree = std::all_of(runs.begin(), runs.end(), [&](const RunRecord& r) {
     return r.fingerprint == runs.front().fingerprint;
   });
@@ -153,7 +155,7 @@ Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasu
     }
     s.lapack = lapack;
   }
-  s.passed = s.residualsPassed && s.fingerprintsAgree &&
-             record.reference != ReferenceCheck::kDiffers;
+  s.passed =
+      s.residualsPassed && s.fingerprintsAgree && record.reference != ReferenceCheck::kDiffers;
   return s;
 }

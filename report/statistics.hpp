@@ -47,14 +47,14 @@ Distribution describe(const std::vector<double>& values);
 struct LapackSummary {
   Spread timedNanoseconds;
   Spread gflops;
-  double residualMax = 0;  // NaN when any residual is NaN
+  double residualMax = 0;        // NaN when any residual is NaN
   double lubenchOverLapack = 0;  // lubench's median time over LAPACK's, 0 when LAPACK took none
 };
 
 struct Summary {
   Distribution timed;  // of the timed regions' nanoseconds
   Spread gflops;
-  Spread residual;  // max is NaN when any run's residual is NaN
+  Spread residual;                           // max is NaN when any run's residual is NaN
   std::array<Spread, kLuStepCount> steps{};  // indexed by LuStep
   Spread solves;
   // Each step's median, then the solves', as a share of the median timed region.

@@ -1,13 +1,13 @@
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "interruption.hpp"
+#include "labels.hpp"
 #include "reporter.hpp"
 #include "simd.hpp"
-#include "step_labels.hpp"
+#include "text_format.hpp"
 #include "verification.hpp"
 
 // The report as tables for people: a header with the sweep's context; each combination's runs,
@@ -15,39 +15,6 @@
 // combinations, the summary rows together and the overall result.
 
 namespace {
-
-// printf onto the end of a std::string.
-[[gnu::format(printf, 2, 3)]] void appendf(std::string& out, const char* format, ...) {
-  std::va_list arguments;
-  va_start(arguments, format);
-  std::va_list again;
-  va_copy(again, arguments);
-  const int length = std::vsnprintf(nullptr, 0, format, arguments);
-  va_end(arguments);
-  if (length > 0) {
-    const std::size_t start = out.size();
-    out.resize(start + static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(out.data() + start, static_cast<std::size_t>(length) + 1, format, again);
-    out.resize(start + static_cast<std::size_t>(length));
-  }
-  va_end(again);
-}
-
-const char* verdict(bool passed) {
-  return passed ? "PASSED" : "FAILED";
-}
-
-const char* referenceText(ReferenceCheck check) {
-  switch (check) {
-    case ReferenceCheck::kIdentical:
-      return "identical";
-    case ReferenceCheck::kDiffers:
-      return "DIFFERS";
-    case ReferenceCheck::kNotRequested:
-      break;
-  }
-  return "not requested";
-}
 
 struct Row {
   RunOptions options;
@@ -64,24 +31,24 @@ class TableReporter : public Reporter {
     const RunOptions& o = context.options.base;
     const bool warmUp = o.repeat > 1 || context.options.listed();
     std::string out = "lubench-report: blocked LU factorisation and solves, one thread\n";
-    appendf(out, "  seed %u%s; %d timed run%s per combination%s\n", o.seed,
-            o.seedGiven ? "" : " (from the calendar clock)", o.repeat, o.repeat == 1 ? "" : "s",
-            warmUp ? ", after one untimed warm-up run" : "");
+    out += formatText("  seed %u%s; %d timed run%s per combination%s\n", o.seed,
+                      o.seedGiven ? "" : " (from the calendar clock)", o.repeat,
+                      o.repeat == 1 ? "" : "s", warmUp ? ", after one untimed warm-up run" : "");
     out += "  machine: " + machineSummary(context) + "\n";
     out += "  build: " + buildSummary() + "\n";
     out += "  vector path: " + vectorPathDescription() + "\n";
     out += "  compiler: " + compilerDescription() + "\n";
     if (context.peak) {
-      appendf(out,
-              "  peak: %.2f GFLOP/s, the tile kernel's rate on operands in the first-level cache, "
-              "measured on this\n  core now (best of %d tries in %.2f s; separate multiplies and "
-              "adds, as lubench does them);\n  not a data-sheet figure\n",
-              context.peak->gflops, context.peak->tries, context.peak->seconds);
-      appendf(out,
-              "  fused multiply-add: %.2f GFLOP/s on this core now; LAPACK libraries may use it, "
-              "the prescribed\n  order of operations may not%s\n",
-              context.peak->fusedGflops,
-              kFusedMultiplyAddInstruction ? "" : " (this build's target has no instruction)");
+      out += formatText(
+          "  peak: %.2f GFLOP/s, the tile kernel's rate on operands in the first-level cache, "
+          "measured on this\n  core now (best of %d tries in %.2f s; separate multiplies and "
+          "adds, as lubench does them);\n  not a data-sheet figure\n",
+          context.peak->gflops, context.peak->tries, context.peak->seconds);
+      out += formatText(
+          "  fused multiply-add: %.2f GFLOP/s on this core now; LAPACK libraries may use it, "
+          "the prescribed\n  order of operations may not%s\n",
+          context.peak->fusedGflops,
+          kFusedMultiplyAddInstruction ? "" : " (this build's target has no instruction)");
     }
     if (o.compareLapack) out += "  LAPACK: " + context.lapackLibrary + "\n";
     if (summaryOnly_) {
@@ -114,15 +81,15 @@ class TableReporter : public Reporter {
     }
     switch (end.kind) {
       case SweepEnd::Kind::kComplete:
-        if (summaryOnly_ || listed) appendf(out, "result: %s\n", verdict(end.passed));
+        if (summaryOnly_ || listed) out += formatText("result: %s\n", passedText(end.passed));
         break;
       case SweepEnd::Kind::kInterrupted:
-        appendf(out, "result: INTERRUPTED by %s after %d of %d combinations\n",
-                signalName(end.signal), end.finished, end.total);
+        out += formatText("result: INTERRUPTED by %s after %d of %d combinations\n",
+                          signalName(end.signal), end.finished, end.total);
         break;
       case SweepEnd::Kind::kFailed:
-        appendf(out, "result: FAILED, stopped by an error after %d of %d combinations\n",
-                end.finished, end.total);
+        out += formatText("result: FAILED, stopped by an error after %d of %d combinations\n",
+                          end.finished, end.total);
         break;
     }
     sink(out);
@@ -131,28 +98,30 @@ class TableReporter : public Reporter {
  private:
   std::string rowHeader() const {
     std::string out;
-    appendf(out, "%7s %7s %16s %9s %10s %10s %8s %10s %17s", "n", "b", "median (ns)", "GFLOP/s",
-            "efficiency", "residual", "r < 16", "reference", "fingerprint");
+    out += formatText("%7s %7s %16s %9s %10s %10s %8s %10s %17s", "n", "b", "median (ns)",
+                      "GFLOP/s", "efficiency", "residual", "r < 16", "reference", "fingerprint");
     if (context_.options.base.compareLapack) {
-      appendf(out, " %16s %9s %10s %8s", "LAPACK (ns)", "GFLOP/s", "residual", "ratio");
+      out += formatText(" %16s %9s %10s %8s", "LAPACK (ns)", "GFLOP/s", "residual", "ratio");
     }
     return out + "\n";
   }
 
   static std::string rowLine(const Row& row) {
     const Summary& s = row.summary;
-    char efficiency[32] = "-";
-    if (s.efficiency) std::snprintf(efficiency, sizeof efficiency, "%.1f%%", 100 * *s.efficiency);
+    const std::string efficiency =
+        s.efficiency ? formatText("%.1f%%", 100 * *s.efficiency) : std::string("-");
     const char* reference =
-        row.reference == ReferenceCheck::kNotRequested ? "-" : referenceText(row.reference);
+        row.reference == ReferenceCheck::kNotRequested ? "-" : referenceCheckText(row.reference);
     std::string out;
-    appendf(out, "%7d %7d %16.0f %9.2f %10s %10.4g %8s %10s %17s", row.options.n,
-            row.options.block, s.timed.spread.median, s.gflops.median, efficiency,
-            s.residual.max, verdict(s.residualsPassed), reference,
-            s.fingerprintsAgree ? formatFingerprint(s.fingerprint).c_str() : "RUNS DISAGREE");
+    out += formatText(
+        "%7d %7d %16.0f %9.2f %10s %10.4g %8s %10s %17s", row.options.n, row.options.block,
+        s.timed.spread.median, s.gflops.median, efficiency.c_str(), s.residual.max,
+        passedText(s.residualsPassed), reference,
+        s.fingerprintsAgree ? formatFingerprint(s.fingerprint).c_str() : "RUNS DISAGREE");
     if (s.lapack) {
-      appendf(out, " %16.0f %9.2f %10.4g %8.2f", s.lapack->timedNanoseconds.median,
-              s.lapack->gflops.median, s.lapack->residualMax, s.lapack->lubenchOverLapack);
+      out +=
+          formatText(" %16.0f %9.2f %10.4g %8.2f", s.lapack->timedNanoseconds.median,
+                     s.lapack->gflops.median, s.lapack->residualMax, s.lapack->lubenchOverLapack);
     }
     return out + "\n";
   }
@@ -161,20 +130,20 @@ class TableReporter : public Reporter {
                         const TextSink& sink) const {
     const RunOptions& o = record.options;
     std::string out = "\n";
-    appendf(out, "n %d, block %d: %d timed run%s%s\n\n", o.n, o.block, o.repeat,
-            o.repeat == 1 ? "" : "s", o.warmUp ? " after one untimed warm-up run" : "");
-    appendf(out, "%-8s %20s %10s %12s %9s", "run", "timed region (ns)", "GFLOP/s", "residual",
-            "check");
-    if (o.compareLapack) appendf(out, " %20s %10s %12s", "LAPACK (ns)", "GFLOP/s", "residual");
+    out += formatText("n %d, block %d: %d timed run%s%s\n\n", o.n, o.block, o.repeat,
+                      o.repeat == 1 ? "" : "s", o.warmUp ? " after one untimed warm-up run" : "");
+    out += formatText("%-8s %20s %10s %12s %9s", "run", "timed region (ns)", "GFLOP/s", "residual",
+                      "check");
+    if (o.compareLapack) out += formatText(" %20s %10s %12s", "LAPACK (ns)", "GFLOP/s", "residual");
     out += "\n";
     for (std::size_t i = 0; i < record.runs.size(); ++i) {
       const RunRecord& run = record.runs[i];
-      appendf(out, "%-8zu %20lld %10.2f %12.4g %9s", i + 1, run.timedNanoseconds, run.gflops,
-              run.residual, verdict(residualPassed(run.residual)));
+      out += formatText("%-8zu %20lld %10.2f %12.4g %9s", i + 1, run.timedNanoseconds, run.gflops,
+                        run.residual, passedText(residualPassed(run.residual)));
       if (run.lapack) {
-        appendf(out, " %20lld %10.2f %12.4g", run.lapack->timedNanoseconds, run.lapack->gflops,
-                run.lapack->residual);
-        if (run.lapack->info != 0) appendf(out, "  (LAPACK info %d)", run.lapack->info);
+        out += formatText(" %20lld %10.2f %12.4g", run.lapack->timedNanoseconds, run.lapack->gflops,
+                          run.lapack->residual);
+        if (run.lapack->info != 0) out += formatText("  (LAPACK info %d)", run.lapack->info);
       }
       out += "\n";
       // Handed on in pieces: the table of a million runs is never held whole.
@@ -183,40 +152,40 @@ class TableReporter : public Reporter {
         out.clear();
       }
     }
-    appendf(out, "%-8s %20.0f %10.2f\n", "min", s.timed.spread.min, s.gflops.min);
-    appendf(out, "%-8s %20.0f %10.2f\n", "median", s.timed.spread.median, s.gflops.median);
-    appendf(out, "%-8s %20.0f %10.2f\n", "max", s.timed.spread.max, s.gflops.max);
-    appendf(out, "%-8s %20.0f\n%-8s %20.0f  (coefficient of variation %.1f %%)\n", "mean",
-            s.timed.mean, "stddev", s.timed.stddev, 100 * s.timed.cv);
+    out += formatText("%-8s %20.0f %10.2f\n", "min", s.timed.spread.min, s.gflops.min);
+    out += formatText("%-8s %20.0f %10.2f\n", "median", s.timed.spread.median, s.gflops.median);
+    out += formatText("%-8s %20.0f %10.2f\n", "max", s.timed.spread.max, s.gflops.max);
+    out += formatText("%-8s %20.0f\n%-8s %20.0f  (coefficient of variation %.1f %%)\n", "mean",
+                      s.timed.mean, "stddev", s.timed.stddev, 100 * s.timed.cv);
     if (s.timed.medianInterval) {
-      appendf(out, "interval of the median: %.0f to %.0f ns (confidence %.1f %%)\n",
-              s.timed.medianInterval->low, s.timed.medianInterval->high,
-              100 * s.timed.medianInterval->confidence);
+      out += formatText("interval of the median: %.0f to %.0f ns (confidence %.1f %%)\n",
+                        s.timed.medianInterval->low, s.timed.medianInterval->high,
+                        100 * s.timed.medianInterval->confidence);
     } else {
-      appendf(out, "interval of the median: too few runs (%d or more give one)\n",
-              kMinimumIntervalRuns);
+      out += formatText("interval of the median: too few runs (%d or more give one)\n",
+                        kMinimumIntervalRuns);
     }
     if (!s.timed.outliers.empty()) {
       out += "outliers (flagged, kept):";
-      for (int run : s.timed.outliers) appendf(out, " run %d", run + 1);
+      for (int run : s.timed.outliers) out += formatText(" run %d", run + 1);
       out += "\n";
     }
     out += "\n";
 
-    appendf(out, "%-38s %15s %15s %15s %7s\n", "step", "min (ns)", "median (ns)", "max (ns)",
-            "share");
+    out += formatText("%-38s %15s %15s %15s %7s\n", "step", "min (ns)", "median (ns)", "max (ns)",
+                      "share");
     for (int step = 0; step <= kLuStepCount; ++step) {
       const Spread& spread = step < kLuStepCount ? s.steps[step] : s.solves;
-      appendf(out, "%-38s %15.0f %15.0f %15.0f %6.1f%%\n",
-              step < kLuStepCount ? kLuStepNames[step] : "solves", spread.min, spread.median,
-              spread.max, 100.0 * s.shareOfMedian[step]);
+      out += formatText("%-38s %15.0f %15.0f %15.0f %6.1f%%\n",
+                        step < kLuStepCount ? kLuStepNames[step] : "solves", spread.min,
+                        spread.median, spread.max, 100.0 * s.shareOfMedian[step]);
     }
-    appendf(out, "  (shares of the median timed region)\n\n");
+    out += formatText("  (shares of the median timed region)\n\n");
 
-    appendf(out,
-            "scaled residual ||Ax-b||_inf / (eps (||A||_inf ||x||_inf + ||b||_inf) n), "
-            "eps = 2^-53: %.6g (largest over the runs), %s (PASSED when below %g)\n",
-            s.residual.max, verdict(s.residualsPassed), kResidualBound);
+    out += formatText(
+        "scaled residual ||Ax-b||_inf / (eps (||A||_inf ||x||_inf + ||b||_inf) n), "
+        "eps = 2^-53: %.6g (largest over the runs), %s (PASSED when below %g)\n",
+        s.residual.max, passedText(s.residualsPassed), kResidualBound);
     if (std::isfinite(s.residual.max) && !residualPassed(s.residual.max)) {
       out +=
           "  note: each block's pivots are chosen before the block is eliminated, which lets "
@@ -224,26 +193,27 @@ class TableReporter : public Reporter {
           "factorisation;\n  --check-reference tells whether the arithmetic itself is exact.\n";
     }
     if (s.singularColumns > 0) {
-      appendf(out, "singular pivot columns reported: %d\n", s.singularColumns);
+      out += formatText("singular pivot columns reported: %d\n", s.singularColumns);
     }
     if (s.efficiency) {
-      appendf(out, "efficiency: %.1f%% of the measured peak of %.2f GFLOP/s (median rate)\n",
-              100.0 * *s.efficiency, context_.peak->gflops);
+      out += formatText("efficiency: %.1f%% of the measured peak of %.2f GFLOP/s (median rate)\n",
+                        100.0 * *s.efficiency, context_.peak->gflops);
     }
     if (s.lapack) {
-      appendf(out,
-              "LAPACK dgetrf + dgetrs, run after each of lubench's runs on the same matrix: "
-              "median %.0f ns, %.2f GFLOP/s, largest residual %.4g\n",
-              s.lapack->timedNanoseconds.median, s.lapack->gflops.median, s.lapack->residualMax);
+      out += formatText(
+          "LAPACK dgetrf + dgetrs, run after each of lubench's runs on the same matrix: "
+          "median %.0f ns, %.2f GFLOP/s, largest residual %.4g\n",
+          s.lapack->timedNanoseconds.median, s.lapack->gflops.median, s.lapack->residualMax);
       out += "  library: " + record.lapackLibrary + "\n";
-      appendf(out, "  lubench time / LAPACK time: %.2f (medians)\n", s.lapack->lubenchOverLapack);
+      out +=
+          formatText("  lubench time / LAPACK time: %.2f (medians)\n", s.lapack->lubenchOverLapack);
     }
     out += "fingerprint of the factorised matrix and permutation (FNV-1a 64): " +
            formatFingerprint(s.fingerprint) + (s.fingerprintsAgree ? "" : "  (RUNS DISAGREE)") +
            "\n";
     out += std::string("comparison with the plain scalar rendering: ") +
-           referenceText(record.reference) + "\n";
-    out += std::string("result: ") + verdict(s.passed) + "\n";
+           referenceCheckText(record.reference) + "\n";
+    out += std::string("result: ") + passedText(s.passed) + "\n";
     sink(out);
   }
 
