@@ -28,8 +28,6 @@ class ProgressDisplay {
   void runFinished(bool timed, const timespec& now);
   // Erases the line, so that what follows starts on a clean one.
   void clear();
-  // What erases the line as it stands now ("" when nothing is shown).
-  const std::string& clearingText() const { return clearing_; }
 
   // Whether the terminal named by TERM (may be null) understands the erase sequence.
   static bool termCanErase(const char* term);

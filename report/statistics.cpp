@@ -6,6 +6,16 @@
 
 #include "verification.hpp"
 
+namespace {
+
+// The median of sorted values: the mean of the two middle ones for an even count.
+double medianOfSorted(const std::vector<double>& sorted) {
+  const std::size_t middle = sorted.size() / 2;
+  return sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+}
+
+}  // namespace
+
 Spread spreadOf(std::vector<double> values) {
   Spread spread;
   if (values.empty()) return spread;
@@ -16,11 +26,9 @@ Spread spreadOf(std::vector<double> values) {
   std::erase_if(values, [](double v) { return std::isnan(v); });
   if (values.empty()) return Spread{NAN, NAN, NAN};
   std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
   spread.min = values.front();
   spread.max = anyNaN ? NAN : values.back();
-  spread.median =
-      values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+  spread.median = medianOfSorted(values);
   return spread;
 }
 
@@ -45,11 +53,6 @@ std::pair<int, double> medianOrderStatistic(int n) {
     logTerm += std::log(static_cast<double>(n - i)) - std::log(static_cast<double>(i + 1));
   }
   return {k, coverage};
-}
-
-double medianOfSorted(const std::vector<double>& sorted) {
-  const std::size_t middle = sorted.size() / 2;
-  return sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
 }
 
 }  // namespace
