@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "compare.hpp"
+#include "json_context.hpp"
 #include "options.hpp"
 
 // Any bytes as a command line (arguments separated by NUL bytes), parsed by lubench-report's
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 0 && data[0] == 'c') {
     parseCompareCommandLine(argc - 1, argv.data() + 1);
   } else {
-    parseCommandLine(argc, argv.data());
+    parseCommandLine(argc, argv.data(), isReservedContextKey);
   }
   return 0;
 }

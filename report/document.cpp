@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "options.hpp"
+#include "program.hpp"
 #include "text_format.hpp"
 
 ReportDocument::ReportDocument(std::FILE* stream, std::unique_ptr<Reporter> reporter,

@@ -13,13 +13,14 @@
 #include "compare.hpp"
 #include "document.hpp"
 #include "interruption.hpp"
+#include "json_context.hpp"
 #include "memory.hpp"
 #include "options.hpp"
 #include "output.hpp"
 #include "output_target.hpp"
 #include "progress.hpp"
 #include "reporter.hpp"
-#include "runner.hpp"
+#include "sweep.hpp"
 
 // lubench-report: runs lubench's timed work and reports its time, the time of each step, the
 // scaled residual and a fingerprint of the factorisation, as a table or as JSON.
@@ -78,7 +79,7 @@ bool pinTo(int cpu) {
 
 int run(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return runCompare(argc - 1, argv + 1);
-  const CommandLine commandLine = parseCommandLine(argc, argv);
+  const CommandLine commandLine = parseCommandLine(argc, argv, isReservedContextKey);
   if (!commandLine.options) return commandLine.exitStatus;
   const SweepOptions& options = *commandLine.options;
   // Before anything is allocated, so that the memory is the pinned CPU's node's.

@@ -10,7 +10,6 @@
 #include <limits>
 #include <tuple>
 
-#include "json_context.hpp"
 #include "lapack_peer.hpp"
 #include "output.hpp"
 #include "plot.hpp"
@@ -86,15 +85,21 @@ CLI::Validator decimalNumber(long long smallest, long long largest) {
       std::to_string(smallest) + ".." + std::to_string(largest));
 }
 
-CLI::Validator numberList(int largest) {
+// Accepts parseList's lists and keeps the values in values, so that each list is parsed once.
+CLI::Validator numberList(int largest, std::vector<int>& values) {
   return CLI::Validator(
-      [largest](std::string& text) -> std::string { return parseList(text, largest).error; },
+      [largest, &values](std::string& text) -> std::string {
+        ParsedList list = parseList(text, largest);
+        if (list.error.empty()) values = std::move(list.values);
+        return list.error;
+      },
       "LIST of 1.." + std::to_string(largest));
 }
 
 }  // namespace
 
-CommandLine parseCommandLine(int argc, char** argv) {
+CommandLine parseCommandLine(int argc, char** argv,
+                             const std::function<bool(const std::string&)>& isReservedKey) {
   CLI::App app{
       "Runs lubench's timed work (blocked LU factorisation and both triangular solves) and "
       "reports its time, the time of each step, HPL's scaled residual with PASSED/FAILED, and a "
@@ -111,11 +116,11 @@ CommandLine parseCommandLine(int argc, char** argv) {
   app.add_option("--n", orders,
                  "order of the matrix, or a comma-separated list of orders to run one after "
                  "another (every combination with the blocks)")
-      ->check(numberList(kLargestInt))
+      ->check(numberList(kLargestInt, sweep.orders))
       ->capture_default_str();
   app.add_option("--block", blocks,
                  "column block size of the factorisation, or a comma-separated list of them")
-      ->check(numberList(kLargestInt))
+      ->check(numberList(kLargestInt, sweep.blocks))
       ->capture_default_str();
   CLI::Option* seedOption =
       app.add_option("--seed", options.seed,
@@ -179,12 +184,12 @@ CommandLine parseCommandLine(int argc, char** argv) {
       ->take_first()
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
+          [&isReservedKey](std::string& text) -> std::string {
             const std::size_t equals = text.find('=');
             if (equals == std::string::npos || equals == 0) {
               return "expected KEY=VALUE, got '" + text + "'";
             }
-            if (isReservedContextKey(text.substr(0, equals))) {
+            if (isReservedKey(text.substr(0, equals))) {
               return "'" + text.substr(0, equals) + "' is a key of the context itself";
             }
             return {};
@@ -244,8 +249,6 @@ CommandLine parseCommandLine(int argc, char** argv) {
   }
   sweep.measurePeak = !noPeak;
   if (affinityOption->count() > 0) sweep.affinity = std::stoi(affinity);
-  sweep.orders = parseList(orders, kLargestInt).values;
-  sweep.blocks = parseList(blocks, kLargestInt).values;
   options.seedGiven = seedOption->count() > 0;
   if (!options.seedGiven) options.seed = static_cast<unsigned>(std::time(nullptr));
   result.options = sweep;

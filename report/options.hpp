@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "output_target.hpp"
+#include "program.hpp"
 #include "records.hpp"
 
 // What lubench-report is asked to do, and the parsers of its numbers.
@@ -43,15 +45,11 @@ struct ParsedList {
 ParsedList parseList(const std::string& text, int largest);
 
 // The command line, parsed; on --help or a usage error, the status to exit with instead (the
-// help already written to standard output, the error to standard error).
+// help already written to standard output, the error to standard error). isReservedKey tells the
+// context's own keys, which --context may not replace.
 struct CommandLine {
   std::optional<SweepOptions> options;
   int exitStatus = 0;
 };
-CommandLine parseCommandLine(int argc, char** argv);
-
-// Exit statuses of lubench-report.
-inline constexpr int kStatusFailedCheck = 2;
-inline constexpr int kStatusUsage = 64;
-inline constexpr int kStatusSystem = 1;
-inline constexpr const char* kProgram = "lubench-report";
+CommandLine parseCommandLine(int argc, char** argv,
+                             const std::function<bool(const std::string&)>& isReservedKey);

@@ -13,7 +13,7 @@
 #include <map>
 #include <sstream>
 
-#include "options.hpp"
+#include "program.hpp"
 
 extern char** environ;
 

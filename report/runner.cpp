@@ -10,6 +10,7 @@
 #include "lapack_peer.hpp"
 #include "linalg.hpp"
 #include "measurement.hpp"
+#include "program.hpp"
 #include "quietness.hpp"
 #include "scalar_reference.hpp"
 #include "statistics.hpp"

@@ -1,3 +1,5 @@
+#include "sweep.hpp"
+
 #include <sched.h>
 #include <unistd.h>
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "memory_budget.hpp"
-#include "options.hpp"
+#include "program.hpp"
 #include "statistics.hpp"
 
 namespace {

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+#include "document.hpp"
+#include "options.hpp"
+#include "progress.hpp"
+
+// The whole sweep: the memory check of every combination before anything runs, the peak (when
+// asked for), then each combination in turn, written to every document through its reporter as
+// soon as it finishes and flushed, so that a later failure or a signal at any moment leaves
+// every finished combination in a valid document. A document that can no longer be written
+// keeps its last whole state while the others go on; the sweep ends early only when none is
+// left. With options.plot, draws the sweep at the end. Notes on slow work go to notes; warnings
+// on the machine's quietness too when warningsToNotes. Returns the exit status: 0 when every
+// combination passed, 2 when a check failed, 1 when memory, the clock, a document or the plot
+// failed.
+int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& documents,
+             ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes);
