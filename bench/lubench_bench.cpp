@@ -167,7 +167,7 @@ void BM_TileKernelInCache(benchmark::State& state) {
 
 // This core's peak rate for separate multiplies and adds (Arg 0), as the product does them, and
 // for fused multiply-adds (Arg 1), which LAPACK libraries use and this project must not: where
-// the fused rate is higher, a library can finish before the prescribed arithmetic could.
+// the fused rate is higher, a library can finish before the plain scalar order's arithmetic could.
 void BM_CorePeak(benchmark::State& state) {
   const bool fused = state.range(0) != 0;
   constexpr long kStepsPerTiming = 100000;
@@ -191,7 +191,7 @@ void BM_CorePeak(benchmark::State& state) {
 // block's scratch region written (streaming stores, as the sweep writes them; a pair writes the
 // same addresses twice) and the trailing submatrix read and written once. Set beside
 // BM_TileKernelInCache, this bounds how fast the trailing updates can be on this machine.
-void BM_PrescribedMemoryPasses(benchmark::State& state) {
+void BM_PlainOrderMemoryPasses(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int blocksPerSweep = static_cast<int>(state.range(1));
   LuProblem problem(n, kSeed);
@@ -391,7 +391,7 @@ BENCHMARK(BM_TrailingSweep)
     ->Arg(kBenchmarkOrder)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PrescribedMemoryPasses)
+BENCHMARK(BM_PlainOrderMemoryPasses)
     ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {1, 2}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Draws GFLOP/s against n for lubench, LAPACK, the plain scalar rendering and the floor of the
-# prescribed work from the JSON that lubench_bench writes, and prints the Markdown tables of the
+# work of the plain scalar order from the JSON that lubench_bench writes, and prints the Markdown tables of the
 # same medians.
 #
 #   bench/plot.sh bench.json docs/performance.png
@@ -28,6 +28,6 @@ set offsets 0, 0, graph 0.25, 0
 plot "$data" using 1:2 with linespoints lw 2 pt 7 title "lubench", \
      "$data" using 1:3 with linespoints lw 2 pt 5 title "LAPACK dgetrf + dgetrs (OpenBLAS)", \
      "$data" using 1:4 with linespoints lw 2 pt 9 title "plain scalar rendering", \
-     "$data" using 1:9 with linespoints lw 1 dt 2 pt 6 title "best rate the prescribed work allows here (see docs/performance.md)"
+     "$data" using 1:9 with linespoints lw 1 dt 2 pt 6 title "best rate the plain scalar order allows here (see docs/performance.md)"
 GNUPLOT
 echo "wrote $png"

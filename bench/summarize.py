@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Reads lubench_bench's JSON output and prints the median GFLOP/s per benchmark and order as a
-Markdown table, then the floor of the prescribed work when the run holds the tile-kernel and
+Markdown table, then the floor of the plain scalar order's work when the run holds the tile-kernel and
 memory-pass benchmarks, plus a whitespace-separated data file for gnuplot when a path is given.
 
     bench/summarize.py bench.json [plot-data.dat]
@@ -72,7 +72,7 @@ def main():
     if len(sys.argv) > 2:
         with open(sys.argv[2], "w") as out:
             out.write("# n " + " ".join(f'"{NAMES[f]}"' for f in NAMES) +
-                      ' "floor of the prescribed work"\n')
+                      ' "floor of the plain scalar order\'s work"\n')
             for order in orders:
                 values = [median(rates, f, order) for f in NAMES]
                 floor = floors.get(order)
@@ -82,7 +82,7 @@ def main():
 
 
 def print_floor(report, orders, times):
-    """The least time the prescribed work can take here: the larger of the product's arithmetic
+    """The least time the plain scalar order's work can take here: the larger of the product's arithmetic
     at the tile kernel's in-cache rate and the memory traffic the trailing updates cannot avoid
     (each block's scratch region written, the trailing submatrix read and written once per
     sweep: a pair of blocks shares one), which at best hides entirely under the arithmetic. The
@@ -100,7 +100,8 @@ def print_floor(report, orders, times):
             kernel.append(run["GFLOP/s"])
         elif parts[0] == "BM_CorePeak":
             peaks[int(parts[1])].append(run["GFLOP/s"])
-        elif parts[0] == "BM_PrescribedMemoryPasses":
+        # Recorded runs from before the rename carry the older name.
+        elif parts[0] in ("BM_PlainOrderMemoryPasses", "BM_PrescribedMemoryPasses"):
             # Arg 2 is the number of blocks per sweep; older runs had one block per pass only.
             blocks = int(parts[2]) if len(parts) > 2 and parts[2].isdigit() else 1
             passes[(int(parts[1]), blocks)].append(

@@ -46,7 +46,7 @@ class TableReporter : public Reporter {
           context.peak->gflops, context.peak->tries, context.peak->seconds);
       out += formatText(
           "  fused multiply-add: %.2f GFLOP/s on this core now; LAPACK libraries may use it, "
-          "the prescribed\n  order of operations may not%s\n",
+          "the plain scalar\n  order of operations may not%s\n",
           context.peak->fusedGflops,
           kFusedMultiplyAddInstruction ? "" : " (this build's target has no instruction)");
     }
