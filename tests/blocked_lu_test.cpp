@@ -198,8 +198,8 @@ TEST(BlockedLu, PivotSearchChoosesTheSamePivotsWithAnyCopySize) {
         std::vector<int> got(end - first, -1);
         int singular = 0;
         const int messages = countSingularMessages([&] {
-          singular = searchPanelPivotsWithCopy(input.data(), n, first, end, got.data(),
-                                               copy.data(), copyEntries);
+          singular = searchPanelPivotsWithCopy(input.data(), n, first, end, got.data(), copy.data(),
+                                               copyEntries);
         });
         EXPECT_EQ(got, want);
         EXPECT_EQ(singular, wantSingular);

@@ -9,8 +9,9 @@ namespace {
 
 ProcessResult runLubench(Stdout target, rlim_t addressSpaceLimit = RLIM_INFINITY,
                          rlim_t stackLimit = RLIM_INFINITY) {
-  return runProcess(LUBENCH_EXECUTABLE, {"ignored-argument"},
-                    {.out = target, .addressSpaceLimit = addressSpaceLimit, .stackLimit = stackLimit});
+  return runProcess(
+      LUBENCH_EXECUTABLE, {"ignored-argument"},
+      {.out = target, .addressSpaceLimit = addressSpaceLimit, .stackLimit = stackLimit});
 }
 
 // "time_spent1 runtime: <decimal digits> nanoseconds\n" and nothing else.

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "linalg.hpp"
-#include "test_data.hpp"
 #include "reference.hpp"
+#include "test_data.hpp"
 
 namespace {
 

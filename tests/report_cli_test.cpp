@@ -29,9 +29,9 @@ nlohmann::json firstBenchmark(const ProcessResult& run) {
 
 TEST(ReportTool, BadOptionsAreUsageErrors) {
   const std::vector<std::vector<std::string>> badOptions = {
-      {"--n", "abc"},    {"--n", "0"},     {"--n", "-5"}, {"--block", "0"},   {"--block", "x7"},
-      {"--repeat", "0"}, {"--seed", "-1"}, {"--unknown"}, {"--n", "12", "13"}, {"--json=yes"},
-      {"--summary=false"}, {"--peak", "--no-peak"}};
+      {"--n", "abc"},      {"--n", "0"},      {"--n", "-5"},       {"--block", "0"},
+      {"--block", "x7"},   {"--repeat", "0"}, {"--seed", "-1"},    {"--unknown"},
+      {"--n", "12", "13"}, {"--json=yes"},    {"--summary=false"}, {"--peak", "--no-peak"}};
   for (const std::vector<std::string>& arguments : badOptions) {
     const ProcessResult run = runReportTool(arguments);
     const std::string shown = arguments.front() + (arguments.size() > 1 ? " " + arguments[1] : "");
@@ -133,8 +133,8 @@ TEST(ReportTool, JsonStaysValidWithStandardErrorClosed) {
 TEST(ReportTool, ProgressIsShownOnATerminalOnlyAndErasedAfterwards) {
   const std::vector<std::string> arguments = {"--n", "600", "--repeat", "2", "--seed", "1"};
   for (const char* term : {"xterm", "dumb"}) {
-    const ProcessResult terminal =
-        runReportTool(arguments, {.err = Stderr::kTerminal, .environment = {std::string("TERM=") + term}});
+    const ProcessResult terminal = runReportTool(
+        arguments, {.err = Stderr::kTerminal, .environment = {std::string("TERM=") + term}});
     EXPECT_EQ(terminal.status, 0);
     EXPECT_NE(terminal.err.find("lubench-report: [1/1] n 600, b 32: warm-up run"),
               std::string::npos)
@@ -148,7 +148,8 @@ TEST(ReportTool, ProgressIsShownOnATerminalOnlyAndErasedAfterwards) {
     ASSERT_NE(erasure, std::string::npos) << err;
     const std::size_t after = err.find_first_not_of(" \r\033[K", erasure);
     EXPECT_GT(after, erasure + 1) << term;
-    EXPECT_EQ(after == std::string::npos ? "" : err.substr(after, 16), after == std::string::npos ? "" : "lubench-report: ")
+    EXPECT_EQ(after == std::string::npos ? "" : err.substr(after, 16),
+              after == std::string::npos ? "" : "lubench-report: ")
         << term;
     EXPECT_EQ(terminal.err.find('\033') == std::string::npos, std::string(term) == "dumb") << term;
     EXPECT_NE(terminal.out.find("result: PASSED"), std::string::npos);
@@ -284,8 +285,8 @@ namespace {
 TEST(ReportTool, FinishedCombinationsSurviveALaterFailureOrASignal) {
   // A signal after the first of two combinations has been written: the document is closed with
   // the mark, and the status says which signal.
-  const std::vector<std::string> sweep = {"--n", "64,1500", "--repeat", "400", "--seed", "3",
-                                          "--no-peak", "--check-reference"};
+  const std::vector<std::string> sweep = {"--n",    "64,1500", "--repeat",  "400",
+                                          "--seed", "3",       "--no-peak", "--check-reference"};
   std::vector<std::string> json = sweep;
   json.push_back("--json");
   const ProcessResult stopped =
@@ -313,8 +314,9 @@ TEST(ReportTool, FinishedCombinationsSurviveALaterFailureOrASignal) {
 #ifndef LUBENCH_SANITIZED
   // Room for n = 256 but not for n = 8192's matrices under the address-space limit: the first
   // combination is kept, with a warm-up run though each has a single timed run.
-  const ProcessResult failed = runReportTool(
-      {"--n", "256,8192", "--seed", "1", "--no-peak", "--json"}, {.addressSpaceLimit = 1000u << 20});
+  const ProcessResult failed =
+      runReportTool({"--n", "256,8192", "--seed", "1", "--no-peak", "--json"},
+                    {.addressSpaceLimit = 1000u << 20});
   EXPECT_EQ(failed.status, 1);
   EXPECT_NE(failed.err.find("cannot allocate the"), std::string::npos) << failed.err;
   const nlohmann::json kept = parsedOutput(failed);

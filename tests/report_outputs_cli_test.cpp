@@ -68,7 +68,7 @@ TEST(ReportOutputs, NamesAreDataNeverCommands) {
   fs::remove(marker);
   // Backticks, a newline with a gnuplot shell escape, quotes, an upper-case extension.
   for (const std::string& name : {"x`touch " + marker + "`.svg", "y\n!touch " + marker + "\n.SVG",
-                                 std::string("q\"'\\.png")}) {
+                                  std::string("q\"'\\.png")}) {
     const ProcessResult plotted = runReportTool(quickWith({"--plot", dir.path(name)}));
     EXPECT_EQ(plotted.status, 0) << plotted.err;
     EXPECT_FALSE(fs::exists(marker)) << "a command ran from " << name;
@@ -228,6 +228,65 @@ TEST(ReportOutputs, TextThatIsNotUtf8BecomesReplacementCharacters) {
             std::string::npos);
   EXPECT_NE(runReportTool({"compare", oddName, oddName}).out.find("old\\xFF.json against"),
             std::string::npos);
+}
+
+TEST(ReportTool, OutFormatPlotContextAndAffinity) {
+  ScratchDirectory files("lubench-outputs");
+  const std::string out = files.path("result.json");
+  // The JSON document in the file, the table on standard output, one run for both.
+  const ProcessResult both = runReportTool({"--n", "64,96", "--seed", "2", "--no-peak", "--out",
+                                            out, "--context", "board=lab-7", "--affinity", "0"});
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_NE(both.out.find("result: PASSED"), std::string::npos);
+  std::ifstream saved(out);
+  const json document = json::parse(saved, nullptr, false);
+  ASSERT_FALSE(document.is_discarded());
+  EXPECT_EQ(document["benchmarks"].size(), 2u);
+  EXPECT_EQ(document["context"]["board"], "lab-7");
+  EXPECT_EQ(document["context"]["pinned_cpu"], 0);
+  EXPECT_NE(both.out.find(document["benchmarks"][1]["fingerprint"].get<std::string>()),
+            std::string::npos);
+  EXPECT_EQ(runReportTool({"--n", "8", "--context", "git_commit=x"}).status, 64);
+  EXPECT_EQ(runReportTool({"--n", "8", "--context", "novalue"}).status, 64);
+
+  // A run that fails before anything finished leaves no file, not even a temporary one.
+  const std::string refused = files.path("refused.json");
+  EXPECT_EQ(runReportTool({"--n", "2000000000", "--out", refused}).status, 1);
+  EXPECT_FALSE(std::filesystem::exists(refused));
+  // A signal leaves the file whole and marked.
+  const std::string stopped = files.path("stopped.json");
+  const ProcessResult signalled = runReportTool({"--n", "64,1500", "--repeat", "300", "--seed", "3",
+                                                 "--no-peak", "--summary", "--out", stopped},
+                                                {.signal = SIGTERM, .signalWhen = "PASSED"});
+  EXPECT_EQ(signalled.status, 128 + SIGTERM);
+  std::ifstream stoppedFile(stopped);
+  const json marked = json::parse(stoppedFile, nullptr, false);
+  ASSERT_FALSE(marked.is_discarded());
+  EXPECT_EQ(marked["interrupted_by"], "SIGTERM");
+  EXPECT_EQ(marked["benchmarks"].size(), 1u);
+  EXPECT_EQ(temporaryFilesIn(files.path("")), 0) << "no temporary file stays behind";
+
+  // The summary rows alone.
+  const ProcessResult csv =
+      runReportTool({"--n", "64,96", "--seed", "2", "--no-peak", "--format", "csv"});
+  EXPECT_EQ(csv.status, 0);
+  EXPECT_TRUE(csv.out.starts_with("n,block,median_ns,gflops,")) << csv.out;
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3);
+  EXPECT_TRUE(runReportTool({"--n", "64", "--no-peak", "--format", "md"}).out.starts_with("| n |"));
+  EXPECT_EQ(runReportTool({"--n", "64", "--format", "md", "--json"}).status, 64);
+
+  // The plot: without gnuplot, one line saying what to install.
+  const ProcessResult noGnuplot = runReportTool({"--n", "64", "--plot", files.path("p.svg")},
+                                                {.environment = {"PATH=/nonexistent"}});
+  EXPECT_EQ(noGnuplot.status, 64);
+  EXPECT_NE(noGnuplot.err.find("install the Debian package gnuplot-nox"), std::string::npos);
+  EXPECT_EQ(runReportTool({"--n", "64", "--plot", files.path("p.pdf")}).status, 64);
+  if (gnuplotInstalled()) {
+    const ProcessResult plotted = runReportTool(
+        {"--n", "32,64", "--block", "16,32", "--seed", "1", "--plot", files.path("p.svg")});
+    EXPECT_EQ(plotted.status, 0) << plotted.err;
+    EXPECT_GT(std::filesystem::file_size(files.path("p.svg")), 1000u);
+  }
 }
 
 }  // namespace

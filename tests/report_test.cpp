@@ -58,9 +58,8 @@ TEST(ReportStatistics, SpreadsSharesAndVerdictsOfHandBuiltRecords) {
   EXPECT_TRUE(std::isnan(spreadOf({1, kNaN, 3}).max));
   EXPECT_EQ(spreadOf({1, kNaN, 3}).median, 2);
 
-  const CombinationRecord good =
-      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7),
-                            handBuiltRun(200, 0.6, 7)});
+  const CombinationRecord good = handBuiltCombination(
+      {handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7), handBuiltRun(200, 0.6, 7)});
   const Summary summary = summarize(good, PeakMeasurement{20.0, 3, 0.1, 25.0});
   EXPECT_EQ(summary.timed.spread.median, 200);
   EXPECT_EQ(summary.residual.max, 0.7);
@@ -122,7 +121,8 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   // The context, then one object per combination with every run in it and the verdict from the
   // statistics.
   auto json = makeJsonReporter();
-  const nlohmann::json whole = nlohmann::json::parse(document(*json, contextOf({100}), {good}, complete));
+  const nlohmann::json whole =
+      nlohmann::json::parse(document(*json, contextOf({100}), {good}, complete));
   EXPECT_EQ(whole["context"]["json_schema_version"], 2);
   EXPECT_FALSE(whole["context"].contains("seed")) << "options are the benchmarks' facts";
   EXPECT_EQ(whole["interrupted"], false);
@@ -147,8 +147,8 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   EXPECT_EQ(cut["interrupted"], true);
   EXPECT_EQ(cut["interrupted_by"], "SIGTERM");
   json = makeJsonReporter();
-  const nlohmann::json none = nlohmann::json::parse(
-      document(*json, contextOf({100, 120}), {}, SweepEnd{SweepEnd::Kind::kFailed, 0, 0, 2, false}));
+  const nlohmann::json none = nlohmann::json::parse(document(
+      *json, contextOf({100, 120}), {}, SweepEnd{SweepEnd::Kind::kFailed, 0, 0, 2, false}));
   EXPECT_TRUE(none["benchmarks"].empty());
   EXPECT_EQ(none["interrupted_by"], "error");
 
