@@ -5,7 +5,7 @@
 
 #include "compare.hpp"
 #include "json_context.hpp"
-#include "options.hpp"
+#include "command_line.hpp"
 
 // Any bytes as a command line (arguments separated by NUL bytes), parsed by lubench-report's
 // option parsers only: nothing runs and nothing is written but the parsers' own messages.

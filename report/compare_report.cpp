@@ -4,8 +4,8 @@
 
 #include "compare.hpp"
 #include "document_reader.hpp"
-#include "options.hpp"
 #include "output.hpp"
+#include "program.hpp"
 #include "text_format.hpp"
 
 // How lubench-report compare says what it found, and its command line.

@@ -10,12 +10,12 @@
 #include <new>
 
 #include "blocking.hpp"
+#include "command_line.hpp"
 #include "compare.hpp"
 #include "document.hpp"
 #include "interruption.hpp"
 #include "json_context.hpp"
 #include "memory.hpp"
-#include "options.hpp"
 #include "output.hpp"
 #include "output_target.hpp"
 #include "progress.hpp"

@@ -9,9 +9,9 @@
 #include "build_info.hpp"
 #include "machine_context.hpp"
 #include "measurement.hpp"
-#include "options.hpp"
 #include "records.hpp"
 #include "statistics.hpp"
+#include "sweep_options.hpp"
 
 // Reporters only format: told the sweep's context once, then each combination as it finishes,
 // then how the sweep ended. Each call's text goes to the sink whole.

@@ -11,6 +11,7 @@
 #include "lapack_peer.hpp"
 #include "measurement.hpp"
 #include "plot.hpp"
+#include "program.hpp"
 #include "quietness.hpp"
 #include "runner.hpp"
 #include "statistics.hpp"

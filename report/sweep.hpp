@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "document.hpp"
-#include "options.hpp"
 #include "progress.hpp"
+#include "sweep_options.hpp"
 
 // The whole sweep: the memory check of every combination before anything runs, the peak (when
 // asked for), then each combination in turn, written to every document through its reporter as

@@ -12,7 +12,7 @@
 #include "block_loop.hpp"
 #include "clock.hpp"
 #include "memory_budget.hpp"
-#include "options.hpp"
+#include "command_line.hpp"
 #include "progress.hpp"
 #include "reference.hpp"
 #include "reporter.hpp"

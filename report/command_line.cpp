@@ -1,4 +1,4 @@
-#include "options.hpp"
+#include "command_line.hpp"
 
 #include <sched.h>
 
@@ -14,20 +14,6 @@
 #include "output.hpp"
 #include "plot.hpp"
 #include "text_format.hpp"
-
-std::vector<RunOptions> SweepOptions::combinations() const {
-  std::vector<RunOptions> all;
-  for (int n : orders) {
-    for (int block : blocks) {
-      RunOptions combination = base;
-      combination.n = n;
-      combination.block = block;
-      combination.warmUp = base.repeat > 1 || listed();
-      all.push_back(combination);
-    }
-  }
-  return all;
-}
 
 std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
                                           long long largest) {

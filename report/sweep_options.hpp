@@ -1,15 +1,14 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output_target.hpp"
-#include "program.hpp"
 #include "records.hpp"
 
-// What lubench-report is asked to do, and the parsers of its numbers.
+// What lubench-report is asked to do: the sweep's combinations and where its results go.
 
 struct SweepOptions {
   std::vector<int> orders{kBenchmarkOrder};  // every combination, orders outermost
@@ -31,25 +30,3 @@ struct SweepOptions {
   // process's one-time start-up costs.
   std::vector<RunOptions> combinations() const;
 };
-
-// A whole number in [smallest, largest] written in decimal digits only (leading zeros are
-// decimal, never octal); nothing for anything else.
-std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
-                                          long long largest);
-
-// A comma-separated list of distinct whole numbers in [1, largest], each parseWholeNumber.
-struct ParsedList {
-  std::vector<int> values;
-  std::string error;  // empty when the list is good
-};
-ParsedList parseList(const std::string& text, int largest);
-
-// The command line, parsed; on --help or a usage error, the status to exit with instead (the
-// help already written to standard output, the error to standard error). isReservedKey tells the
-// context's own keys, which --context may not replace.
-struct CommandLine {
-  std::optional<SweepOptions> options;
-  int exitStatus = 0;
-};
-CommandLine parseCommandLine(int argc, char** argv,
-                             const std::function<bool(const std::string&)>& isReservedKey);

@@ -1,0 +1,15 @@
+#include "sweep_options.hpp"
+
+std::vector<RunOptions> SweepOptions::combinations() const {
+  std::vector<RunOptions> all;
+  for (int n : orders) {
+    for (int block : blocks) {
+      RunOptions combination = base;
+      combination.n = n;
+      combination.block = block;
+      combination.warmUp = base.repeat > 1 || listed();
+      all.push_back(combination);
+    }
+  }
+  return all;
+}
