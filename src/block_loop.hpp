@@ -11,7 +11,6 @@
 #include "simd.hpp"
 #include "trailing_product.hpp"
 
-
 // Observer for runBlockedLu that records nothing; its calls compile to nothing.
 struct NoStepObserver {
   void finished(LuStep) {}
@@ -98,25 +97,16 @@ int runBlockedLu(double* a, int* perm, double* s, int n, int b, StepObserver& ob
     // The next block's pivots, chosen on those columns before any row moves.
     singularColumns += searchPanelPivots(a, n, end, next, pivotRows);
     observer.finished(LuStep::kPivots);
-    // This block's update of the rest of the next block's rows, and of the rows below them that
-    // its interchanges will move, where they stand now; the latter are marked finished.
-    finishNextBlockRows<Lanes>(a, s, n, first, end, next);
-    int moving[kMaxLookAheadBlock];
-    int movingCount = 0;
-    for (int i = 0; i < next - end; ++i) {
-      const int p = pivotRows[i];
-      if (p >= next && std::find(moving, moving + movingCount, p) == moving + movingCount) {
-        moving[movingCount++] = p;
-      }
-    }
-    finishRows<Lanes>(a, s, n, first, end, next, moving, movingCount);
+    // This block's update of the rows the next block owns or will move up, where they stand.
+    const MovingRows moving = rowsMovedFromBelow(pivotRows, end, next);
+    finishRowsBeforeTheyMove<Lanes>(a, s, n, first, end, next, moving);
     observer.finished(LuStep::kFinishedRows);
+    // The next block's interchanges, then its panel.
     applyPanelInterchanges(a, perm, n, end, next, pivotRows);
     observer.finished(LuStep::kPivots);
     eliminateBlockPanel(a, n, end, next, observer);
     // Both blocks' updates of [next, n)^2 in one sweep.
-    const FinishedRows finished{moving, movingCount};
-    sweepTrailingSubmatrix<Lanes>(a, s, n, first, next, finished);
+    sweepTrailingSubmatrix<Lanes>(a, s, n, first, next, moving.finished());
     observer.finished(LuStep::kTrailingSweep);
     ib = next;
   }

@@ -23,14 +23,16 @@
 // s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next <= n.
 template <int Lanes>
 void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int next) {
-  runTrailingPass<Lanes>(a, a, s, a, n, TrailingRegion{end, n, end, next, first, end - first, 1, {}});
+  runTrailingPass<Lanes>(a, a, s, a, n,
+                         TrailingRegion{end, n, end, next, first, end - first, 1, {}});
 }
 
 // Block [first, end)'s trailing update of the next block's rows [end, next), columns [next, n):
 // s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next < n.
 template <int Lanes>
 void finishNextBlockRows(double* a, double* s, int n, int first, int end, int next) {
-  runTrailingPass<Lanes>(a, a, s, a, n, TrailingRegion{end, next, next, n, first, end - first, 1, {}});
+  runTrailingPass<Lanes>(a, a, s, a, n,
+                         TrailingRegion{end, next, next, n, first, end - first, 1, {}});
 }
 
 // Block [first, end)'s trailing update of the rows at positions[0 .. count), columns [colBegin, n):
@@ -39,8 +41,8 @@ void finishNextBlockRows(double* a, double* s, int n, int first, int end, int ne
 // through the tile kernel into a small buffer, then scattered. Positions must be distinct rows
 // >= end, at most kMaxLookAheadBlock of them; end - first <= kMaxLookAheadBlock; colBegin >= end.
 template <int Lanes>
-void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
-                const int* positions, int count) {
+void finishRows(double* a, double* s, int n, int first, int end, int colBegin, const int* positions,
+                int count) {
   const int depth = end - first;
   const int panels = (count + kTileEdge - 1) / kTileEdge;
   alignas(64) double packedLeft[kMaxLookAheadBlock * kMaxLookAheadBlock];
@@ -59,7 +61,8 @@ void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
     // The block's rows of U over this column tile; columns past n are zeros.
     for (int l = 0; l < depth; ++l) {
       const double* upper = a + at(first + l, jj, n);
-      for (int c = 0; c < kTileEdge; ++c) packedRight[l * kTileEdge + c] = c < cols ? upper[c] : 0.0;
+      for (int c = 0; c < kTileEdge; ++c)
+        packedRight[l * kTileEdge + c] = c < cols ? upper[c] : 0.0;
     }
     for (int panel = 0; panel < panels; ++panel) {
       const TileTarget target{products, nullptr, true, false, nullptr, depth, 0};
@@ -83,6 +86,34 @@ void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
     }
   }
   if (streamed) finishStreamingStores();
+}
+
+// The rows below block [end, next) that its interchanges (pivotRows[i] for column end + i) will
+// move up, each once, in the order the pivot search found them.
+struct MovingRows {
+  int rows[kMaxLookAheadBlock];
+  int count = 0;
+  FinishedRows finished() const { return FinishedRows{rows, count}; }
+};
+inline MovingRows rowsMovedFromBelow(const int* pivotRows, int end, int next) {
+  MovingRows moving;
+  for (int i = 0; i < next - end; ++i) {
+    const int p = pivotRows[i];
+    if (p >= next &&
+        std::find(moving.rows, moving.rows + moving.count, p) == moving.rows + moving.count) {
+      moving.rows[moving.count++] = p;
+    }
+  }
+  return moving;
+}
+
+// Block [first, end)'s update of the rest of the next block's own rows and of the moving rows,
+// where they stand now, before any of them moves (step 2 above).
+template <int Lanes>
+void finishRowsBeforeTheyMove(double* a, double* s, int n, int first, int end, int next,
+                              const MovingRows& moving) {
+  finishNextBlockRows<Lanes>(a, s, n, first, end, next);
+  finishRows<Lanes>(a, s, n, first, end, next, moving.rows, moving.count);
 }
 
 // The rest of both blocks' updates over [next, n)^2, tile by tile: for each entry, block
