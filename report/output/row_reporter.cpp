@@ -1,6 +1,7 @@
 #include <cmath>
-#include <cstdio>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "labels.hpp"
 #include "reporter.hpp"
@@ -8,40 +9,87 @@
 #include "verification.hpp"
 
 // The summary rows alone, as a Markdown table or as CSV: one row per combination, written as it
-// finishes, for documents and spreadsheets.
+// finishes, for documents and spreadsheets. Both formats share one definition of the columns.
 
 namespace {
 
+// What a cell is made from.
+struct RowSource {
+  const CombinationRecord& record;
+  const Summary& summary;
+  bool markdown;
+};
+
+// A figure in the row's format; what has no value is "-" in Markdown (as in the table) and an
+// empty cell in CSV.
+std::string figure(const RowSource& row, const char* format, double value) {
+  if (!std::isfinite(value)) return row.markdown ? "-" : "";
+  return formatText(format, value);
+}
+
+struct Column {
+  const char* markdownName;
+  const char* csvName;
+  std::function<std::string(const RowSource&)> cell;
+};
+
+const std::vector<Column>& columns() {
+  static const std::vector<Column> all = {
+      {"n", "n", [](const RowSource& r) { return std::to_string(r.record.options.n); }},
+      {"block", "block", [](const RowSource& r) { return std::to_string(r.record.options.block); }},
+      {"median (ns)", "median_ns",
+       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.median); }},
+      {"GFLOP/s", "gflops",
+       [](const RowSource& r) { return figure(r, "%.2f", r.summary.gflops.median); }},
+      {"efficiency", "efficiency",
+       [](const RowSource& r) {
+         const double share = r.summary.efficiency.value_or(NAN);
+         return r.markdown ? figure(r, "%.1f%%", 100 * share) : figure(r, "%.4f", share);
+       }},
+      {"residual", "residual",
+       [](const RowSource& r) { return figure(r, "%.4g", r.summary.residual.max); }},
+      {"r < 16", "residual_passed",
+       [](const RowSource& r) -> std::string {
+         if (r.markdown) return passedText(r.summary.residualsPassed);
+         return r.summary.residualsPassed ? "1" : "0";
+       }},
+      {"reference", "reference",
+       [](const RowSource& r) -> std::string {
+         if (r.record.reference == ReferenceCheck::kNotRequested) return figure(r, "%f", NAN);
+         return referenceCheckText(r.record.reference);
+       }},
+      {"fingerprint", "fingerprint", [](const RowSource& r) {
+         return r.summary.fingerprintsAgree ? formatFingerprint(r.summary.fingerprint)
+                                            : std::string("runs disagree");
+       }}};
+  return all;
+}
+
+// The columns of LAPACK's run, with --compare-lapack.
+const std::vector<Column>& lapackColumns() {
+  static const std::vector<Column> all = {
+      {"LAPACK (ns)", "lapack_ns",
+       [](const RowSource& r) {
+         return figure(r, "%.0f", r.summary.lapack->timedNanoseconds.median);
+       }},
+      {"LAPACK GFLOP/s", "lapack_gflops",
+       [](const RowSource& r) { return figure(r, "%.2f", r.summary.lapack->gflops.median); }},
+      {"LAPACK residual", "lapack_residual",
+       [](const RowSource& r) { return figure(r, "%.4g", r.summary.lapack->residualMax); }},
+      {"ratio", "ratio",
+       [](const RowSource& r) { return figure(r, "%.3f", r.summary.lapack->lubenchOverLapack); }}};
+  return all;
+}
+
 class RowReporter : public Reporter {
  public:
-  // A figure in the row's format; what has no value is "-" in Markdown (as in the table) and an
-  // empty cell in CSV.
-  std::string number(const char* format, double value) const {
-    if (!std::isfinite(value)) return markdown_ ? "-" : "";
-    return formatText(format, value);
-  }
-
   explicit RowReporter(bool markdown) : markdown_(markdown) {}
 
   void context(const SweepContext& context, const TextSink& sink) override {
     lapack_ = context.options.base.compareLapack;
-    std::vector<std::string> names = {"n",       "block",      "median (ns)",
-                                      "GFLOP/s", "efficiency", "residual",
-                                      "r < 16",  "reference",  "fingerprint"};
-    if (!markdown_) {
-      names = {"n",        "block",           "median_ns", "gflops",     "efficiency",
-               "residual", "residual_passed", "reference", "fingerprint"};
-    }
-    if (lapack_) {
-      for (const char* name : {"LAPACK (ns)", "LAPACK GFLOP/s", "LAPACK residual", "ratio"}) {
-        names.emplace_back(name);
-      }
-      if (!markdown_) {
-        names.resize(names.size() - 4);
-        for (const char* name : {"lapack_ns", "lapack_gflops", "lapack_residual", "ratio"}) {
-          names.emplace_back(name);
-        }
-      }
+    std::vector<std::string> names;
+    for (const Column& column : shown()) {
+      names.emplace_back(markdown_ ? column.markdownName : column.csvName);
     }
     sink(line(names));
     if (markdown_) sink(line(std::vector<std::string>(names.size(), "---")));
@@ -49,26 +97,11 @@ class RowReporter : public Reporter {
 
   void combination(const CombinationRecord& record, const Summary& s,
                    const TextSink& sink) override {
-    const std::string reference = record.reference == ReferenceCheck::kNotRequested
-                                      ? number("%f", NAN)
-                                      : referenceCheckText(record.reference);
-    std::vector<std::string> cells = {
-        std::to_string(record.options.n),
-        std::to_string(record.options.block),
-        number("%.0f", s.timed.spread.median),
-        number("%.2f", s.gflops.median),
-        s.efficiency
-            ? number(markdown_ ? "%.1f%%" : "%.4f", markdown_ ? 100 * *s.efficiency : *s.efficiency)
-            : number("%f", NAN),
-        number("%.4g", s.residual.max),
-        markdown_ ? passedText(s.residualsPassed) : (s.residualsPassed ? "1" : "0"),
-        reference,
-        s.fingerprintsAgree ? formatFingerprint(s.fingerprint) : "runs disagree"};
+    const RowSource source{record, s, markdown_};
+    std::vector<std::string> cells;
+    for (const Column& column : columns()) cells.push_back(column.cell(source));
     if (s.lapack) {
-      cells.push_back(number("%.0f", s.lapack->timedNanoseconds.median));
-      cells.push_back(number("%.2f", s.lapack->gflops.median));
-      cells.push_back(number("%.4g", s.lapack->residualMax));
-      cells.push_back(number("%.3f", s.lapack->lubenchOverLapack));
+      for (const Column& column : lapackColumns()) cells.push_back(column.cell(source));
     }
     sink(line(cells));
   }
@@ -77,6 +110,12 @@ class RowReporter : public Reporter {
   void end(const SweepEnd&, const TextSink&) const override {}
 
  private:
+  std::vector<Column> shown() const {
+    std::vector<Column> all = columns();
+    if (lapack_) all.insert(all.end(), lapackColumns().begin(), lapackColumns().end());
+    return all;
+  }
+
   std::string line(const std::vector<std::string>& cells) const {
     std::string out = markdown_ ? "|" : "";
     for (std::size_t i = 0; i < cells.size(); ++i) {
