@@ -79,13 +79,4 @@ TEST(Generators, MatrixFollowsTheCLibraryGeneratorFromTheCalendarSeed) {
   EXPECT_EQ(again, m);
 }
 
-TEST(Generators, RightHandSideIsARampAndPermutationTheIdentity) {
-  std::vector<double> v(5, -1.0);
-  randMatrixGenB(v.data(), 5);
-  EXPECT_EQ(v, (std::vector<double>{0, 1, 2, 3, 4}));
-  std::vector<int> p(5, -1);
-  randMatrixGenpvt(p.data(), 5);
-  EXPECT_EQ(p, identityPermutation(5));
-}
-
 }  // namespace

@@ -335,12 +335,4 @@ TEST(ReportOptions, WholeNumbersListsAndWarmUps) {
   EXPECT_TRUE(sweep.combinations().front().warmUp);
 }
 
-TEST(Peak, MeasuresBothRates) {
-  const PeakMeasurement peak = measurePeak(0.05);
-  EXPECT_GT(peak.gflops, 0.0);
-  EXPECT_GT(peak.fusedGflops, 0.0);
-  EXPECT_GE(peak.tries, 1);
-  EXPECT_GT(peak.seconds, 0.0);
-}
-
 }  // namespace
