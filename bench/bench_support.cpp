@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <stdexcept>
+#include <string>
 
 #include "clock.hpp"
 #include "memory.hpp"
 #include "test_data.hpp"
+#include "verification.hpp"
 
 namespace {
 
@@ -49,4 +51,22 @@ double secondsSince(const timespec& start) {
 double productFlops(int n, int start, int first) {
   const double side = n - start;
   return 2.0 * side * side * (start - first);
+}
+
+void reportRate(benchmark::State& state, double flopsPerIteration, double timedSeconds) {
+  state.counters["GFLOP/s"] =
+      flopsPerIteration * static_cast<double>(state.iterations()) / timedSeconds / 1e9;
+}
+
+bool checkSolution(benchmark::State& state, const std::vector<double>& original,
+                   const std::vector<double>& x, const double* rhs, int n) {
+  const double residual = scaledResidual(original.data(), x.data(), rhs, n);
+  state.counters["residual"] = residual;
+  if (!(residual < kResidualBound)) {
+    state.SkipWithError(("scaled residual " + std::to_string(residual) + " is not below " +
+                         std::to_string(kResidualBound))
+                            .c_str());
+    return false;
+  }
+  return true;
 }

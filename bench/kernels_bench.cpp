@@ -1,0 +1,196 @@
+// The pieces of lubench's timed work alone, each on the largest region a run gives it, and the
+// rates that bound them on this machine: the tile kernel in cache, the core's peak for separate
+// and for fused multiply-adds, the memory traffic the trailing updates cannot avoid.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "bench_support.hpp"
+#include "block_loop.hpp"
+#include "kernel_rate.hpp"
+#include "lapack_peer.hpp"
+#include "linalg.hpp"
+#include "look_ahead.hpp"
+#include "lu_steps.hpp"
+#include "matrix_index.hpp"
+#include "measurement.hpp"
+#include "scalar_reference.hpp"
+#include "simd.hpp"
+#include "step_timer.hpp"
+#include "test_data.hpp"
+#include "verification.hpp"
+
+namespace {
+
+// cache1 alone, on the largest trailing product of a run: the first block's, start = b.
+void BM_Cache1(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  const std::size_t entries = static_cast<std::size_t>(n) * n;
+  const double timed = timeEachIteration(
+      state, [&] { std::fill(problem.s(), problem.s() + entries, 0.0); },
+      [&] { cache1(problem.a(), problem.a(), problem.s(), n, kBlock, kBlock, 0); });
+  reportRate(state, productFlops(n, kBlock, 0), timed);
+
+  std::vector<double> expected(entries, 0.0);
+  reference::cache1(problem.a(), problem.a(), expected.data(), n, kBlock, 0);
+  if (std::memcmp(expected.data(), problem.s(), expected.size() * sizeof(double)) != 0) {
+    state.SkipWithError("cache1 differs from the scalar rendering");
+  }
+}
+
+// The block loop's fused trailing pass alone on the largest trailing region of a run, the first
+// block's: the scratch region zeroed, the product, and the matrix minus the product, tile by
+// tile. The matrix is restored outside the timing.
+void BM_TrailingPass(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  LuProblem problem(n, kSeed);
+  const std::size_t entries = static_cast<std::size_t>(n) * n;
+  const double timed = timeEachIteration(
+      state, [&] { std::copy(problem.original().begin(), problem.original().end(), problem.a()); },
+      [&] { updateTrailingSubmatrix(problem.a(), problem.s(), n, 0, kBlock); });
+  reportRate(state, productFlops(n, kBlock, 0), timed);
+
+  // The separate steps in the plain order: zero, cache1, subtract.
+  std::vector<double> a = problem.original();
+  std::vector<double> s(entries, 0.0);
+  reference::cache1(a.data(), a.data(), s.data(), n, kBlock, 0);
+  for (int r = kBlock; r < n; ++r) {
+    for (int c = kBlock; c < n; ++c) a[at(r, c, n)] = a[at(r, c, n)] - s[at(r, c, n)];
+  }
+  if (std::memcmp(a.data(), problem.a(), entries * sizeof(double)) != 0 ||
+      std::memcmp(s.data(), problem.s(), entries * sizeof(double)) != 0) {
+    state.SkipWithError("the trailing pass differs from the scalar rendering");
+  }
+}
+
+// The look-ahead sweep alone on the largest region a run gives it, the first pair of blocks':
+// for every entry of [2b, n)^2, the first block's products stored to the scratch matrix and
+// subtracted, then the second block's. The matrix is restored outside the timing.
+void BM_TrailingSweep(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int next = 2 * kBlock;
+  LuProblem problem(n, kSeed);
+  const double timed = timeEachIteration(
+      state, [&] { std::copy(problem.original().begin(), problem.original().end(), problem.a()); },
+      [&] {
+        sweepTrailingSubmatrix<kDoubleLanes>(problem.a(), problem.s(), n, 0, next, FinishedRows{});
+      });
+  reportRate(state, 2.0 * productFlops(n, next, kBlock), timed);
+
+  // The two blocks' updates of the region one after the other, in plain scalar order.
+  std::vector<double> a = problem.original();
+  std::vector<double> s(a.size(), std::numeric_limits<double>::quiet_NaN());
+  for (int first = 0; first < next; first += kBlock) {
+    for (int r = next; r < n; ++r) {
+      for (int c = next; c < n; ++c) {
+        double sum = 0.0;
+        for (int l = first; l < first + kBlock; ++l) sum = sum + a[at(r, l, n)] * a[at(l, c, n)];
+        s[at(r, c, n)] = sum;
+        a[at(r, c, n)] = a[at(r, c, n)] - sum;
+      }
+    }
+  }
+  bool same = std::memcmp(a.data(), problem.a(), a.size() * sizeof(double)) == 0;
+  for (int r = next; r < n && same; ++r) {
+    same = std::memcmp(&s[at(r, next, n)], problem.s() + at(r, next, n),
+                       (n - next) * sizeof(double)) == 0;
+  }
+  if (!same) state.SkipWithError("the sweep differs from the scalar rendering");
+}
+
+// The register-blocked tile kernel on operands that stay in the first-level cache: the rate
+// at which this machine carries out the product's separate multiplies and adds, the bound on
+// cache1's speed once memory is out of the way. lubench-report measures its peak the same way.
+void BM_TileKernelInCache(benchmark::State& state) {
+  constexpr int kTilesPerTiming = 1000;
+  double flops = 0;
+  const double timed = timeEachIteration(
+      state, [] {}, [&] { flops += runTileKernelInCache(kTilesPerTiming); });
+  state.counters["GFLOP/s"] = flops / timed / 1e9;
+}
+
+// This core's peak rate for separate multiplies and adds (Arg 0), as the product does them, and
+// for fused multiply-adds (Arg 1), which LAPACK libraries use and this project must not: where
+// the fused rate is higher, a library can finish before the plain scalar order's arithmetic could.
+void BM_CorePeak(benchmark::State& state) {
+  const bool fused = state.range(0) != 0;
+  constexpr long kStepsPerTiming = 100000;
+  double flops = 0;
+  const double timed = timeEachIteration(
+      state, [] {}, [&] { flops += runMultiplyAddChains(kStepsPerTiming, fused); });
+  state.counters["GFLOP/s"] = flops / timed / 1e9;
+  state.SetLabel(!fused                         ? "separate multiply and add"
+                 : kFusedMultiplyAddInstruction ? "fused multiply-add"
+                                                : "fused multiply-add (no instruction: std::fma)");
+}
+
+// The memory traffic the trailing updates cannot avoid, without their arithmetic, for sweeps of
+// Arg 1 blocks each (1: a pass per block; 2: the look-ahead's pairs): for every sweep, each
+// block's scratch region written (streaming stores, as the sweep writes them; a pair writes the
+// same addresses twice) and the trailing submatrix read and written once. Set beside
+// BM_TileKernelInCache, this bounds how fast the trailing updates can be on this machine.
+void BM_PlainOrderMemoryPasses(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const int blocksPerSweep = static_cast<int>(state.range(1));
+  LuProblem problem(n, kSeed);
+  double* a = problem.a();
+  double* s = problem.s();
+  const double timed = timeEachIteration(
+      state, [&] { problem.reset(); },
+      [&] {
+        for (int end = kBlock * blocksPerSweep; end < n; end += kBlock * blocksPerSweep) {
+          const std::size_t width = static_cast<std::size_t>(n - end);
+          for (int r = end; r < n; ++r) {
+            for (int block = 0; block < blocksPerSweep; ++block)
+              zeroStreaming(s + at(r, end, n), width);
+            // One read and one write of every entry; adding +0.0 cannot be optimised away (it
+            // turns -0.0 into +0.0).
+            double* row = a + at(r, 0, n);
+            for (int c = end; c < n; ++c) row[c] = row[c] + 0.0;
+          }
+          finishStreamingStores();
+          benchmark::ClobberMemory();
+        }
+      });
+  // Bytes moved per entry and sweep: 8 written to the scratch matrix per block, 16 read and
+  // written in the matrix.
+  double entries = 0;
+  for (int end = kBlock * blocksPerSweep; end < n; end += kBlock * blocksPerSweep)
+    entries += static_cast<double>(n - end) * (n - end);
+  state.counters["GB/s"] = (8.0 * blocksPerSweep + 16.0) * entries *
+                           static_cast<double>(state.iterations()) / timed / 1e9;
+}
+
+BENCHMARK(BM_Cache1)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(kBenchmarkOrder)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrailingPass)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(kBenchmarkOrder)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TrailingSweep)
+    ->Arg(1024)
+    ->Arg(2048)
+    ->Arg(kBenchmarkOrder)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CorePeak)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainOrderMemoryPasses)
+    ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {1, 2}})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
