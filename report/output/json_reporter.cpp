@@ -61,18 +61,19 @@ json runJson(const RunRecord& run, long long sweepStart) {
   return record;
 }
 
-// The members of a JSON object as dump(2) writes them, without the enclosing braces, each line
-// indented by extra further spaces.
+// The members of a JSON object, one a line, each "key": value indented by extra + 2 spaces and
+// the value's own lines by as much more, without the enclosing braces: the document is written
+// piece by piece, so its objects are opened and closed by the reporter itself.
 std::string objectMembers(const json& object, int extra) {
-  const std::string text = jsonText(object, 2);
-  // "{\n" ... "\n}"; an empty object is "{}".
-  if (text.size() <= 2) return {};
-  const std::string inner = text.substr(2, text.size() - 4);
-  const std::string indent(static_cast<std::size_t>(extra), ' ');
-  std::string out = indent;
-  for (char c : inner) {
-    out += c;
-    if (c == '\n') out += indent;
+  const std::string indent(static_cast<std::size_t>(extra) + 2, ' ');
+  std::string out;
+  for (auto member = object.begin(); member != object.end(); ++member) {
+    std::string value = jsonText(member.value(), 2);
+    for (std::size_t at = value.find('\n'); at != std::string::npos;
+         at = value.find('\n', at + 1)) {
+      value.insert(at + 1, indent);
+    }
+    out += (out.empty() ? "" : ",\n") + indent + jsonText(json(member.key())) + ": " + value;
   }
   return out;
 }
