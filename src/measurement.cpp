@@ -32,24 +32,41 @@ double timed(Work work, double& flops) {
   return std::max(elapsedNanoseconds(before, after), 1LL) * 1e-9;
 }
 
+// The best rate of work(size) in tries of about a tenth of maxSeconds each, stopping before a
+// further try could pass it; size starts at size and is scaled to the try length. Adds the tries
+// and the time to peak's. Negative when the clock fails.
+template <class Work>
+double bestRate(Work work, long size, double maxSeconds, PeakMeasurement& peak) {
+  const double tryLength = maxSeconds / 10;
+  double best = 0;
+  double spent = 0;
+  for (;;) {
+    double flops = 0;
+    const double seconds = timed([&] { return work(size); }, flops);
+    if (seconds < 0) return -1;
+    best = std::max(best, flops / seconds / 1e9);
+    ++peak.tries;
+    spent += seconds;
+    size = std::max(1L, static_cast<long>(static_cast<double>(size) * (tryLength / seconds)));
+    // Stop before a further try could pass the time allowed.
+    if (spent + 2 * tryLength > maxSeconds) break;
+  }
+  peak.seconds += spent;
+  return best;
+}
+
 }  // namespace
 
 PeakMeasurement measurePeak(double maxSeconds) {
   PeakMeasurement peak;
-  // A first short try sizes the others to about a tenth of the time allowed each.
-  const double tryLength = maxSeconds / 10;
-  int tiles = 200;
-  for (;;) {
-    double flops = 0;
-    const double seconds = timed([&] { return runTileKernelInCache(tiles); }, flops);
-    if (seconds < 0) return PeakMeasurement{};
-    peak.gflops = std::max(peak.gflops, flops / seconds / 1e9);
-    ++peak.tries;
-    peak.seconds += seconds;
-    tiles = std::max(1, static_cast<int>(tiles * (tryLength / seconds)));
-    // Stop before a further try could pass the time allowed.
-    if (peak.seconds + 2 * tryLength > maxSeconds) break;
-  }
+  // The core's rate for separate multiplies and adds, from chains that depend on nothing but
+  // the core, then the tile kernel's own rate in cache, each in half the time.
+  peak.gflops = bestRate([](long steps) { return runMultiplyAddChains(steps, false); }, 20000,
+                         maxSeconds / 2, peak);
+  peak.kernelGflops =
+      bestRate([](long tiles) { return runTileKernelInCache(static_cast<int>(tiles)); }, 200,
+               maxSeconds / 2, peak);
+  if (peak.gflops < 0 || peak.kernelGflops < 0) return PeakMeasurement{};
   // The fused rate, for comparison only: three tries of about a millisecond where the target has
   // the instruction (std::fma in software is far slower), the best kept.
   const long fusedSteps = kFusedMultiplyAddInstruction ? 200000 : 2000;

@@ -10,15 +10,19 @@ double hplFlops(int n);
 // LAPACK works in natively. The two must not overlap.
 void copyToColumnMajor(const double* rowMajor, double* columnMajor, int n);
 
-// The tile kernel's rate on operands in the first-level cache, measured on this core now: the
-// best of several tries within a fixed time. Separate multiplies and adds, as the factorisation
-// does them; not a data-sheet figure.
+// This core's peak rate for separate multiplies and adds, as the factorisation does them,
+// measured now by chains of operations that depend on nothing but the core (not by the
+// project's own kernel, so a slower kernel cannot raise the efficiency taken of it); the tile
+// kernel's rate in the first-level cache beside it; and the fused multiply-add rate for
+// comparison. Each the best of several tries; not data-sheet figures.
 struct PeakMeasurement {
-  double gflops = 0;
+  double gflops = 0;        // separate multiplies and adds: the peak efficiencies are taken of
+  double kernelGflops = 0;  // the tile kernel on operands in the first-level cache
   int tries = 0;
   double seconds = 0;      // time spent measuring
   double fusedGflops = 0;  // best rate of chains of fused multiply-adds
 };
-// Tries of about a tenth of maxSeconds each, stopping before a further try could pass it; then
-// three short tries of fused multiply-add chains. All zero when the clock cannot be read.
+// Tries of about a tenth of maxSeconds / 2 each for the peak, then for the kernel, stopping
+// before a further try could pass the time; then three short tries of fused multiply-add chains.
+// All zero when the clock cannot be read.
 PeakMeasurement measurePeak(double maxSeconds);

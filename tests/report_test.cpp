@@ -60,7 +60,7 @@ TEST(ReportStatistics, SpreadsSharesAndVerdictsOfHandBuiltRecords) {
 
   const CombinationRecord good = handBuiltCombination(
       {handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7), handBuiltRun(200, 0.6, 7)});
-  const Summary summary = summarize(good, PeakMeasurement{20.0, 3, 0.1, 25.0});
+  const Summary summary = summarize(good, PeakMeasurement{20.0, 18.0, 3, 0.1, 25.0});
   EXPECT_EQ(summary.timed.spread.median, 200);
   EXPECT_EQ(summary.residual.max, 0.7);
   EXPECT_DOUBLE_EQ(summary.shareOfMedian[0], 0.1);

@@ -58,6 +58,7 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
       {"vector_doubles", build.vectorDoubles},
       {"peak_gflops", context.peak ? json(context.peak->gflops) : json(nullptr)},
       {"fused_peak_gflops", context.peak ? json(context.peak->fusedGflops) : json(nullptr)},
+      {"kernel_gflops", context.peak ? json(context.peak->kernelGflops) : json(nullptr)},
       {"lapack_library",
        context.options.base.compareLapack ? json(context.lapackLibrary) : json(nullptr)},
       {"warnings", context.warnings},

@@ -40,10 +40,15 @@ class TableReporter : public Reporter {
     out += "  compiler: " + compilerDescription() + "\n";
     if (context.peak) {
       out += formatText(
-          "  peak: %.2f GFLOP/s, the tile kernel's rate on operands in the first-level cache, "
-          "measured on this\n  core now (best of %d tries in %.2f s; separate multiplies and "
-          "adds, as lubench does them);\n  not a data-sheet figure\n",
+          "  peak: %.2f GFLOP/s for separate multiplies and adds, as lubench does them, measured "
+          "on this\n  core now by independent chains of them (best of %d tries in %.2f s); not a "
+          "data-sheet figure\n",
           context.peak->gflops, context.peak->tries, context.peak->seconds);
+      out += formatText(
+          "  tile kernel: %.2f GFLOP/s on operands in the first-level cache (%.1f%% "
+          "of the peak)\n",
+          context.peak->kernelGflops,
+          context.peak->gflops > 0 ? 100 * context.peak->kernelGflops / context.peak->gflops : 0.0);
       out += formatText(
           "  fused multiply-add: %.2f GFLOP/s on this core now; LAPACK libraries may use it, "
           "the plain scalar\n  order of operations may not%s\n",
