@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "hand_built_records.hpp"
+#include "reporter.hpp"
+#include "statistics.hpp"
+#include "verification.hpp"
+
+// The summary of hand-built records, and the table and JSON views of it and of a sweep cut
+// short.
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST(ReportStatistics, SpreadsSharesAndVerdictsOfHandBuiltRecords) {
+  EXPECT_EQ(spreadOf({5, 1, 3}).median, 3);
+  EXPECT_EQ(spreadOf({4, 1, 3, 2}).median, 2.5);
+  EXPECT_EQ(spreadOf({7}).max, 7);
+  // A NaN residual is never hidden behind a finite maximum.
+  EXPECT_TRUE(std::isnan(spreadOf({1, kNaN, 3}).max));
+  EXPECT_EQ(spreadOf({1, kNaN, 3}).median, 2);
+
+  const CombinationRecord good = handBuiltCombination(
+      {handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7), handBuiltRun(200, 0.6, 7)});
+  const Summary summary = summarize(good, PeakMeasurement{20.0, 18.0, 3, 0.1, 25.0});
+  EXPECT_EQ(summary.timed.spread.median, 200);
+  EXPECT_EQ(summary.residual.max, 0.7);
+  EXPECT_DOUBLE_EQ(summary.shareOfMedian[0], 0.1);
+  EXPECT_DOUBLE_EQ(summary.shareOfMedian[kLuStepCount], 0.2);
+  ASSERT_TRUE(summary.efficiency.has_value());
+  EXPECT_DOUBLE_EQ(*summary.efficiency, summary.gflops.median / 20.0);
+  EXPECT_TRUE(summary.passed);
+  EXPECT_FALSE(summarize(good, std::nullopt).efficiency.has_value());
+
+  // Each failed check fails the combination on its own.
+  CombinationRecord large = good, notFinite = good, differs = good, disagree = good;
+  large.runs[1].residual = 1e9;
+  notFinite.runs[2].residual = kNaN;
+  differs.reference = ReferenceCheck::kDiffers;
+  disagree.runs[0].fingerprint = 8;
+  for (const CombinationRecord* bad : {&large, &notFinite, &differs, &disagree}) {
+    EXPECT_FALSE(summarize(*bad, std::nullopt).passed);
+  }
+  EXPECT_FALSE(summarize(disagree, std::nullopt).fingerprintsAgree);
+
+  CombinationRecord withLapack = good;
+  withLapack.options.compareLapack = true;
+  for (RunRecord& run : withLapack.runs) run.lapack = LapackRecord{400, 2.5, 0.3, 0};
+  ASSERT_TRUE(summarize(withLapack, std::nullopt).lapack.has_value());
+  EXPECT_DOUBLE_EQ(summarize(withLapack, std::nullopt).lapack->lubenchOverLapack, 0.5);
+}
+
+SweepContext contextOf(std::vector<int> orders) {
+  SweepContext context;
+  context.options.orders = std::move(orders);
+  context.options.blocks = {7};
+  context.options.base.seed = 5;
+  context.options.base.seedGiven = true;
+  context.combinations = static_cast<int>(context.options.orders.size());
+  return context;
+}
+
+// The whole document a reporter writes for the records, ending as end says.
+std::string document(Reporter& reporter, const SweepContext& context,
+                     const std::vector<CombinationRecord>& records, SweepEnd end) {
+  return formatted([&](const TextSink& sink) {
+    reporter.context(context, sink);
+    for (const CombinationRecord& record : records) {
+      reporter.combination(record, summarize(record, context.peak), sink);
+    }
+    reporter.end(end, sink);
+  });
+}
+
+TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
+  const CombinationRecord good =
+      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7)});
+  CombinationRecord bad = good;
+  bad.options.n = 120;
+  bad.reference = ReferenceCheck::kDiffers;
+  const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 1, 1, true};
+
+  // The context, then one object per combination with every run in it and the verdict from the
+  // statistics.
+  auto json = makeJsonReporter();
+  const nlohmann::json whole =
+      nlohmann::json::parse(document(*json, contextOf({100}), {good}, complete));
+  EXPECT_EQ(whole["context"]["json_schema_version"], 2);
+  EXPECT_FALSE(whole["context"].contains("seed")) << "options are the benchmarks' facts";
+  EXPECT_EQ(whole["interrupted"], false);
+  const nlohmann::json& single = whole["benchmarks"][0];
+  EXPECT_EQ(single["n"], 100);
+  EXPECT_EQ(single["runs"].size(), 2u);
+  EXPECT_EQ(single["runs"][1]["timed_ns"], 300);
+  EXPECT_EQ(single["timed_ns"]["median"], 200);
+  EXPECT_EQ(single["steps_ns"].size(), static_cast<std::size_t>(kLuStepCount) + 1);
+  EXPECT_EQ(single["fingerprint"], formatFingerprint(7));
+  EXPECT_EQ(single["reference_check"], nullptr);
+  EXPECT_EQ(single["passed"], true);
+
+  // Cut short by a signal after the first combination or before any: the document stays valid
+  // and says why it ended.
+  const SweepEnd interrupted{SweepEnd::Kind::kInterrupted, 15, 1, 2, false};
+  json = makeJsonReporter();
+  const nlohmann::json cut =
+      nlohmann::json::parse(document(*json, contextOf({100, 120}), {good}, interrupted));
+  ASSERT_EQ(cut["benchmarks"].size(), 1u);
+  EXPECT_EQ(cut["benchmarks"][0]["n"], 100);
+  EXPECT_EQ(cut["interrupted"], true);
+  EXPECT_EQ(cut["interrupted_by"], "SIGTERM");
+  json = makeJsonReporter();
+  const nlohmann::json none = nlohmann::json::parse(document(
+      *json, contextOf({100, 120}), {}, SweepEnd{SweepEnd::Kind::kFailed, 0, 0, 2, false}));
+  EXPECT_TRUE(none["benchmarks"].empty());
+  EXPECT_EQ(none["interrupted_by"], "error");
+
+  // The summary rows show the residual check and the reference check apart.
+  auto table = makeTableReporter(true);
+  const std::string rows = document(*table, contextOf({100, 120}), {good, bad},
+                                    SweepEnd{SweepEnd::Kind::kComplete, 0, 2, 2, false});
+  const std::size_t badRow = rows.find("\n    120 ");
+  ASSERT_NE(badRow, std::string::npos) << rows;
+  const std::string badLine = rows.substr(badRow + 1, rows.find('\n', badRow + 1) - badRow - 1);
+  EXPECT_NE(badLine.find("PASSED"), std::string::npos) << badLine;
+  EXPECT_NE(badLine.find("differs"), std::string::npos) << badLine;
+  EXPECT_TRUE(rows.ends_with("result: FAILED\n")) << rows;
+
+  // The full table: each combination's details, then the summary rows; a signal says so last.
+  table = makeTableReporter(false);
+  const std::string full = document(*table, contextOf({100, 120}), {good}, interrupted);
+  EXPECT_NE(full.find("n 100, block 7: 2 timed runs"), std::string::npos) << full;
+  EXPECT_NE(full.find("trailing sweep"), std::string::npos);
+  EXPECT_NE(full.find("interval of the median: too few runs"), std::string::npos) << full;
+  EXPECT_LT(full.find("result: PASSED"), full.find("\nsummary\n"));
+  EXPECT_TRUE(full.ends_with("result: INTERRUPTED by SIGTERM after 1 of 2 combinations\n")) << full;
+}
+
+}  // namespace
