@@ -84,6 +84,21 @@ CLI::Validator numberList(int largest, std::vector<int>& values) {
 
 }  // namespace
 
+std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const std::string& name) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    StandardOutput out(kProgram);
+    out.write(app.help());
+    return out.finish() ? 0 : kStatusSystem;
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "%s: %s\n\n%s", name.c_str(), printable(error.what()).c_str(),
+                 app.help().c_str());
+    return kStatusUsage;
+  }
+  return std::nullopt;
+}
+
 CommandLine parseCommandLine(int argc, char** argv,
                              const std::function<bool(const std::string&)>& isReservedKey) {
   CLI::App app{
@@ -183,16 +198,8 @@ CommandLine parseCommandLine(int argc, char** argv,
           "KEY=VALUE"));
 
   CommandLine result;
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    StandardOutput out(kProgram);
-    out.write(app.help());
-    result.exitStatus = out.finish() ? 0 : kStatusSystem;
-    return result;
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s\n\n%s", kProgram, error.what(), app.help().c_str());
-    result.exitStatus = kStatusUsage;
+  if (const std::optional<int> status = parseArguments(app, argc, argv, kProgram)) {
+    result.exitStatus = *status;
     return result;
   }
   if (options.compareLapack && !lapackAvailable()) {

@@ -10,6 +10,15 @@
 
 // lubench-report's command line and the parsers of its numbers.
 
+namespace CLI {
+class App;
+}
+
+// Parses argv with app: nothing when the arguments are good; on --help, the help written to
+// standard output and status 0 (1 when it could not be written); on a usage error, one line
+// beginning with name, then the help, on standard error, and status 64.
+std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const std::string& name);
+
 // A whole number in [smallest, largest] written in decimal digits only (leading zeros are
 // decimal, never octal); nothing for anything else.
 std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "command_line.hpp"
 #include "compare.hpp"
 #include "document_reader.hpp"
 #include "output.hpp"
@@ -128,19 +129,8 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
                    printable(text) + "'";
           },
           "PCT"));
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    StandardOutput out(kProgram);
-    out.write(app.help());
-    result.exitStatus = out.finish() ? 0 : kStatusSystem;
-    return result;
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s compare: %s\n\n%s", kProgram, printable(error.what()).c_str(),
-                 app.help().c_str());
-    result.exitStatus = kStatusUsage;
-    return result;
-  }
+  result.exitStatus = parseArguments(app, argc, argv, std::string(kProgram) + " compare");
+  if (result.exitStatus) return result;
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
   return result;
 }
