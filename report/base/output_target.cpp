@@ -154,11 +154,10 @@ std::unique_ptr<PendingOutput> PendingOutput::create(const OutputTarget& target,
   }
   output->temporaryPath_ = name.data();
   if (target.existing) {
-    // The replaced file's owner (as root: others cannot give files away) and mode.
-    if (geteuid() == 0) {
-      if (fchown(output->fd_, target.existing->st_uid, target.existing->st_gid) != 0) {
-        // Kept as root's: the mode below still applies.
-      }
+    // The replaced file's owner (only root can give a file away; should that fail, the file
+    // stays root's) and mode.
+    if (geteuid() == 0 &&
+        fchown(output->fd_, target.existing->st_uid, target.existing->st_gid) != 0) {
     }
     fchmod(output->fd_, target.existing->st_mode & 07777);
   } else {
@@ -207,12 +206,11 @@ bool PendingOutput::commit(std::string& error) {
   }
   if (target_.kind == OutputTarget::Kind::kStream) {
     if (fd_ < 0) fd_ = open(target_.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    const bool written = fd_ >= 0 && writeAll(fd_, buffer_);
-    const int reason = errno;
+    bool written = fd_ >= 0 && writeAll(fd_, buffer_);
+    int reason = errno;
     if (fd_ >= 0 && close(fd_) != 0 && written) {
-      error = "cannot write " + name + ": " + std::strerror(errno);
-      fd_ = -1;
-      return false;
+      written = false;
+      reason = errno;
     }
     fd_ = -1;
     if (!written) error = "cannot write " + name + ": " + std::strerror(reason);

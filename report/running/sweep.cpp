@@ -132,29 +132,24 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   auto markWhole = [&](std::size_t d, int combinations) {
     documents[d]->markWhole(combinations, closingOf(d, SweepEnd::Kind::kFailed, 0, combinations));
   };
-  makeHeads();
-  {
-    const SignalsHeld held;
-    for (std::size_t d = 0; d < documents.size(); ++d) markWhole(d, 0);
-    updateClosing();
-  }
-  if (options.measurePeak) {
-    context.peak = measurePeak(0.4);
+  // Before any combination: the heads as the context stands now, each document empty and whole.
+  auto restartDocuments = [&] {
     const SignalsHeld held;
     makeHeads();
     for (std::size_t d = 0; d < documents.size(); ++d) markWhole(d, 0);
     updateClosing();
+  };
+  // A signal from here on, the peak measurement included, leaves a valid document.
+  restartDocuments();
+  if (options.measurePeak) {
+    context.peak = measurePeak(0.4);
+    restartDocuments();
   }
   if (options.base.compareLapack) context.lapackLibrary = lapackDescription();
   timespec start{};
   if (!readMonotonicClock(start, kProgram)) return kStatusSystem;
   context.startNanoseconds = elapsedNanoseconds(timespec{}, start);
-  {
-    const SignalsHeld held;
-    makeHeads();
-    for (std::size_t d = 0; d < documents.size(); ++d) markWhole(d, 0);
-    updateClosing();
-  }
+  restartDocuments();
 
   bool referenceNoted = false;
   std::vector<PlotRow> plotRows;
