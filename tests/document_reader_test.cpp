@@ -189,3 +189,33 @@ TEST(CompareStatistics, ShiftFailAboveAndPrintableText) {
 }
 
 }  // namespace
+
+TEST(DocumentReader, StepTimesAreADetailAndOtherKindsOfDocumentAreNamed) {
+  json document = goodDocument();
+  document["document_kind"] = "run";
+  document["benchmarks"][0]["runs"][0]["steps_ns"] = {{"pivots", 5}, {"trailing_sweep", 90}};
+  document["benchmarks"][0]["runs"][1]["steps_ns"] = {{"pivots", "5"}};
+  document["benchmarks"][1]["runs"][0]["steps_ns"] = json::array();
+  const DocumentReading reading = parseDocument(document.dump(), "d.json");
+  ASSERT_TRUE(reading.document) << reading.problems.front();
+  const SavedCombination& first = reading.document->combinations[0];
+  ASSERT_EQ(first.stepNanoseconds.size(), 2u) << "one entry per run";
+  EXPECT_EQ(first.stepNanoseconds[0].at("trailing_sweep"), 90);
+  EXPECT_TRUE(first.stepNanoseconds[1].empty());
+  EXPECT_TRUE(reading.document->combinations[1].stepNanoseconds[1].empty()) << "none given";
+  ASSERT_EQ(reading.warnings.size(), 2u);
+  EXPECT_NE(reading.warnings[0].find("runs[1]: step times left out: \"pivots\" is \"5\""),
+            std::string::npos)
+      << reading.warnings[0];
+  EXPECT_NE(reading.warnings[1].find("\"steps_ns\" is []"), std::string::npos);
+  EXPECT_EQ(json::parse(reading.document->contextText)["cpu_model"], "X");
+
+  for (const auto& [kind, expected] : std::vector<std::pair<json, std::string>>{
+           {"ab_session", "an A/B session's document"},
+           {"comparison", "a comparison's document"},
+           {42, "a document of unknown kind 42"}}) {
+    document["document_kind"] = kind;
+    const std::string problems = problemsOf(document);
+    EXPECT_NE(problems.find("d.json: is " + expected), std::string::npos) << problems;
+  }
+}

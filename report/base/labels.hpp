@@ -37,3 +37,5 @@ inline constexpr const char* kLuStepNames[kLuStepCount] = {"pivot search and int
 inline constexpr const char* kLuStepKeys[kLuStepCount] = {
     "pivots",       "diagonal_block", "multipliers",   "block_row_of_u",
     "next_columns", "finished_rows",  "trailing_sweep"};
+// The solves' key beside them.
+inline constexpr const char* kSolvesKey = "solves";

@@ -7,7 +7,7 @@ std::vector<RunOptions> SweepOptions::combinations() const {
       RunOptions combination = base;
       combination.n = n;
       combination.block = block;
-      combination.warmUp = base.repeat > 1 || listed();
+      combination.warmUp = warmUpAsked || base.repeat > 1 || listed();
       all.push_back(combination);
     }
   }

@@ -14,6 +14,7 @@ struct SweepOptions {
   std::vector<int> orders{kBenchmarkOrder};  // every combination, orders outermost
   std::vector<int> blocks{kBenchmarkBlock};
   RunOptions base;  // everything but n and block; warmUp is set per sweep
+  bool warmUpAsked = false;  // --warm-up: one untimed run before every combination's timed runs
   bool measurePeak = true;
   bool json = false;
   bool summaryOnly = false;
@@ -26,7 +27,7 @@ struct SweepOptions {
   // More than one combination.
   bool listed() const { return orders.size() * blocks.size() > 1; }
   // Every combination's options, in the order they run: one untimed warm-up run whenever there
-  // is more than one timed run or more than one combination, so that no row carries the
-  // process's one-time start-up costs.
+  // is more than one timed run or more than one combination, or when asked for, so that no row
+  // carries the process's one-time start-up costs.
   std::vector<RunOptions> combinations() const;
 };

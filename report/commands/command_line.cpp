@@ -53,8 +53,6 @@ ParsedList parseList(const std::string& text, int largest) {
   return list;
 }
 
-namespace {
-
 // Accepts parseWholeNumber's numbers and hands them on in canonical form, so that the value
 // used is the value checked.
 CLI::Validator decimalNumber(long long smallest, long long largest) {
@@ -81,8 +79,6 @@ CLI::Validator numberList(int largest, std::vector<int>& values) {
       },
       "LIST of 1.." + std::to_string(largest));
 }
-
-}  // namespace
 
 std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const std::string& name) {
   try {
@@ -133,6 +129,9 @@ CommandLine parseCommandLine(int argc, char** argv,
                  "more than one run or more than one combination")
       ->transform(decimalNumber(1, 1000000))
       ->capture_default_str();
+  app.add_flag("--warm-up", sweep.warmUpAsked,
+               "make one untimed warm-up run before the timed runs of every combination, even "
+               "of a single run");
   app.add_flag("--json", sweep.json,
                "print the JSON document instead of the table: the context, then every "
                "combination as it finishes");

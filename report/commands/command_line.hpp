@@ -12,6 +12,7 @@
 
 namespace CLI {
 class App;
+class Validator;
 }
 
 // Parses argv with app: nothing when the arguments are good; on --help, the help written to
@@ -24,12 +25,19 @@ std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const st
 std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
                                           long long largest);
 
+// A CLI11 check that accepts parseWholeNumber's numbers and hands them on in canonical form, so
+// that the value used is the value checked.
+CLI::Validator decimalNumber(long long smallest, long long largest);
+
 // A comma-separated list of distinct whole numbers in [1, largest], each parseWholeNumber.
 struct ParsedList {
   std::vector<int> values;
   std::string error;  // empty when the list is good
 };
 ParsedList parseList(const std::string& text, int largest);
+// A CLI11 check that accepts parseList's lists and keeps the values in values, so that each list
+// is parsed once.
+CLI::Validator numberList(int largest, std::vector<int>& values);
 
 // The command line, parsed; on --help or a usage error, the status to exit with instead (the
 // help already written to standard output, the error to standard error). isReservedKey tells the

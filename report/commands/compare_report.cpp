@@ -91,7 +91,9 @@ std::string formatComparisons(const std::vector<Comparison>& comparisons,
   if (formatName == "json") {
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const Comparison& c : comparisons) all.push_back(asJson(c));
-    return jsonText(nlohmann::ordered_json{{"comparisons", all}}, 2) + "\n";
+    return jsonText(nlohmann::ordered_json{{"document_kind", "comparison"}, {"comparisons", all}},
+                    2) +
+           "\n";
   }
   std::string out;
   for (std::size_t i = 0; i < comparisons.size(); ++i) {

@@ -1,6 +1,10 @@
 #include "machine_context.hpp"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -140,4 +144,24 @@ std::optional<long long> stolenJiffies(const std::string& root) {
     if (!(in >> value)) return std::nullopt;
   }
   return field[7];
+}
+
+std::string isoDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+  if (length < 5) return "";
+  // strftime's +hhmm, with the colon ISO 8601's extended format wants.
+  std::string date(text, length - 2);
+  date.push_back(':');
+  date.append(text + length - 2, 2);
+  return date;
+}
+
+std::string executablePath() {
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }

@@ -37,3 +37,8 @@ MachineContext readMachineContext(const std::string& root = "");
 
 // Jiffies the hypervisor took from all CPUs so far (the steal column of /proc/stat's "cpu" line).
 std::optional<long long> stolenJiffies(const std::string& root = "");
+
+// The local time now in ISO 8601 with the offset from UTC: 2026-12-09T08:17:10+00:00.
+std::string isoDate();
+// The running program's path (/proc/self/exe); empty when it cannot be read.
+std::string executablePath();

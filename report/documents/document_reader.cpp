@@ -98,9 +98,35 @@ bool isFingerprint(const json& value) {
   return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-// The timed regions of one benchmark's runs; problems for each bad one.
-std::vector<double> timesOf(const json& runs, const std::string& where, Checker& check) {
+// One run's step times: empty when they are missing, and after a warning when they are not an
+// object of numbers of nanoseconds (they are a detail: the timed region stays usable without
+// them).
+std::map<std::string, double> stepsOf(const json& run, const std::string& at, Checker& check) {
+  std::map<std::string, double> steps;
+  const auto found = run.find("steps_ns");
+  if (found == run.end()) return {};
+  if (!found->is_object()) {
+    check.warning(at + ": step times left out: \"steps_ns\" is " + shown(*found));
+    return {};
+  }
+  for (const auto& [key, value] : found->items()) {
+    const double ns = value.is_number() ? value.get<double>() : std::nan("");
+    if (!(ns >= 0 && ns <= kMaxTimedNanoseconds)) {
+      check.warning(at + ": step times left out: \"" + printable(key) + "\" is " + shown(value));
+      return {};
+    }
+    steps[key] = ns;
+  }
+  return steps;
+}
+
+// The timed regions of one benchmark's runs, and their step times; problems for each bad one.
+struct RunTimes {
   std::vector<double> times;
+  std::vector<std::map<std::string, double>> steps;
+};
+RunTimes timesOf(const json& runs, const std::string& where, Checker& check) {
+  RunTimes result;
   for (std::size_t j = 0; j < runs.size(); ++j) {
     const std::string at = where + ", runs[" + std::to_string(j) + "]";
     if (!runs[j].is_object()) {
@@ -117,9 +143,10 @@ std::vector<double> timesOf(const json& runs, const std::string& where, Checker&
                         shown(*time));
       continue;
     }
-    times.push_back(value);
+    result.times.push_back(value);
+    result.steps.push_back(stepsOf(runs[j], at, check));
   }
-  return times;
+  return result;
 }
 
 void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& check) {
@@ -148,7 +175,7 @@ void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& ch
       check.problem(where, "\"runs\" must be an array, not " + shown(*runs));
       runs = nullptr;
     }
-    std::vector<double> times;
+    RunTimes times;
     if (runs != nullptr) times = timesOf(*runs, where, check);
     if (!n || !block) continue;
     const auto [first, added] = seen.emplace(std::pair{int(*n), int(*block)}, i);
@@ -161,11 +188,13 @@ void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& ch
       check.warning(where + " has no timed runs and is left out");
       continue;
     }
-    if (!seed || fingerprint == nullptr || runs == nullptr || times.size() != runs->size()) {
+    if (!seed || fingerprint == nullptr || runs == nullptr || times.times.size() != runs->size()) {
       continue;
     }
     document.combinations.push_back(SavedCombination{int(*n), int(*block), unsigned(*seed),
-                                                     fingerprint->get<std::string>(), times});
+                                                     fingerprint->get<std::string>(),
+                                                     std::move(times.times),
+                                                     std::move(times.steps)});
   }
 }
 
@@ -212,6 +241,17 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
     check.problem("", "is not a lubench-report document: not a JSON object");
     return check.finish();
   }
+  // Other documents of lubench-report's are named, so that nobody guesses why they do not read.
+  const auto kind = root.find("document_kind");
+  if (kind != root.end() && *kind != "run") {
+    check.problem("", "is " +
+                          std::string(*kind == "comparison"   ? "a comparison's document"
+                                      : *kind == "ab_session" ? "an A/B session's document"
+                                                              : "a document of unknown kind " +
+                                                                    shown(*kind)) +
+                          ", not a run's (\"document_kind\": \"run\")");
+    return check.finish();
+  }
   SavedDocument document;
   document.path = path;
   const json* context = check.member(root, "context", "");
@@ -229,6 +269,7 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
       }
       document.schemaVersion = kJsonSchemaVersion;
     }
+    document.contextText = jsonText(*context);
     for (const auto& [key, value] : context->items()) {
       if (value.is_null()) continue;
       document.context[key] = value.is_string() ? value.get<std::string>() : jsonText(value);

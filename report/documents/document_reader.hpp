@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
-// The one reader of saved lubench-report JSON documents, for every command that reads them.
+// The one reader of saved lubench-report JSON documents, for every command that reads them. It
+// reads a run's document ("document_kind": "run", or no kind, as before the key existed); the
+// other kinds (a comparison, an A/B session) are named and refused.
 // Whatever a file holds, it returns either typed records or the list of what is wrong: it never
 // aborts, never blocks on a FIFO or a device, and never reads more than kMaxDocumentBytes.
 
@@ -26,6 +28,9 @@ struct SavedCombination {
   unsigned seed = 0;
   std::string fingerprint;               // 16 hexadecimal digits
   std::vector<double> timedNanoseconds;  // each run's timed region, > 0 and finite, never empty
+  // Each run's step times in ns by the step's key ("pivots", "trailing_sweep", ...), beside
+  // timedNanoseconds; a run without usable step times has an empty map (and a warning).
+  std::vector<std::map<std::string, double>> stepNanoseconds;
 };
 
 struct SavedDocument {
@@ -34,6 +39,7 @@ struct SavedDocument {
   // Every key of the context that is not null, with its value as text: strings as they are,
   // anything else as one line of JSON.
   std::map<std::string, std::string> context;
+  std::string contextText;  // the whole context object as one line of JSON
   std::vector<SavedCombination> combinations;  // in document order, each (n, block) once
   bool interrupted = false;
 };

@@ -43,7 +43,7 @@ json runJson(const RunRecord& run, long long sweepStart) {
   for (int step = 0; step < kLuStepCount; ++step) {
     steps[kLuStepKeys[step]] = run.stepNanoseconds[step];
   }
-  steps["solves"] = run.solveNanoseconds;
+  steps[kSolvesKey] = run.solveNanoseconds;
   json record{{"start_ns", run.startNanoseconds - sweepStart},
               {"timed_ns", run.timedNanoseconds},
               {"gflops", run.gflops},
@@ -82,7 +82,7 @@ class JsonReporter : public Reporter {
  public:
   void context(const SweepContext& context, const TextSink& sink) override {
     context_ = context;
-    sink("{\n  \"context\": {\n" + objectMembers(contextJson(context), 2) +
+    sink("{\n  \"document_kind\": \"run\",\n  \"context\": {\n" + objectMembers(contextJson(context), 2) +
          "\n  },\n  \"benchmarks\": [");
   }
 
@@ -93,7 +93,7 @@ class JsonReporter : public Reporter {
     for (int step = 0; step <= kLuStepCount; ++step) {
       json entry = spreadJson(step < kLuStepCount ? s.steps[step] : s.solves);
       entry["share_of_median"] = s.shareOfMedian[step];
-      steps[step < kLuStepCount ? kLuStepKeys[step] : "solves"] = entry;
+      steps[step < kLuStepCount ? kLuStepKeys[step] : kSolvesKey] = entry;
     }
     json referenceJson = nullptr;
     if (record.reference != ReferenceCheck::kNotRequested) {

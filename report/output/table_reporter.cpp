@@ -29,7 +29,7 @@ class TableReporter : public Reporter {
   void context(const SweepContext& context, const TextSink& sink) override {
     context_ = context;
     const RunOptions& o = context.options.base;
-    const bool warmUp = o.repeat > 1 || context.options.listed();
+    const bool warmUp = context.options.combinations().front().warmUp;
     std::string out = "lubench-report: blocked LU factorisation and solves, one thread\n";
     out += formatText("  seed %u%s; %d timed run%s per combination%s\n", o.seed,
                       o.seedGiven ? "" : " (from the calendar clock)", o.repeat,

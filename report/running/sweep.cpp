@@ -47,27 +47,6 @@ void noteWarnings(const std::vector<std::string>& warnings, const std::string& w
   }
 }
 
-// The local time now in ISO 8601 with the offset from UTC: 2026-12-09T08:17:10+00:00.
-std::string isoDate() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[40];
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-  if (length < 5) return "";
-  // strftime's +hhmm, with the colon ISO 8601's extended format wants.
-  std::string date(text, length - 2);
-  date.push_back(':');
-  date.append(text + length - 2, 2);
-  return date;
-}
-
-std::string executablePath() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
-}
-
 // The CPU the process is pinned to, when its affinity allows exactly one.
 std::optional<int> pinnedCpu() {
   cpu_set_t set;
