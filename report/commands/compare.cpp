@@ -50,18 +50,6 @@ Verdict verdictOf(const ComparedRow& row, const MannWhitney& test) {
 
 }  // namespace
 
-const char* verdictText(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::kFaster:
-      return "faster";
-    case Verdict::kSlower:
-      return "slower";
-    case Verdict::kSame:
-      break;
-  }
-  return "same";
-}
-
 double hodgesLehmannShift(const std::vector<double>& before, const std::vector<double>& after) {
   if (before.empty() || after.empty()) return 0;
   std::vector<double> x = before, y = after;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "document_reader.hpp"
+#include "paired.hpp"
 
 // lubench-report compare: saved JSON documents set against the first, combination by
 // combination (matched by n and block), with the Mann–Whitney U test telling noise from change
@@ -23,10 +24,6 @@ inline constexpr double kLargestFailAbove = 1000;
 // Exit statuses beside 0 and the usage status.
 inline constexpr int kStatusFingerprintMismatch = 3;
 inline constexpr int kStatusSlowdown = 4;
-
-enum class Verdict { kFaster, kSlower, kSame };
-// "faster", "slower", "same".
-const char* verdictText(Verdict verdict);
 
 struct ComparedRow {
   int n = 0;

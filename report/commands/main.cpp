@@ -9,10 +9,12 @@
 #include <cstring>
 #include <new>
 
+#include "ab.hpp"
 #include "blocking.hpp"
 #include "command_line.hpp"
 #include "compare.hpp"
 #include "document.hpp"
+#include "export.hpp"
 #include "interruption.hpp"
 #include "json_context.hpp"
 #include "memory.hpp"
@@ -27,7 +29,8 @@
 // Exit status: 0 when every run passed, 2 for a failed residual or reference check, 64 for a
 // usage error, 1 when memory, the clock or standard output fails, 128 + the signal number after
 // SIGINT, SIGTERM or SIGHUP. "lubench-report compare" compares saved JSON documents
-// (compare.hpp).
+// (compare.hpp); "lubench-report ab" measures two builds alternately (ab.hpp); "lubench-report
+// export" writes a document in another tool's format (export.hpp).
 
 namespace {
 
@@ -79,6 +82,8 @@ bool pinTo(int cpu) {
 
 int run(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return runCompare(argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "ab") == 0) return runAb(argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "export") == 0) return runExport(argc - 1, argv + 1);
   const CommandLine commandLine = parseCommandLine(argc, argv, isReservedContextKey);
   if (!commandLine.options) return commandLine.exitStatus;
   const SweepOptions& options = *commandLine.options;

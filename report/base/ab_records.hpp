@@ -1,0 +1,66 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What lubench-report ab measures: two builds' runs of the same combinations, one run per child
+// process, alternating. Nothing here is computed from other records; paired.hpp summarises them.
+
+enum class AbSide { kOld, kNew };
+// "old", "new".
+inline const char* sideText(AbSide side) { return side == AbSide::kOld ? "old" : "new"; }
+
+// How a side is run: lubench-report with --json (steps and fingerprint known), or a plain
+// benchmark that prints "time_spent1 runtime: N nanoseconds" (its matrix is seeded by the clock,
+// so only its timed region means anything).
+enum class AbProgram { kReport, kPlain };
+
+struct AbRun {
+  double timedNanoseconds = 0;
+  std::map<std::string, double> stepNanoseconds;  // empty for a plain benchmark
+  std::string fingerprint;                        // empty for a plain benchmark
+  bool residualFailed = false;                    // the child's check failed (its status 2)
+  long long startNanoseconds = 0;  // the child's start, since the session began (monotonic)
+};
+
+struct AbPair {
+  AbRun oldRun;
+  AbRun newRun;
+  bool oldFirst = true;
+};
+
+struct AbCombinationRecord {
+  int n = 0;
+  int block = 0;
+  unsigned seed = 0;
+  std::vector<AbPair> pairs;  // the finished pairs, in the order they ran
+};
+
+// How the session ended, beside its runs.
+struct AbEnding {
+  std::optional<std::string> usageError;    // options that cannot apply to the programs found
+  int signal = 0;                           // the signal that stopped it, or 0
+  std::optional<std::string> childFailure;  // a child failed, hung or wrote no document
+  std::optional<std::string> fingerprintMismatch;
+  int residualFailures = 0;  // runs whose residual check failed
+};
+
+struct AbSessionRecord {
+  std::string oldExecutable;
+  std::string newExecutable;
+  AbProgram oldProgram = AbProgram::kReport;
+  AbProgram newProgram = AbProgram::kReport;
+  int pairsWanted = 0;
+  int cpu = 0;
+  double timeoutSeconds = 0;
+  unsigned seed = 0;
+  bool seedFromClock = false;
+  // Each side's context as one line of JSON (its first document's), empty for a plain side.
+  std::string oldContextText;
+  std::string newContextText;
+  std::vector<AbCombinationRecord> combinations;  // those with at least one finished pair
+  int combinationsWanted = 0;
+  AbEnding ending;
+};

@@ -1,0 +1,158 @@
+#include "export.hpp"
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "command_line.hpp"
+#include "output.hpp"
+#include "output_target.hpp"
+#include "program.hpp"
+#include "statistics.hpp"
+#include "text_format.hpp"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// Google Benchmark's context keys, taken from the document's context where it has them.
+const char* const kSharedContextKeys[] = {"date",      "host_name",          "executable",
+                                          "num_cpus",  "mhz_per_cpu",        "cpu_scaling_enabled",
+                                          "caches",    "load_avg",           "library_build_type"};
+
+std::string benchmarkName(const SavedCombination& c) {
+  return "lu/n:" + std::to_string(c.n) + "/block:" + std::to_string(c.block);
+}
+
+json googleBenchmark(const SavedDocument& document) {
+  json original = json::parse(document.contextText, nullptr, false);
+  if (!original.is_object()) original = nullptr;
+  json context = json::object();
+  for (const char* key : kSharedContextKeys) {
+    if (original.is_object() && original.contains(key)) context[key] = original[key];
+  }
+  // Google Benchmark writes mhz_per_cpu as a whole number.
+  if (context.contains("mhz_per_cpu") && context["mhz_per_cpu"].is_number()) {
+    context["mhz_per_cpu"] = std::llround(context["mhz_per_cpu"].get<double>());
+  }
+  context["json_schema_version"] = 1;
+  context["lubench_export"] = json{
+      {"source", document.path},
+      {"statistic",
+       "every timed run of each combination is an iteration entry: real_time is its timed "
+       "region in nanoseconds; cpu_time equals real_time, since only the wall clock of the timed "
+       "region is measured; the mean, median, stddev and cv aggregates are over those runs"}};
+  context["lubench_context"] = original;
+  json benchmarks = json::array();
+  int family = 0;
+  for (const SavedCombination& c : document.combinations) {
+    const std::string name = benchmarkName(c);
+    const int runs = static_cast<int>(c.timedNanoseconds.size());
+    const auto entry = [&](const std::string& entryName, const char* runType) {
+      return json{{"name", entryName},         {"family_index", family},
+                  {"per_family_instance_index", 0}, {"run_name", name},
+                  {"run_type", runType},       {"repetitions", runs}};
+    };
+    for (int i = 0; i < runs; ++i) {
+      json run = entry(name, "iteration");
+      run["repetition_index"] = i;
+      run["threads"] = 1;
+      run["iterations"] = 1;
+      run["real_time"] = c.timedNanoseconds[static_cast<std::size_t>(i)];
+      run["cpu_time"] = c.timedNanoseconds[static_cast<std::size_t>(i)];
+      run["time_unit"] = "ns";
+      benchmarks.push_back(run);
+    }
+    const Distribution d = describe(c.timedNanoseconds);
+    const std::pair<const char*, double> aggregates[] = {
+        {"mean", d.mean}, {"median", d.spread.median}, {"stddev", d.stddev}, {"cv", d.cv}};
+    for (const auto& [aggregate, value] : aggregates) {
+      json a = entry(name + "_" + aggregate, "aggregate");
+      a["threads"] = 1;
+      a["aggregate_name"] = aggregate;
+      a["aggregate_unit"] = std::strcmp(aggregate, "cv") == 0 ? "percentage" : "time";
+      a["iterations"] = runs;
+      a["real_time"] = value;
+      a["cpu_time"] = value;
+      a["time_unit"] = "ns";
+      benchmarks.push_back(a);
+    }
+    ++family;
+  }
+  return json{{"context", context}, {"benchmarks", benchmarks}};
+}
+
+json bencherMetrics(const SavedDocument& document) {
+  json out = json::object();
+  for (const SavedCombination& c : document.combinations) {
+    const Distribution d = describe(c.timedNanoseconds);
+    json latency{{"value", d.spread.median}};
+    if (d.medianInterval) {
+      latency["lower_value"] = d.medianInterval->low;
+      latency["upper_value"] = d.medianInterval->high;
+    }
+    out[benchmarkName(c) + "/median"] = json{{"latency", latency}};
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string exportDocument(const SavedDocument& document, const std::string& format) {
+  return jsonText(format == "gbench" ? googleBenchmark(document) : bencherMetrics(document), 2) +
+         "\n";
+}
+
+int runExport(int argc, char** argv) {
+  CLI::App app{
+      "Writes a saved lubench-report --json document in another tool's format: gbench, Google "
+      "Benchmark's JSON (every timed run an iteration, with mean, median, stddev and cv "
+      "aggregates; cpu_time equals real_time), which its compare.py reads; or bmf, Bencher's "
+      "metric format (the median timed region and its 95 % interval as latency).",
+      "lubench-report export"};
+  app.option_defaults()->disable_flag_override();
+  std::string path, format, outPath;
+  app.add_option("document", path, "DOC.json: a document of lubench-report --json")->required();
+  app.add_option("--format", format, "gbench or bmf")
+      ->required()
+      ->check(CLI::IsMember({"gbench", "bmf"}));
+  app.add_option("--out", outPath, "write to FILE instead of standard output")->type_name("FILE");
+  if (const auto status = parseArguments(app, argc, argv, std::string(kProgram) + " export")) {
+    return *status;
+  }
+  std::optional<OutputTarget> target;
+  if (!outPath.empty()) {
+    TargetResolution resolution = resolveOutputTarget(outPath, "--out");
+    if (!resolution.target) {
+      std::fprintf(stderr, "%s export: %s\n", kProgram, printable(resolution.error).c_str());
+      return kStatusUsage;
+    }
+    target = std::move(resolution.target);
+  }
+  const DocumentReading reading = readDocument(path);
+  for (const std::string& problem : reading.problems) {
+    std::fprintf(stderr, "%s export: %s\n", kProgram, problem.c_str());
+  }
+  if (!reading.document) return kStatusUsage;
+  for (const std::string& warning : reading.warnings) {
+    std::fprintf(stderr, "%s export: warning: %s\n", kProgram, printable(warning).c_str());
+  }
+  const std::string text = exportDocument(*reading.document, format);
+  if (!target) {
+    StandardOutput out(kProgram);
+    out.write(text);
+    return out.finish() ? 0 : kStatusSystem;
+  }
+  std::string error;
+  std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
+  if (file && (!file->append(text) || !file->commit(error)) && error.empty()) {
+    error = std::strerror(file->error());
+  }
+  if (!file || !error.empty()) {
+    std::fprintf(stderr, "%s export: %s\n", kProgram, printable(error).c_str());
+    return kStatusSystem;
+  }
+  return 0;
+}

@@ -1,0 +1,282 @@
+#include "ab_session.hpp"
+
+#include <time.h>
+
+#include <cstdlib>
+#include <string_view>
+
+#include "child_process.hpp"
+#include "document_reader.hpp"
+#include "program.hpp"
+#include "text_format.hpp"
+
+namespace {
+
+// Standard error shown with a failed child: its first part, enough for any message.
+constexpr std::size_t kShownErrorBytes = 2000;
+
+long long monotonicNanoseconds() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+struct Side {
+  AbSide side;
+  std::string executable;
+  AbProgram program = AbProgram::kReport;
+  bool warmUpFlag = false;
+};
+
+std::string failureText(const std::string& who, const std::vector<std::string>& argv,
+                        const ChildResult& result, double timeout, const std::string& what) {
+  std::string text = who + ": " + shownCommand(argv) + ": " + what;
+  if (what.empty()) text += describeEnding(result, timeout);
+  std::string err = result.err.substr(0, kShownErrorBytes);
+  while (!err.empty() && (err.back() == '\n' || err.back() == ' ')) err.pop_back();
+  if (!err.empty()) text += "\n  its standard error:\n    " + printable(err);
+  return text;
+}
+
+// Asks side's executable for --help: lubench-report lists --json; a plain benchmark ignores the
+// argument, runs, and prints the result line. Empty on success, else what went wrong.
+std::string probe(Side& side, const AbSessionOptions& options, const volatile sig_atomic_t* stop) {
+  const std::vector<std::string> argv{side.executable, "--help"};
+  const ChildResult result = runChild({argv, options.cpu, options.timeoutSeconds}, stop);
+  const std::string who = std::string("the ") + sideText(side.side) + " build";
+  if (result.ending == ChildResult::Ending::kInterrupted) return {};
+  if (result.ending == ChildResult::Ending::kExited && result.status == 0 &&
+      result.out.find("--json") != std::string::npos &&
+      result.out.find("lubench-report") != std::string::npos) {
+    side.program = AbProgram::kReport;
+    side.warmUpFlag = result.out.find("--warm-up") != std::string::npos;
+    return {};
+  }
+  if (result.ending == ChildResult::Ending::kExited && result.status == 0 &&
+      resultLineNanoseconds(result.out) > 0) {
+    side.program = AbProgram::kPlain;
+    return {};
+  }
+  return failureText(who, argv, result, options.timeoutSeconds,
+                     result.ending == ChildResult::Ending::kExited && result.status == 0
+                         ? "is neither lubench-report (its --help lists no --json) nor a "
+                           "benchmark printing \"time_spent1 runtime: N nanoseconds\""
+                         : "");
+}
+
+struct RunOutcome {
+  std::optional<AbRun> run;
+  std::string failure;  // a child that failed, hung or wrote no document
+  bool interrupted = false;
+  std::string contextText;  // a report's context
+};
+
+RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int pairIndex,
+                  const AbSessionOptions& options, bool warmUpFlag, long long sessionStart,
+                  const volatile sig_atomic_t* stop) {
+  RunOutcome outcome;
+  const std::vector<std::string> argv =
+      side.program == AbProgram::kPlain
+          ? std::vector<std::string>{side.executable}
+          : reportArguments(side.executable, combination.n, combination.block, combination.seed,
+                            warmUpFlag);
+  AbRun run;
+  run.startNanoseconds = monotonicNanoseconds() - sessionStart;
+  const ChildResult result = runChild({argv, options.cpu, options.timeoutSeconds}, stop);
+  if (result.ending == ChildResult::Ending::kInterrupted || (stop != nullptr && *stop != 0)) {
+    outcome.interrupted = true;
+    return outcome;
+  }
+  const std::string who = std::string("the ") + sideText(side.side) + " build, pair " +
+                          std::to_string(pairIndex + 1);
+  const bool exited = result.ending == ChildResult::Ending::kExited;
+  if (side.program == AbProgram::kPlain) {
+    run.timedNanoseconds = resultLineNanoseconds(result.out);
+    if (!exited || result.status != 0 || run.timedNanoseconds <= 0) {
+      outcome.failure = failureText(who, argv, result, options.timeoutSeconds,
+                                    exited && result.status == 0
+                                        ? "printed no \"time_spent1 runtime: N nanoseconds\" line"
+                                        : "");
+      return outcome;
+    }
+    outcome.run = run;
+    return outcome;
+  }
+  // lubench-report: 0, or 2 for a failed check, with its document either way.
+  if (!exited || (result.status != 0 && result.status != kStatusFailedCheck)) {
+    outcome.failure = failureText(who, argv, result, options.timeoutSeconds, "");
+    return outcome;
+  }
+  const DocumentReading reading = parseDocument(result.out, who + "'s output");
+  const SavedCombination* found = nullptr;
+  if (reading.document) {
+    for (const SavedCombination& c : reading.document->combinations) {
+      if (c.n == combination.n && c.block == combination.block) found = &c;
+    }
+  }
+  if (result.outTruncated || found == nullptr) {
+    const std::string why = result.outTruncated      ? "wrote more than a document may hold"
+                            : !reading.problems.empty() ? "wrote no document: " + reading.problems[0]
+                                                        : "wrote a document without the run asked for";
+    outcome.failure = failureText(who, argv, result, options.timeoutSeconds, why);
+    return outcome;
+  }
+  run.timedNanoseconds = found->timedNanoseconds.front();
+  run.stepNanoseconds = found->stepNanoseconds.front();
+  run.fingerprint = found->fingerprint;
+  run.residualFailed = result.status == kStatusFailedCheck;
+  outcome.run = run;
+  outcome.contextText = reading.document->contextText;
+  return outcome;
+}
+
+}  // namespace
+
+std::vector<std::string> reportArguments(const std::string& executable, int n, int block,
+                                         unsigned seed, bool warmUpFlag) {
+  std::vector<std::string> argv{executable,   "--n",    std::to_string(n),
+                                "--block",    std::to_string(block),
+                                "--seed",     std::to_string(seed),
+                                "--no-peak",  "--json"};
+  if (warmUpFlag) {
+    argv.insert(argv.end(), {"--repeat", "1", "--warm-up"});
+  } else {
+    argv.insert(argv.end(), {"--repeat", "2"});
+  }
+  return argv;
+}
+
+double resultLineNanoseconds(const std::string& text) {
+  static constexpr std::string_view kPrefix = "time_spent1 runtime: ";
+  static constexpr std::string_view kSuffix = " nanoseconds";
+  double found = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    if (!line.starts_with(kPrefix) || !line.ends_with(kSuffix)) continue;
+    const std::string_view digits =
+        line.substr(kPrefix.size(), line.size() - kPrefix.size() - kSuffix.size());
+    if (digits.empty() || digits.size() > 19 ||
+        digits.find_first_not_of("0123456789") != std::string_view::npos) {
+      continue;
+    }
+    const double value = std::strtod(std::string(digits).c_str(), nullptr);
+    if (value > 0) found = value;
+  }
+  return found;
+}
+
+std::string shownCommand(const std::vector<std::string>& argv) {
+  std::string out;
+  for (const std::string& word : argv) {
+    if (!out.empty()) out += ' ';
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_./=,:+@") == std::string::npos;
+    if (plain) {
+      out += word;
+      continue;
+    }
+    out += '\'';
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    out += '\'';
+  }
+  return printable(out);
+}
+
+AbSessionRecord runAbSession(const AbSessionOptions& options, const volatile sig_atomic_t* stop,
+                             const AbProgressCallback& progress) {
+  AbSessionRecord session;
+  session.oldExecutable = options.oldExecutable;
+  session.newExecutable = options.newExecutable;
+  session.pairsWanted = options.pairs;
+  session.cpu = options.cpu;
+  session.timeoutSeconds = options.timeoutSeconds;
+  session.seed = options.seed;
+  session.seedFromClock = options.seedFromClock;
+  session.combinationsWanted = static_cast<int>(options.orders.size() * options.blocks.size());
+  AbEnding& ending = session.ending;
+  const auto stopped = [&] {
+    if (stop != nullptr && *stop != 0) ending.signal = *stop;
+    return ending.signal != 0;
+  };
+
+  Side sides[2] = {{AbSide::kOld, options.oldExecutable}, {AbSide::kNew, options.newExecutable}};
+  for (Side& side : sides) {
+    std::string failure = probe(side, options, stop);
+    if (stopped()) return session;
+    if (!failure.empty()) {
+      ending.childFailure = std::move(failure);
+      return session;
+    }
+  }
+  session.oldProgram = sides[0].program;
+  session.newProgram = sides[1].program;
+  const bool anyPlain =
+      sides[0].program == AbProgram::kPlain || sides[1].program == AbProgram::kPlain;
+  if (anyPlain && session.combinationsWanted > 1) {
+    ending.usageError =
+        "a plain benchmark runs its own fixed size: give one --n and one --block with it";
+    return session;
+  }
+  // The same arguments on both sides: --warm-up only when both builds know it.
+  const bool warmUpFlag = sides[0].warmUpFlag && sides[1].warmUpFlag;
+  const long long sessionStart = monotonicNanoseconds();
+
+  int index = 0;
+  for (int n : options.orders) {
+    for (int block : options.blocks) {
+      AbCombinationRecord combination{n, block, options.seed, {}};
+      std::string firstFingerprint;
+      AbSide firstSide = AbSide::kOld;
+      for (int pair = 0; pair < options.pairs; ++pair) {
+        if (progress) progress(index, session.combinationsWanted, pair, options.pairs);
+        AbPair done;
+        done.oldFirst = pair % 2 == 0;  // ABBA: old, new; new, old; old, new; ...
+        const Side* order[2] = {&sides[done.oldFirst ? 0 : 1], &sides[done.oldFirst ? 1 : 0]};
+        for (const Side* side : order) {
+          RunOutcome outcome =
+              runOne(*side, combination, pair, options, warmUpFlag, sessionStart, stop);
+          if (outcome.interrupted) {
+            stopped();
+            break;
+          }
+          if (!outcome.failure.empty()) {
+            ending.childFailure = std::move(outcome.failure);
+            break;
+          }
+          AbRun& run = side->side == AbSide::kOld ? done.oldRun : done.newRun;
+          run = std::move(*outcome.run);
+          std::string& context =
+              side->side == AbSide::kOld ? session.oldContextText : session.newContextText;
+          if (context.empty()) context = std::move(outcome.contextText);
+          if (run.residualFailed) ++ending.residualFailures;
+          // The same n, block and seed give the same bytes on every build: a run that differs
+          // from the combination's first stops the session.
+          if (anyPlain || run.fingerprint.empty()) continue;
+          if (firstFingerprint.empty()) {
+            firstFingerprint = run.fingerprint;
+            firstSide = side->side;
+          } else if (run.fingerprint != firstFingerprint) {
+            ending.fingerprintMismatch =
+                "n " + std::to_string(n) + ", block " + std::to_string(block) + ", seed " +
+                std::to_string(options.seed) + ": the " + sideText(firstSide) + " build gave " +
+                firstFingerprint + ", the " + sideText(side->side) + " build " + run.fingerprint +
+                " (pair " + std::to_string(pair + 1) + ")";
+            break;
+          }
+        }
+        if (ending.signal != 0 || ending.childFailure || ending.fingerprintMismatch) break;
+        combination.pairs.push_back(std::move(done));
+      }
+      if (!combination.pairs.empty()) session.combinations.push_back(std::move(combination));
+      if (ending.signal != 0 || ending.childFailure || ending.fingerprintMismatch) return session;
+      if (progress) progress(index, session.combinationsWanted, options.pairs, options.pairs);
+      ++index;
+    }
+  }
+  return session;
+}

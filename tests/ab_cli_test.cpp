@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "process_runner.hpp"
+
+// lubench-report ab end to end: the built program against itself and against stand-ins that
+// change a fingerprint, hang, write garbage, fail a check, run slower or are plain benchmarks.
+
+namespace {
+
+using json = nlohmann::json;
+
+const std::string kReport = LUBENCH_REPORT_EXECUTABLE;
+
+ProcessResult ab(const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
+  std::vector<std::string> all{"ab"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return runProcess(kReport, all, setup);
+}
+
+// An executable shell script in dir; lubench-report's --help is passed through unless asked not
+// to, so that ab takes the script for lubench-report.
+std::string script(const ScratchDirectory& dir, const std::string& name, const std::string& body,
+                   bool passHelp = true) {
+  const std::string help =
+      passHelp ? "if [ \"$1\" = --help ]; then exec '" + kReport + "' --help; fi\n" : "";
+  const std::string path = dir.write(name, "#!/bin/sh\n" + help + body);
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+json parsed(const std::string& text) {
+  json out = json::parse(text, nullptr, false);
+  EXPECT_FALSE(out.is_discarded()) << text;
+  return out;
+}
+
+TEST(AbTool, TwoBuildsAlternateInPinnedChildrenWithTheSameArguments) {
+  ScratchDirectory dir("ab");
+  // Each side logs its arguments, then runs the real program.
+  const std::string old = script(dir, "old", "echo \"$*\" >> '" + dir.path("old.log") +
+                                                  "'\nexec '" + kReport + "' \"$@\"\n");
+  const std::string young = script(dir, "new", "echo \"$*\" >> '" + dir.path("new.log") +
+                                                   "'\nexec '" + kReport + "' \"$@\"\n");
+  const ProcessResult r = ab({old, young, "--n", "48,64", "--block", "16", "--seed", "3",
+                              "--pairs", "6", "--format", "json", "--out", dir.path("ab.json")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json document = parsed(r.out);
+  EXPECT_EQ(document, parsed(fileText(dir.path("ab.json")))) << "--out holds the same document";
+  EXPECT_EQ(document["document_kind"], "ab_session");
+  const json& context = document["context"];
+  EXPECT_EQ(context["order"], "ABBA");
+  EXPECT_TRUE(context["fingerprints_compared"].get<bool>());
+  // Both sides ran on the CPU the session names, and say their build.
+  EXPECT_EQ(context["old"]["pinned_cpu"], context["pinned_cpu"]);
+  EXPECT_EQ(context["new"]["pinned_cpu"], context["pinned_cpu"]);
+  EXPECT_TRUE(context["new"]["vector_path"].is_string());
+  ASSERT_EQ(document["combinations"].size(), 2u);
+  for (const json& c : document["combinations"]) {
+    ASSERT_EQ(c["pairs"].size(), 6u);
+    for (std::size_t i = 0; i < 6; ++i) {
+      const json& pair = c["pairs"][i];
+      EXPECT_EQ(pair["first"], i % 2 == 0 ? "old" : "new") << "ABBA";
+      EXPECT_EQ(pair["old"]["fingerprint"], c["pairs"][0]["new"]["fingerprint"]);
+      EXPECT_GT(pair["new"]["timed_ns"].get<double>(), 0);
+      EXPECT_TRUE(pair["new"]["steps_ns"].contains("trailing_sweep"));
+    }
+    EXPECT_TRUE(c["ratio"]["low"].is_number());
+    EXPECT_TRUE(c["steps"].contains("pivots"));
+  }
+  EXPECT_EQ(document["interrupted"], false);
+  // One child per side in each of the 6 pairs of both combinations, all with the same
+  // arguments: one warm-up, one timed run, the session's seed.
+  const std::string oldLog = fileText(dir.path("old.log")), newLog = fileText(dir.path("new.log"));
+  EXPECT_EQ(oldLog, newLog);
+  EXPECT_NE(oldLog.find("--n 64 --block 16 --seed 3 --no-peak --json --repeat 1 --warm-up\n"),
+            std::string::npos)
+      << oldLog;
+  EXPECT_EQ(std::count(oldLog.begin(), oldLog.end(), '\n'), 2 * 6);
+
+  // The text report says the same.
+  const ProcessResult text = ab({kReport, kReport, "--n", "48", "--seed", "3", "--pairs", "6"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("n 48, block 32: 6 pairs"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("Wilcoxon signed-rank p = "), std::string::npos);
+  EXPECT_NE(text.out.find("on both sides in every run"), std::string::npos);
+}
+
+TEST(AbTool, EachFaultHasItsStatusAndKeepsWhatFinished) {
+  ScratchDirectory dir("ab");
+  struct Case {
+    const char* what;
+    std::string body;  // the new side's script after the --help line
+    std::vector<std::string> extra;
+    int status;
+    const char* said;  // on standard error
+    std::size_t pairsKept;
+  };
+  const std::string run = "'" + kReport + "' \"$@\"";
+  const std::vector<Case> cases = {
+      {"other bytes",
+       run + " | sed 's/\"fingerprint\": \"[0-9a-f]*\"/\"fingerprint\": \"fedcba9876543210\"/'\n",
+       {},
+       3,
+       "seed 5: the old build gave ",
+       0},
+      {"a hang", "sleep 30\n", {"--timeout", "1"}, 1, "did not finish within 1 s (--timeout)", 0},
+      {"garbage", "echo 'no document'; echo 'it went wrong' >&2\n", {}, 1, "it went wrong", 0},
+      {"a crash", "kill -SEGV $$\n", {}, 1, "killed by SIGSEGV", 0},
+      {"a failed check", run + "\nexit 2\n", {}, 2, "", 6},
+      {"slower", run + " | /usr/bin/python3 -c '" +
+                     "import json,sys; d=json.load(sys.stdin)\n"
+                     "for b in d[\"benchmarks\"]:\n"
+                     "  for r in b[\"runs\"]: r[\"timed_ns\"] *= 2\n"
+                     "json.dump(d, sys.stdout)'\n",
+       {"--fail-above", "50"}, 4, "", 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string young = script(dir, "new", c.body);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> arguments{kReport, young,  "--n",      "48",   "--seed",
+                                       "5",     "--pairs", "6",     "--format", "json"};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const ProcessResult r = ab(arguments);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    const json document = parsed(r.out);
+    const std::size_t kept =
+        document["combinations"].empty() ? 0 : document["combinations"][0]["pairs"].size();
+    EXPECT_EQ(kept, c.pairsKept);
+    if (c.status == 1) {
+      EXPECT_NE(document["child_failure"].get<std::string>().find(young), std::string::npos)
+          << "the command is named";
+    }
+  }
+  // The slower side is found slower; the fingerprints differ in both places they are said.
+  const ProcessResult fingerprints =
+      ab({kReport, script(dir, "other", cases[0].body), "--n", "48", "--seed", "5", "--pairs", "6"});
+  EXPECT_NE(fingerprints.out.find("FINGERPRINTS DIFFER"), std::string::npos);
+  EXPECT_NE(fingerprints.err.find("the new build fedcba9876543210"), std::string::npos);
+}
+
+TEST(AbTool, PlainBenchmarksAndRefusedOptions) {
+  ScratchDirectory dir("ab");
+  const std::string fast =
+      script(dir, "fast", "echo 'time_spent1 runtime: 1000 nanoseconds'\n", false);
+  const std::string slow =
+      script(dir, "slow", "echo 'time_spent1 runtime: 3000 nanoseconds'\n", false);
+  const ProcessResult plain = ab({fast, slow, "--pairs", "6", "--format", "json"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const json document = parsed(plain.out);
+  EXPECT_EQ(document["context"]["old_program"], "plain");
+  EXPECT_FALSE(document["context"]["fingerprints_compared"].get<bool>());
+  EXPECT_DOUBLE_EQ(document["combinations"][0]["ratio"]["median"].get<double>(), 3);
+  EXPECT_EQ(document["combinations"][0]["ratio"]["verdict"], "slower");
+  EXPECT_TRUE(document["combinations"][0]["pairs"][0]["old"]["fingerprint"].is_null());
+  // A plain benchmark against lubench-report: only the timed region is compared, and said so.
+  const ProcessResult mixed = ab({fast, kReport, "--n", "48", "--pairs", "6"});
+  EXPECT_EQ(mixed.status, 0) << mixed.err;
+  EXPECT_NE(mixed.out.find("fingerprints and steps are not compared"), std::string::npos);
+
+  const std::string nothing = script(dir, "nothing", "echo hello\n", false);
+  for (const auto& [arguments, status, said] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{fast, slow, "--n", "48,64"}, 64, "give one --n and one --block"},
+           {{kReport, kReport, "--pairs", "5"}, 64, "--pairs"},
+           {{kReport, kReport, "--affinity", "100000"}, 64, "--affinity"},
+           {{kReport, dir.path("missing")}, 1, "could not be started: No such file"},
+           {{kReport, nothing}, 1, "is neither lubench-report"},
+       }) {
+    const ProcessResult r = ab(arguments);
+    EXPECT_EQ(r.status, status) << said << "\n" << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  }
+}
+
+TEST(AbTool, ASignalStopsTheChildAndKeepsTheFinishedPairs) {
+  ProcessSetup setup;
+  setup.signal = SIGTERM;
+  setup.signalAfterMilliseconds = 1500;
+  const auto start = std::chrono::steady_clock::now();
+  const ProcessResult r = ab(
+      {kReport, kReport, "--n", "160", "--seed", "1", "--pairs", "10000", "--format", "json"},
+      setup);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_NE(r.err.find("interrupted by SIGTERM"), std::string::npos) << r.err;
+  const json document = parsed(r.out);
+  EXPECT_EQ(document["interrupted_by"], "SIGTERM");
+  ASSERT_EQ(document["combinations"].size(), 1u);
+  EXPECT_GT(document["combinations"][0]["pairs"].size(), 0u);
+  EXPECT_LT(document["combinations"][0]["pairs"].size(), 10000u);
+}
+
+}  // namespace

@@ -1,0 +1,109 @@
+#include "paired.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+// The paired statistics of lubench-report ab on cases whose answers are known by hand.
+
+namespace {
+
+TEST(PairedStatistics, SignedRankTestExactAndApproximate) {
+  // Six positive differences: W+ = 21 is the largest of 2^6 equally likely sums.
+  EXPECT_DOUBLE_EQ(wilcoxonSignedRank({1, 2, 3, 4, 5, 6}).pValue, 2.0 / 64);
+  EXPECT_TRUE(wilcoxonSignedRank({1, 2, 3, 4, 5, 6}).exact);
+  // W+ = 19: P(W+ >= 19) = P(W+ <= 2) = 3 / 64 (the empty set, {1} and {2}).
+  EXPECT_DOUBLE_EQ(wilcoxonSignedRank({1, -2, 3, 4, 5, 6}).pValue, 6.0 / 64);
+  // The sign does not matter, and zeros are dropped.
+  EXPECT_DOUBLE_EQ(wilcoxonSignedRank({0, -1, -2, -3, -4, -5, -6, 0}).pValue, 2.0 / 64);
+  EXPECT_DOUBLE_EQ(wilcoxonSignedRank({0, 0}).pValue, 1);
+  // Tied magnitudes: the normal approximation, which on a balanced sample says nothing.
+  const SignedRank tied = wilcoxonSignedRank({1, -1, 2, -2, 3, -3});
+  EXPECT_FALSE(tied.exact);
+  EXPECT_DOUBLE_EQ(tied.pValue, 1);
+  // Beyond the exact range, the normal approximation: W+ = 2400 of 3240, mean 1620, variance
+  // 80 * 81 * 161 / 24, continuity-corrected z = 3.7388.
+  std::vector<double> many;
+  for (int i = 1; i <= 80; ++i) many.push_back(i % 4 == 0 ? -i : i);
+  const SignedRank approximate = wilcoxonSignedRank(many);
+  EXPECT_FALSE(approximate.exact);
+  EXPECT_NEAR(approximate.pValue, 1.8497e-4, 1e-8);
+}
+
+TEST(PairedStatistics, RatioIntervalVerdictDriftAndTheIndependentInterval) {
+  const std::vector<double> before{100, 200, 120, 300, 110, 250, 105, 180};
+  std::vector<double> slower, same;
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    slower.push_back(before[i] * (1.05 + 0.001 * static_cast<double>(i)));
+    same.push_back(before[i] * (i % 2 == 0 ? 1.01 : 0.99));
+  }
+  const PairedRatio up = pairedRatio(before, slower);
+  EXPECT_NEAR(up.median, 1.0535, 1e-12);
+  ASSERT_TRUE(up.interval);
+  EXPECT_GT(up.interval->low, 1);
+  EXPECT_EQ(up.verdict, Verdict::kSlower);
+  EXPECT_EQ(pairedRatio(slower, before).verdict, Verdict::kFaster);
+  EXPECT_EQ(pairedRatio(before, same).verdict, Verdict::kSame);
+  // Five pairs: no interval reaches 95 %, so no verdict either.
+  const std::vector<double> five(before.begin(), before.begin() + 5);
+  const PairedRatio few = pairedRatio(five, std::vector<double>(slower.begin(), slower.begin() + 5));
+  EXPECT_FALSE(few.interval);
+  EXPECT_EQ(few.verdict, Verdict::kSame);
+
+  // The runs vary far more between pairs than within them: taken as independent samples, the
+  // 5 % change hides in that spread; paired, it does not.
+  const std::optional<RatioInterval> independent = independentRatio(before, slower);
+  ASSERT_TRUE(independent);
+  EXPECT_LT(independent->low, 1);
+  EXPECT_GT(independent->high - independent->low, up.interval->high - up.interval->low);
+  const std::optional<RatioInterval> doubled = independentRatio(before, [&] {
+    std::vector<double> twice;
+    for (double b : before) twice.push_back(2 * b);
+    return twice;
+  }());
+  EXPECT_DOUBLE_EQ(doubled->estimate, 2);
+  EXPECT_FALSE(independentRatio({1}, {1, 2}));
+
+  // The last third's median over the first third's, thirds rounded up.
+  EXPECT_DOUBLE_EQ(drift({10, 10, 11, 12, 20, 20}), 2);
+  EXPECT_DOUBLE_EQ(drift({10, 12, 14, 0, 20, 24, 28}), 2);
+  EXPECT_DOUBLE_EQ(drift({10}), 1);
+}
+
+AbRun run(double timed, double pivots, double sweep) {
+  AbRun r;
+  r.timedNanoseconds = timed;
+  r.stepNanoseconds = {{"trailing_sweep", sweep}, {"pivots", pivots}, {"zeta", 1}};
+  return r;
+}
+
+TEST(PairedStatistics, SessionSummaryOrdersStepsAndWarnsOfDrift) {
+  AbSessionRecord session;
+  for (int n : {64, 128}) {
+    AbCombinationRecord c{n, 32, 1, {}};
+    for (int i = 0; i < 6; ++i) {
+      const double base = 1000 * (1 + 0.1 * i);  // the machine slows down through the session
+      AbPair pair{run(base, 10, 900), run(base * (n == 64 ? 1.1 : 1.0), 10, 990), i % 2 == 0};
+      if (i == 3) pair.newRun.stepNanoseconds.erase("zeta");  // not timed in every pair
+      c.pairs.push_back(pair);
+    }
+    session.combinations.push_back(c);
+  }
+  const AbSummary summary = summarizeAb(session);
+  ASSERT_EQ(summary.combinations.size(), 2u);
+  const AbCombinationSummary& first = summary.combinations[0];
+  EXPECT_EQ(first.ratio.verdict, Verdict::kSlower);
+  EXPECT_EQ(summary.combinations[1].ratio.verdict, Verdict::kSame);
+  EXPECT_NEAR(summary.geometricMeanRatio, std::sqrt(1.1), 1e-12);
+  ASSERT_EQ(first.steps.size(), 2u) << "zeta is missing from one pair";
+  EXPECT_EQ(first.steps[0].first, "pivots") << "the step table's order, not the alphabet's";
+  EXPECT_EQ(first.steps[1].first, "trailing_sweep");
+  EXPECT_NEAR(first.steps[1].second.median, 1.1, 1e-12);
+  ASSERT_EQ(first.warnings.size(), 2u);
+  EXPECT_NE(first.warnings[0].find("old build's runs drifted +38.1 %"), std::string::npos)
+      << first.warnings[0];
+}
+
+}  // namespace
