@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ab.hpp"
 #include "compare.hpp"
 #include "json_context.hpp"
 #include "command_line.hpp"
@@ -26,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   const int argc = static_cast<int>(arguments.size());
-  // The first byte chooses the parser: the sweep's or compare's.
+  // The first byte chooses the parser: the sweep's, compare's or ab's.
   if (size > 0 && data[0] == 'c') {
     parseCompareCommandLine(argc - 1, argv.data() + 1);
+  } else if (size > 0 && data[0] == 'a') {
+    parseAbCommandLine(argc - 1, argv.data() + 1);
   } else {
     parseCommandLine(argc, argv.data(), isReservedContextKey);
   }
