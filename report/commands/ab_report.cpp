@@ -21,22 +21,23 @@ json parsedOrNull(const std::string& text) {
   return parsed.is_discarded() ? json(nullptr) : parsed;
 }
 
-// "GCC 12.2.0, avx512, commit 1a2b3c4" from a side's context; "plain benchmark" without one.
+// "GCC 12.2.0, -O3 ..., avx512, commit 1a2b3c4d5e6f" from a side's context; "plain benchmark"
+// without one.
 std::string buildLine(const std::string& contextText) {
   const json context = parsedOrNull(contextText);
   if (!context.is_object()) return "plain benchmark: only its timed region is known";
-  std::string out;
-  const auto add = [&](const char* key, const std::string& prefix) {
+  const auto text = [&](const char* key) -> std::string {
     const auto found = context.find(key);
-    if (found == context.end() || found->is_null()) return;
-    out += (out.empty() ? "" : ", ") + prefix +
-           (found->is_string() ? found->get<std::string>() : jsonText(*found));
+    if (found == context.end() || found->is_null()) return "";
+    return found->is_string() ? found->get<std::string>() : jsonText(*found);
   };
-  add("compiler", "");
-  add("compiler_version", "");
-  add("compile_flags", "flags ");
-  add("vector_path", "vector path ");
-  add("git_commit", "commit ");
+  std::string out = text("compiler") + " " + text("compiler_version");
+  for (const std::string& part : {text("compile_flags"), text("vector_path")}) {
+    if (!part.empty()) out += ", " + part;
+  }
+  if (const std::string commit = text("git_commit"); !commit.empty()) {
+    out += ", commit " + commit.substr(0, 12);
+  }
   return printable(out);
 }
 
