@@ -52,6 +52,23 @@ struct QuietnessRecord {
   std::optional<double> stolenSeconds;  // steal time of all CPUs, where /proc/stat shows it
 };
 
+// Where a CPU sits: its core, package and NUMA node as /sys tells them (empty where it does not).
+struct CpuPlace {
+  int cpu = 0;
+  std::optional<int> core;
+  std::optional<int> package;
+  std::optional<int> node;
+};
+
+// One copy of a combination run beside the others, each in its own process on its own CPU.
+struct CopyRecord {
+  CpuPlace place;
+  std::vector<RunRecord> runs;  // its timed runs, as far as it got
+  int signal = 0;               // the signal that ended it, or 0
+  int exitStatus = 0;           // its exit status when it ended without its runs
+  bool finished = false;        // every run made and handed on
+};
+
 // The timed runs of one combination and the checks made after them.
 struct CombinationRecord {
   RunOptions options;
@@ -59,4 +76,7 @@ struct CombinationRecord {
   ReferenceCheck reference = ReferenceCheck::kNotRequested;
   std::string lapackLibrary;  // with compareLapack: the library and its kernel
   QuietnessRecord quietness;
+  // With --copies: the same combination run by one copy per CPU at once, after the runs above
+  // (the single copy, the others idle).
+  std::vector<CopyRecord> copies;
 };

@@ -22,6 +22,8 @@ struct SweepOptions {
   std::optional<OutputTarget> out;   // --out: the JSON document goes there
   std::optional<OutputTarget> plot;  // --plot: an SVG or PNG drawn through gnuplot
   std::optional<int> affinity;       // --affinity: the CPU to pin the process to
+  std::string copies;                // --copies as given: a count, "all" or "cores"; empty: none
+  std::vector<CpuPlace> copyPlaces;  // the CPUs the copies run on, chosen before the sweep
   std::vector<std::pair<std::string, std::string>> userContext;  // --context KEY=VALUE
 
   // More than one combination.

@@ -177,6 +177,25 @@ CommandLine parseCommandLine(int argc, char** argv,
                      "context)")
           ->transform(decimalNumber(0, CPU_SETSIZE - 1))
           ->type_name("CPU");
+  app.add_option("--copies", sweep.copies,
+                 "after each combination's runs (the single copy, the other CPUs idle), run it "
+                 "again as one copy per CPU at once, each in its own process pinned to its CPU: "
+                 "a count (the first that many CPUs, one per physical core first), all (every "
+                 "CPU this process may use) or cores (one CPU per physical core); reports the "
+                 "total rate, the contention and each copy's fingerprint")
+      ->type_name("N|all|cores")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            if (text == "all" || text == "cores" || parseWholeNumber(text, 1, CPU_SETSIZE)) {
+              return {};
+            }
+            return "expected a count from 1 to " + std::to_string(CPU_SETSIZE) +
+                   ", all or cores, got '" + text + "'";
+          },
+          "N|all|cores"))
+      ->excludes(affinityOption)
+      ->excludes("--check-reference")
+      ->excludes("--compare-lapack");
   std::vector<std::string> userContext;
   app.add_option("--context", userContext,
                  "add KEY=VALUE to the JSON document's context (repeatable)")

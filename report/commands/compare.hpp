@@ -6,6 +6,7 @@
 
 #include "document_reader.hpp"
 #include "paired.hpp"
+#include "program.hpp"
 
 // lubench-report compare: saved JSON documents set against the first, combination by
 // combination (matched by n and block), with the Mann–Whitney U test telling noise from change
@@ -22,7 +23,7 @@ inline constexpr int kShiftQuantiles = 2000;
 // --fail-above takes per cents from 0 to this.
 inline constexpr double kLargestFailAbove = 1000;
 // Exit statuses beside 0 and the usage status.
-inline constexpr int kStatusFingerprintMismatch = 3;
+inline constexpr int kStatusFingerprintMismatch = kStatusFingerprintsDisagree;
 inline constexpr int kStatusSlowdown = 4;
 
 struct ComparedRow {

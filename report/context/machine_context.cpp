@@ -1,8 +1,11 @@
 #include "machine_context.hpp"
 
+#include <dirent.h>
 #include <limits.h>
+#include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -164,4 +167,65 @@ std::string executablePath() {
   char path[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::vector<int> allowedCpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  std::vector<int> cpus;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
+  }
+  return cpus;
+}
+
+std::vector<CpuPlace> readCpuPlaces(const std::vector<int>& cpus, const std::string& root) {
+  std::vector<CpuPlace> places;
+  for (int cpu : cpus) {
+    const std::string dir = root + "/sys/devices/system/cpu/cpu" + std::to_string(cpu);
+    CpuPlace place;
+    place.cpu = cpu;
+    place.core = number<int>(firstLine(dir + "/topology/core_id"));
+    place.package = number<int>(firstLine(dir + "/topology/physical_package_id"));
+    // The node is the nodeN entry in the CPU's directory.
+    if (DIR* entries = opendir(dir.c_str())) {
+      while (const dirent* entry = readdir(entries)) {
+        const std::string name = entry->d_name;
+        if (name.size() > 4 && name.compare(0, 4, "node") == 0 &&
+            name.find_first_not_of("0123456789", 4) == std::string::npos) {
+          place.node = number<int>(name.substr(4));
+        }
+      }
+      closedir(entries);
+    }
+    places.push_back(place);
+  }
+  return places;
+}
+
+std::vector<CpuPlace> chooseCopyCpus(const std::vector<CpuPlace>& places, const std::string& which,
+                                     int count) {
+  std::vector<CpuPlace> cores, siblings;
+  std::vector<std::pair<int, int>> seen;  // (package, core) already given a CPU
+  for (const CpuPlace& place : places) {
+    if (!place.core) {
+      cores.push_back(place);
+      continue;
+    }
+    const std::pair<int, int> key{place.package.value_or(-1), *place.core};
+    if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+      siblings.push_back(place);
+    } else {
+      seen.push_back(key);
+      cores.push_back(place);
+    }
+  }
+  if (which == "cores") return cores;
+  std::vector<CpuPlace> all = cores;
+  all.insert(all.end(), siblings.begin(), siblings.end());
+  if (which != "all" && count >= 0 && static_cast<std::size_t>(count) < all.size()) {
+    all.resize(static_cast<std::size_t>(count));
+  }
+  return all;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "records.hpp"
+
 // What the system says of the machine a report ran on, read from /proc and /sys under a root
 // path ("" for the running system; tests point it at fixture trees). Anything the system does
 // not expose stays empty: nothing is guessed.
@@ -42,3 +44,16 @@ std::optional<long long> stolenJiffies(const std::string& root = "");
 std::string isoDate();
 // The running program's path (/proc/self/exe); empty when it cannot be read.
 std::string executablePath();
+
+// The CPUs this process may run on (its affinity mask), in increasing order.
+std::vector<int> allowedCpus();
+
+// Each CPU's core, package and NUMA node from /sys/devices/system/cpu/cpuN under root.
+std::vector<CpuPlace> readCpuPlaces(const std::vector<int>& cpus, const std::string& root = "");
+
+// The CPUs the copies run on, from places in increasing CPU order: "all" is every one, one per
+// physical core first (the lowest CPU of each core, in CPU order), then the others; "cores" only
+// the first part (SMT siblings idle); a count the first that many of "all". CPUs of unknown
+// core count as cores of their own.
+std::vector<CpuPlace> chooseCopyCpus(const std::vector<CpuPlace>& places, const std::string& which,
+                                     int count);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -21,6 +22,7 @@ struct Document {
 };
 struct InterruptionTexts {
   Document documents[kMaxDocuments];
+  std::vector<pid_t> children;
   std::string terminalClearing;
   std::string notice[kHandledSignalCount];
 };
@@ -42,6 +44,8 @@ extern "C" void onHandledSignal(int signal) {
   int index = 0;
   while (index < kHandledSignalCount && kSignals[index] != signal) ++index;
   if (gTexts != nullptr && index < kHandledSignalCount) {
+    // Copies still running stop with the report.
+    for (const pid_t child : gTexts->children) kill(child, SIGKILL);
     writeAll(STDERR_FILENO, gTexts->terminalClearing);
     for (const Document& document : gTexts->documents) {
       if (!document.active) continue;
@@ -148,4 +152,8 @@ SignalsHeld::SignalsHeld() {
 
 SignalsHeld::~SignalsHeld() {
   sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+void setChildProcesses(const std::vector<pid_t>& children) {
+  if (gTexts != nullptr) gTexts->children = children;
 }

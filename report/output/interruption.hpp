@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <string>
+#include <vector>
 
 #include "output_target.hpp"
 
@@ -39,6 +40,9 @@ void setDocumentClosing(int index, const std::string (&closing)[kHandledSignalCo
 // What the handler says on standard error: "lubench-report: interrupted by SIGTERM" and then
 // what. Call with the signals held.
 void setInterruptionNotice(const std::string& what);
+// The copies running now (killed by the handler before it closes the documents); empty when
+// none. Call with the signals held.
+void setChildProcesses(const std::vector<pid_t>& children);
 // The text that erases the progress line. Call with the signals held.
 void setTerminalClearing(const std::string& clearing);
 

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -36,6 +37,51 @@ json distributionJson(const Distribution& d) {
                                       : json(nullptr);
   out["outliers"] = d.outliers;
   return out;
+}
+
+json optionalJson(const std::optional<int>& value) {
+  return value ? json(*value) : json(nullptr);
+}
+
+// The copies run together: beside the single copy's runs, which stay in "runs".
+json copiesJson(const CombinationRecord& record, const CopiesSummary& c, long long sweepStart) {
+  json perCopy = json::array();
+  for (std::size_t i = 0; i < c.copies.size(); ++i) {
+    const CopySummary& copy = c.copies[i];
+    json runs = json::array();
+    for (const RunRecord& run : record.copies[i].runs) {
+      runs.push_back(json{{"start_ns", run.startNanoseconds - sweepStart},
+                          {"end_ns", run.startNanoseconds + run.timedNanoseconds - sweepStart},
+                          {"timed_ns", run.timedNanoseconds},
+                          {"gflops", run.gflops},
+                          {"residual", finiteOrNull(run.residual)},
+                          {"fingerprint", formatFingerprint(run.fingerprint)}});
+    }
+    const char* signal = copy.signal != 0 ? sigabbrev_np(copy.signal) : nullptr;
+    perCopy.push_back(json{
+        {"cpu", copy.place.cpu},
+        {"core", optionalJson(copy.place.core)},
+        {"package", optionalJson(copy.place.package)},
+        {"numa_node", optionalJson(copy.place.node)},
+        {"runs", runs},
+        {"median_timed_ns", copy.timed.median},
+        {"median_gflops", copy.medianGflops},
+        {"fingerprint", copy.finished || !runs.empty() ? json(formatFingerprint(copy.fingerprint))
+                                                      : json(nullptr)},
+        {"agrees", copy.agrees},
+        {"finished", copy.finished},
+        {"signal", signal != nullptr ? json(std::string("SIG") + signal) : json(nullptr)},
+        {"exit_status", copy.exitStatus}});
+  }
+  return json{{"count", c.copies.size()},
+              {"total_gflops", c.totalGflops},
+              {"contention_ratio", c.contentionRatio},
+              {"slowest_over_median", c.slowestOverMedian},
+              {"overlap", c.overlap},
+              {"per_copy", perCopy},
+              {"dissents", c.dissents},
+              {"deaths", c.deaths},
+              {"warnings", c.warnings}};
 }
 
 json runJson(const RunRecord& run, long long sweepStart) {
@@ -139,6 +185,8 @@ class JsonReporter : public Reporter {
         {"stolen_seconds",
          record.quietness.stolenSeconds ? json(*record.quietness.stolenSeconds) : json(nullptr)},
         {"warnings", s.warnings},
+        {"copies", s.copies ? copiesJson(record, *s.copies, context_.startNanoseconds)
+                            : json(nullptr)},
         {"passed", s.passed},
     };
     // The runs one at a time, between the members before and after them.

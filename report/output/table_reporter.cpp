@@ -71,6 +71,7 @@ class TableReporter : public Reporter {
     } else {
       writeCombination(record, summary, sink);
     }
+    if (summary.copies) sink(copiesText(*summary.copies, summary));
   }
 
   void end(const SweepEnd& end, const TextSink& sink) const override {
@@ -220,6 +221,38 @@ class TableReporter : public Reporter {
            referenceCheckText(record.reference) + "\n";
     out += std::string("result: ") + passedText(s.passed) + "\n";
     sink(out);
+  }
+
+  // The copies run together: their figures, one line per copy, and what went wrong.
+  static std::string copiesText(const CopiesSummary& c, const Summary& single) {
+    std::string out = formatText(
+        "\ncopies: %zu at once, one process per CPU; the single copy above ran with the others "
+        "idle\n",
+        c.copies.size());
+    out += formatText(
+        "  total %.2f GFLOP/s; the median copy took %.3f x the single copy's time (contention), "
+        "the slowest %.3f x the median's; the timed regions overlapped %.1f %%\n",
+        c.totalGflops, c.contentionRatio, c.slowestOverMedian, 100 * c.overlap);
+    out += formatText("  %5s %5s %8s %5s %16s %9s  %-16s\n", "CPU", "core", "package", "node",
+                      "median (ns)", "GFLOP/s", "fingerprint");
+    const auto optional = [](const std::optional<int>& value) {
+      return value ? std::to_string(*value) : std::string("-");
+    };
+    for (const CopySummary& copy : c.copies) {
+      out += formatText("  %5d %5s %8s %5s %16.0f %9.2f  %-16s%s\n", copy.place.cpu,
+                        optional(copy.place.core).c_str(), optional(copy.place.package).c_str(),
+                        optional(copy.place.node).c_str(), copy.timed.median, copy.medianGflops,
+                        formatFingerprint(copy.fingerprint).c_str(),
+                        !copy.finished ? "  DIED"
+                        : copy.agrees  ? ""
+                                       : "  DIFFERS");
+    }
+    out += formatText("  single copy: median %.0f ns, %.2f GFLOP/s\n", single.timed.spread.median,
+                      single.gflops.median);
+    for (const std::string& dissent : c.dissents) out += "  COPIES DISAGREE: " + dissent + "\n";
+    for (const std::string& death : c.deaths) out += "  COPY DIED: " + death + "\n";
+    for (const std::string& warning : c.warnings) out += "  warning: " + warning + "\n";
+    return out;
   }
 
   bool summaryOnly_;

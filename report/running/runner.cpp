@@ -106,6 +106,7 @@ std::optional<CombinationRecord> runCombination(const RunOptions& options,
   QuietnessMeter meter;
   for (int run = 0; run < totalRuns; ++run) {
     const bool timed = !(options.warmUp && run == 0);
+    if (!hooks.beforeRun()) return std::nullopt;
     if (timed && record.runs.empty()) meter.timedRunsStart();
     std::optional<RunRecord> one = runOnce(workspace, options, timed ? meter : warmUpMeter);
     if (one && options.compareLapack) {

@@ -15,6 +15,9 @@ struct CombinationHooks {
   std::function<void(bool timed)> runFinished = [](bool) {};
   // Before the comparison with the plain scalar rendering starts.
   std::function<void()> referenceCheckStarts = [] {};
+  // Just before each run, the warm-up run included, outside any timed region: where copies wait
+  // for each other. False stops the combination (nothing is returned).
+  std::function<bool()> beforeRun = [] { return true; };
 };
 
 // One combination's runs: options.repeat timed runs, after one untimed warm-up run when

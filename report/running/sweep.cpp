@@ -61,10 +61,12 @@ std::optional<int> pinnedCpu() {
 }  // namespace
 
 int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& documents,
-             ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes) {
+             ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes,
+             const CopyResultHook& copyHook) {
   const std::vector<RunOptions> combinations = options.combinations();
   const int total = static_cast<int>(combinations.size());
-  if (!sweepFitsInMemory(combinations)) return kStatusSystem;
+  const int copies = static_cast<int>(options.copyPlaces.size());
+  if (!sweepFitsInMemory(combinations, "", std::max(copies, 1))) return kStatusSystem;
 
   SweepContext context{options,          total,       std::nullopt,         {}, isoDate(), 0,
                        executablePath(), pinnedCpu(), readMachineContext(), {}};
@@ -131,6 +133,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   restartDocuments();
 
   bool referenceNoted = false;
+  bool copiesDied = false, copiesDissent = false;
   std::vector<PlotRow> plotRows;
   for (int index = 0; index < total; ++index) {
     const RunOptions& combination = combinations[index];
@@ -150,10 +153,15 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
       if (!referenceNoted) noteReferenceCheck(combinations, index, notes);
       referenceNoted = true;
     };
-    const std::optional<CombinationRecord> record = runCombination(combination, hooks);
+    std::optional<CombinationRecord> record = runCombination(combination, hooks);
     if (!record) {
       end.kind = SweepEnd::Kind::kFailed;
       break;
+    }
+    // Then every copy at once, the same combination from the same seed.
+    if (copies > 0) {
+      progress.clear();
+      record->copies = runCopies(combination, options.copyPlaces, copyHook);
     }
     Summary summary = summarize(*record, context.peak);
     summary.warnings = warningsAfterRuns(*record, summary.timed);
@@ -183,6 +191,21 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
     }
     ++end.finished;
     end.passed = end.passed && summary.passed;
+    if (summary.copies) {
+      copiesDied = copiesDied || !summary.copies->deaths.empty();
+      copiesDissent = copiesDissent || !summary.copies->dissents.empty();
+      if (warningsToNotes) {
+        const std::string where = " (n " + std::to_string(combination.n) + ", block " +
+                                  std::to_string(combination.block) + ")";
+        noteWarnings(summary.copies->warnings, where, notes);
+      }
+      for (const std::string& death : summary.copies->deaths) {
+        std::fprintf(notes, "%s: a copy died: %s\n", kProgram, death.c_str());
+      }
+      for (const std::string& dissent : summary.copies->dissents) {
+        std::fprintf(notes, "%s: COPIES DISAGREE: %s\n", kProgram, dissent.c_str());
+      }
+    }
     updateClosing();
     // When no document can be written any more, nobody would see the rest.
     if (!anyWritable) {
@@ -249,6 +272,9 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
       plotFailed = true;
     }
   }
-  if (!finished || end.kind == SweepEnd::Kind::kFailed || plotFailed) return kStatusSystem;
+  if (!finished || end.kind == SweepEnd::Kind::kFailed || plotFailed || copiesDied) {
+    return kStatusSystem;
+  }
+  if (copiesDissent) return kStatusFingerprintsDisagree;
   return end.passed ? 0 : kStatusFailedCheck;
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "copies.hpp"
 #include "document.hpp"
 #include "progress.hpp"
 #include "sweep_options.hpp"
@@ -15,6 +16,9 @@
 // left. With options.plot, draws the sweep at the end. Notes on slow work go to notes; warnings
 // on the machine's quietness too when warningsToNotes. Returns the exit status: 0 when every
 // combination passed, 2 when a check failed, 1 when memory, the clock, a document or the plot
-// failed.
+// failed. With options.copyPlaces, each combination is run again by one copy per place at once
+// (copies.hpp; copyHook is handed to them); a copy that died makes the status 1, one whose
+// fingerprint differs 3.
 int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& documents,
-             ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes);
+             ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes,
+             const CopyResultHook& copyHook = {});

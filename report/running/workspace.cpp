@@ -64,13 +64,14 @@ std::string gigabytes(double bytes) {
 
 }  // namespace
 
-bool sweepFitsInMemory(const std::vector<RunOptions>& combinations, const std::string& root) {
+bool sweepFitsInMemory(const std::vector<RunOptions>& combinations, const std::string& root,
+                       int copies) {
   const std::optional<MemoryBudget> budget = availableMemory(root);
   if (!budget) return true;
   const double kept = static_cast<double>(sizeof(Summary) + sizeof(CombinationRecord)) *
                       static_cast<double>(combinations.size());
   for (const RunOptions& o : combinations) {
-    const double needed = bytesNeeded(o) + kept;
+    const double needed = bytesNeeded(o) * copies + kept;
     if (needed <= budget->bytes) continue;
     // "--n N with A and B": the options that add to the combination's memory.
     std::string extras;
@@ -80,6 +81,7 @@ bool sweepFitsInMemory(const std::vector<RunOptions>& combinations, const std::s
     if (o.checkReference) add("--check-reference");
     if (o.compareLapack) add("--compare-lapack");
     if (o.repeat > 1) add("--repeat " + std::to_string(o.repeat));
+    if (copies > 1) add(std::to_string(copies) + " copies");
     std::fprintf(stderr, "%s: --n %d%s needs %s of memory, more than the %s %s\n", kProgram, o.n,
                  extras.c_str(), gigabytes(needed).c_str(), gigabytes(budget->bytes).c_str(),
                  budget->source);

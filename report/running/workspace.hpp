@@ -35,4 +35,6 @@ double bytesNeeded(const RunOptions& options);
 // combination does not fit on standard error and returns false, before anything is allocated:
 // where the kernel overcommits, buffers larger than the memory would be granted and the process
 // killed later, with no message, while it writes them.
-bool sweepFitsInMemory(const std::vector<RunOptions>& combinations, const std::string& root = "");
+// copies: that many copies of each combination run at once, each with its own workspace.
+bool sweepFitsInMemory(const std::vector<RunOptions>& combinations, const std::string& root = "",
+                       int copies = 1);

@@ -51,6 +51,34 @@ struct LapackSummary {
   double lubenchOverLapack = 0;  // lubench's median time over LAPACK's, 0 when LAPACK took none
 };
 
+// One copy of a combination run beside the others.
+struct CopySummary {
+  CpuPlace place;
+  Spread timed;  // ns, of its timed runs; all zero when it made none
+  double medianGflops = 0;
+  unsigned long long fingerprint = 0;  // its last run's
+  bool agrees = true;                  // every run gave the fingerprint most copies gave
+  int signal = 0;                      // the signal that ended it, or 0
+  int exitStatus = 0;
+  bool finished = false;
+};
+
+// The copies of one combination set against each other and against the single copy.
+struct CopiesSummary {
+  std::vector<CopySummary> copies;
+  double totalGflops = 0;        // the finished copies' median rates added up
+  double contentionRatio = 0;    // the median copy's median time over the single copy's
+  double slowestOverMedian = 0;  // the slowest copy's median time over the median copy's
+  // For each run, the time every copy was inside its timed region (the earliest end minus the
+  // latest start) over the copies' median duration; the median of that over the runs.
+  double overlap = 0;
+  std::vector<std::string> dissents;  // a copy, or the single copy, whose bytes differ
+  std::vector<std::string> deaths;    // a copy that did not finish, and why
+  std::vector<std::string> warnings;  // copies that hardly ran together
+};
+// Copies overlapping less than this are warned of: they did not run together.
+inline constexpr double kOverlapWarning = 0.9;
+
 struct Summary {
   Distribution timed;  // of the timed regions' nanoseconds
   Spread gflops;
@@ -65,6 +93,7 @@ struct Summary {
   int singularColumns = 0;             // the last run's
   std::optional<double> efficiency;    // median rate over the measured peak
   std::optional<LapackSummary> lapack;
+  std::optional<CopiesSummary> copies;  // with --copies
   bool passed = false;  // residuals, fingerprints and the reference check all good
   // What makes the figures less sure: a noisy machine, too few runs (quietness.hpp).
   std::vector<std::string> warnings;

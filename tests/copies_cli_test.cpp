@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "process_runner.hpp"
+
+// lubench-report --copies end to end: every allowed CPU at once, and a copy that computes wrong
+// or dies, made so by a test executable that hands the copies a fault.
+
+namespace {
+
+using json = nlohmann::json;
+
+int allowedCpuCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+}
+
+json parsed(const std::string& text) {
+  json out = json::parse(text, nullptr, false);
+  EXPECT_FALSE(out.is_discarded()) << text;
+  return out;
+}
+
+TEST(Copies, EveryCpuRunsTheSameCombinationTogetherAndAgrees) {
+  const ProcessResult r = runProcess(
+      LUBENCH_REPORT_EXECUTABLE,
+      {"--n", "96,128", "--repeat", "3", "--seed", "4", "--no-peak", "--copies", "all", "--json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json document = parsed(r.out);
+  const int cpus = allowedCpuCount();
+  for (const json& b : document["benchmarks"]) {
+    ASSERT_EQ(b["runs"].size(), 3u) << "the single copy's runs stay where readers look";
+    const json& copies = b["copies"];
+    ASSERT_EQ(copies["count"], cpus);
+    std::set<int> seen;
+    for (const json& copy : copies["per_copy"]) {
+      seen.insert(copy["cpu"].get<int>());
+      ASSERT_EQ(copy["runs"].size(), 3u);
+      EXPECT_EQ(copy["fingerprint"], b["fingerprint"]);
+      EXPECT_TRUE(copy["agrees"].get<bool>());
+      for (const json& run : copy["runs"]) {
+        EXPECT_EQ(run["end_ns"].get<long long>() - run["start_ns"].get<long long>(),
+                  run["timed_ns"].get<long long>());
+      }
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(cpus)) << "one copy per CPU";
+    EXPECT_EQ(document["context"]["pinned_cpu"], copies["per_copy"][0]["cpu"]);
+    EXPECT_GT(copies["total_gflops"].get<double>(), 0);
+    EXPECT_GT(copies["contention_ratio"].get<double>(), 0);
+    EXPECT_GE(copies["overlap"].get<double>(), 0);
+    EXPECT_TRUE(copies["dissents"].empty());
+  }
+  const ProcessResult text = runProcess(
+      LUBENCH_REPORT_EXECUTABLE, {"--n", "64", "--seed", "4", "--no-peak", "--copies", "1"});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("copies: 1 at once"), std::string::npos) << text.out;
+}
+
+TEST(Copies, ACopyThatComputesWrongOrDiesIsNamedAndTheOthersKept) {
+  if (allowedCpuCount() < 2) GTEST_SKIP() << "needs two CPUs for a second copy";
+  for (const auto& [fault, status, said] : std::vector<std::tuple<std::string, int, std::string>>{
+           {"fingerprint", 3, "COPIES DISAGREE: CPU "}, {"die", 1, "killed by SIGKILL"}}) {
+    SCOPED_TRACE(fault);
+    ProcessSetup setup;
+    setup.environment = {"LUBENCH_TEST_COPY_FAULT=" + fault};
+    const ProcessResult r =
+        runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE,
+                   {"--n", "96", "--repeat", "2", "--seed", "4", "--no-peak", "--copies", "all",
+                    "--json"},
+                   setup);
+    EXPECT_EQ(r.status, status) << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    const json copies = parsed(r.out)["benchmarks"][0]["copies"];
+    EXPECT_EQ(copies["per_copy"][0]["runs"].size(), 2u) << "the first copy is kept";
+    EXPECT_TRUE(copies["per_copy"][0]["agrees"].get<bool>());
+    if (fault == "fingerprint") {
+      EXPECT_FALSE(copies["per_copy"][1]["agrees"].get<bool>());
+      EXPECT_NE(copies["dissents"][0].get<std::string>().find(
+                    "CPU " + std::to_string(copies["per_copy"][1]["cpu"].get<int>())),
+                std::string::npos);
+    } else {
+      EXPECT_FALSE(copies["per_copy"][1]["finished"].get<bool>());
+      EXPECT_EQ(copies["per_copy"][1]["signal"], "SIGKILL");
+    }
+  }
+  // Without a fault the same executable passes: the fault is the test's, not the report's.
+  const ProcessResult clean = runProcess(
+      LUBENCH_FAULTY_COPIES_EXECUTABLE, {"--n", "64", "--seed", "4", "--no-peak", "--copies", "2"});
+  EXPECT_EQ(clean.status, 0) << clean.err;
+}
+
+TEST(Copies, RefusedBeforeAnythingRunsAndStoppedBySignals) {
+  for (const auto& [arguments, status, said] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
+           {{"--copies", "1000"}, 64, "--copies 1000: this process may use only"},
+           {{"--copies", "all", "--affinity", "0"}, 64, "excludes"},
+           {{"--copies", "cores", "--check-reference"}, 64, "excludes"},
+           {{"--copies", "some"}, 64, "expected a count"},
+           {{"--copies", "all", "--n", "300000"}, 1, "copies needs"},
+       }) {
+    const ProcessResult r = runProcess(LUBENCH_REPORT_EXECUTABLE, arguments);
+    EXPECT_EQ(r.status, status) << said << "\n" << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << "nothing ran";
+  }
+  ProcessSetup setup;
+  setup.signal = SIGTERM;
+  setup.signalAfterMilliseconds = 1500;
+  const ProcessResult stopped = runProcess(
+      LUBENCH_REPORT_EXECUTABLE,
+      {"--n", "700", "--repeat", "1000", "--seed", "4", "--no-peak", "--copies", "all", "--json"},
+      setup);
+  EXPECT_EQ(stopped.status, 128 + SIGTERM) << stopped.err;
+  EXPECT_EQ(parsed(stopped.out)["interrupted_by"], "SIGTERM");
+}
+
+}  // namespace
