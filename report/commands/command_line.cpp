@@ -1,6 +1,7 @@
 #include "command_line.hpp"
 
 #include <sched.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <tuple>
 
 #include "lapack_peer.hpp"
+#include "launcher.hpp"
 #include "output.hpp"
 #include "plot.hpp"
 #include "text_format.hpp"
@@ -234,6 +236,14 @@ CommandLine parseCommandLine(int argc, char** argv,
     result.exitStatus = kStatusUsage;
     return result;
   };
+  // --out's {host} and {rank}: one name per node and per rank under any launcher.
+  if (outOption->count() > 0) {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    const ExpandedName expanded = expandPlaceholders(outPath, host, readLauncher().rank);
+    if (!expanded.error.empty()) return refuse("--out: " + expanded.error);
+    outPath = expanded.name;
+  }
   for (const auto& [option, path, target] :
        {std::tuple{outOption, &outPath, &sweep.out}, {plotOption, &plotPath, &sweep.plot}}) {
     if (option->count() == 0) continue;

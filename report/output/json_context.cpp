@@ -61,6 +61,12 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
       {"kernel_gflops", context.peak ? json(context.peak->kernelGflops) : json(nullptr)},
       {"lapack_library",
        context.options.base.compareLapack ? json(context.lapackLibrary) : json(nullptr)},
+      {"launcher", context.launcher.launcher.empty() ? json(nullptr)
+                                                     : json(context.launcher.launcher)},
+      {"rank", orNull(context.launcher.rank)},
+      {"job_id", orNull(context.launcher.job)},
+      {"node_name", context.launcher.nodeName ? json(*context.launcher.nodeName)
+                                              : orNull(m.hostName)},
       {"warnings", context.warnings},
   };
   for (const auto& [key, value] : context.options.userContext) out[key] = value;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "build_info.hpp"
+#include "launcher.hpp"
 #include "machine_context.hpp"
 #include "measurement.hpp"
 #include "records.hpp"
@@ -29,6 +30,7 @@ struct SweepContext {
   std::string executable;
   std::optional<int> pinnedCpu;  // the only CPU the process may run on, if only one
   MachineContext machine;
+  LauncherInfo launcher;  // the launcher that started this process as one rank of many, if any
   std::vector<std::string> warnings;  // before the runs (quietness.hpp)
 };
 

@@ -9,6 +9,7 @@
 #include "clock.hpp"
 #include "interruption.hpp"
 #include "lapack_peer.hpp"
+#include "launcher.hpp"
 #include "measurement.hpp"
 #include "plot.hpp"
 #include "program.hpp"
@@ -70,6 +71,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
 
   SweepContext context{options,          total,       std::nullopt,         {}, isoDate(), 0,
                        executablePath(), pinnedCpu(), readMachineContext(), {}};
+  context.launcher = readLauncher();
   context.warnings = warningsBeforeRuns(context.machine);
   if (warningsToNotes) noteWarnings(context.warnings, "", notes);
   // Each document's head is written with its first finished combination: a failure before it
