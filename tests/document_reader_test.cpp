@@ -219,3 +219,28 @@ TEST(DocumentReader, StepTimesAreADetailAndOtherKindsOfDocumentAreNamed) {
     EXPECT_NE(problems.find("d.json: is " + expected), std::string::npos) << problems;
   }
 }
+
+TEST(DocumentReader, CopiesAreReadLenientlyBesideTheSingleCopysRuns) {
+  json document = goodDocument();
+  document["benchmarks"][0]["copies"] = {
+      {"per_copy",
+       json::array({json{{"cpu", 3}, {"core", 1}, {"fingerprint", "0123456789abcdef"},
+                         {"median_timed_ns", 90}, {"finished", true}},
+                    json{{"cpu", 4}, {"core", nullptr}, {"finished", false}}})}};
+  document["benchmarks"][1]["copies"] = {{"per_copy", json::array({json{{"cpu", "three"}}})}};
+  const DocumentReading reading = parseDocument(document.dump(), "d.json");
+  ASSERT_TRUE(reading.document) << reading.problems.front();
+  const std::vector<SavedCopy>& copies = reading.document->combinations[0].copies;
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_EQ(copies[0].cpu, 3);
+  EXPECT_EQ(copies[0].core, 1);
+  EXPECT_TRUE(copies[0].finished);
+  EXPECT_EQ(copies[0].medianNanoseconds, 90);
+  EXPECT_FALSE(copies[1].finished) << "no runs: not a finished copy, whatever it says";
+  EXPECT_FALSE(copies[1].core);
+  EXPECT_TRUE(reading.document->combinations[1].copies.empty());
+  ASSERT_EQ(reading.warnings.size(), 1u);
+  EXPECT_NE(reading.warnings[0].find("copies left out: a copy has no \"cpu\" number"),
+            std::string::npos)
+      << reading.warnings[0];
+}

@@ -17,6 +17,7 @@
 #include "compare.hpp"
 #include "document.hpp"
 #include "export.hpp"
+#include "fleet.hpp"
 #include "interruption.hpp"
 #include "json_context.hpp"
 #include "machine_context.hpp"
@@ -33,7 +34,8 @@
 // usage error, 1 when memory, the clock or standard output fails, 128 + the signal number after
 // SIGINT, SIGTERM or SIGHUP. "lubench-report compare" compares saved JSON documents
 // (compare.hpp); "lubench-report ab" measures two builds alternately (ab.hpp); "lubench-report
-// export" writes a document in another tool's format (export.hpp).
+// export" writes a document in another tool's format (export.hpp); "lubench-report fleet" sets
+// many nodes' documents side by side (fleet.hpp).
 
 namespace {
 
@@ -101,6 +103,7 @@ int run(int argc, char** argv, const CopyResultHook& copyHook) {
   if (argc > 1 && std::strcmp(argv[1], "compare") == 0) return runCompare(argc - 1, argv + 1);
   if (argc > 1 && std::strcmp(argv[1], "ab") == 0) return runAb(argc - 1, argv + 1);
   if (argc > 1 && std::strcmp(argv[1], "export") == 0) return runExport(argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "fleet") == 0) return runFleet(argc - 1, argv + 1);
   CommandLine commandLine = parseCommandLine(argc, argv, isReservedContextKey);
   if (!commandLine.options) return commandLine.exitStatus;
   SweepOptions& options = *commandLine.options;

@@ -149,6 +149,46 @@ RunTimes timesOf(const json& runs, const std::string& where, Checker& check) {
   return result;
 }
 
+// The copies of one combination; empty, after a warning, when they are not as written.
+std::vector<SavedCopy> copiesOf(const json& benchmark, const std::string& where, Checker& check) {
+  const auto found = benchmark.find("copies");
+  if (found == benchmark.end() || found->is_null()) return {};
+  std::vector<SavedCopy> copies;
+  const auto leftOut = [&](const std::string& why) {
+    check.warning(where + ": copies left out: " + why);
+    return std::vector<SavedCopy>{};
+  };
+  const auto perCopy = found->is_object() ? found->find("per_copy") : found->end();
+  if (perCopy == found->end() || !perCopy->is_array()) {
+    return leftOut("\"copies\" has no array \"per_copy\"");
+  }
+  for (const json& copy : *perCopy) {
+    if (!copy.is_object()) return leftOut("a copy is " + shown(copy));
+    SavedCopy saved;
+    const auto cpu = copy.find("cpu");
+    if (cpu == copy.end() || !cpu->is_number_unsigned() || cpu->get<std::uint64_t>() > 1u << 20) {
+      return leftOut("a copy has no \"cpu\" number");
+    }
+    saved.cpu = static_cast<int>(cpu->get<std::uint64_t>());
+    const auto core = copy.find("core");
+    if (core != copy.end() && core->is_number_unsigned() && core->get<std::uint64_t>() <= 1u << 20) {
+      saved.core = static_cast<int>(core->get<std::uint64_t>());
+    }
+    const auto print = copy.find("fingerprint");
+    if (print != copy.end() && isFingerprint(*print)) saved.fingerprint = print->get<std::string>();
+    const auto median = copy.find("median_timed_ns");
+    if (median != copy.end() && median->is_number()) {
+      const double ns = median->get<double>();
+      if (ns >= 0 && ns <= kMaxTimedNanoseconds) saved.medianNanoseconds = ns;
+    }
+    const auto finished = copy.find("finished");
+    saved.finished = finished != copy.end() && finished->is_boolean() && finished->get<bool>() &&
+                     saved.medianNanoseconds > 0 && !saved.fingerprint.empty();
+    copies.push_back(std::move(saved));
+  }
+  return copies;
+}
+
 void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& check) {
   std::map<std::pair<int, int>, std::size_t> seen;  // (n, block) -> index of its first entry
   for (std::size_t i = 0; i < benchmarks.size(); ++i) {
@@ -194,7 +234,8 @@ void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& ch
     document.combinations.push_back(SavedCombination{int(*n), int(*block), unsigned(*seed),
                                                      fingerprint->get<std::string>(),
                                                      std::move(times.times),
-                                                     std::move(times.steps)});
+                                                     std::move(times.steps),
+                                                     copiesOf(benchmark, where, check)});
   }
 }
 
@@ -247,6 +288,7 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
     check.problem("", "is " +
                           std::string(*kind == "comparison"   ? "a comparison's document"
                                       : *kind == "ab_session" ? "an A/B session's document"
+                                      : *kind == "fleet"      ? "a fleet's report"
                                                               : "a document of unknown kind " +
                                                                     shown(*kind)) +
                           ", not a run's (\"document_kind\": \"run\")");

@@ -21,6 +21,15 @@ inline constexpr int kMaxProblemsPerFile = 20;
 // Timed regions above this (about 31 years) are taken for a fault, not a measurement.
 inline constexpr double kMaxTimedNanoseconds = 1e18;
 
+// One copy of a combination run beside the others (lubench-report --copies).
+struct SavedCopy {
+  int cpu = 0;
+  std::optional<int> core;
+  std::string fingerprint;  // empty when the copy made no run
+  double medianNanoseconds = 0;  // of its timed runs; 0 when it made none
+  bool finished = false;
+};
+
 // One combination of order and block with at least one timed run.
 struct SavedCombination {
   int n = 0;
@@ -31,6 +40,9 @@ struct SavedCombination {
   // Each run's step times in ns by the step's key ("pivots", "trailing_sweep", ...), beside
   // timedNanoseconds; a run without usable step times has an empty map (and a warning).
   std::vector<std::map<std::string, double>> stepNanoseconds;
+  // With --copies: each copy, read leniently (a malformed copies object is left out with a
+  // warning: the single copy's runs stay usable).
+  std::vector<SavedCopy> copies;
 };
 
 struct SavedDocument {

@@ -1,0 +1,351 @@
+#include "fleet.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "command_line.hpp"
+#include "compare.hpp"
+#include "document_reader.hpp"
+#include "output.hpp"
+#include "output_target.hpp"
+#include "program.hpp"
+#include "statistics.hpp"
+#include "text_format.hpp"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// The context keys that make machines and builds alike.
+const char* const kBuildKeys[] = {"cpu_model",        "lubench_version", "git_commit", "compiler",
+                                  "compiler_version", "compile_flags",   "vector_path"};
+
+std::string contextValue(const SavedDocument& document, const char* key) {
+  const auto found = document.context.find(key);
+  return found == document.context.end() ? "?" : found->second;
+}
+
+std::string buildOf(const SavedDocument& document) {
+  std::string build;
+  for (const char* key : kBuildKeys) {
+    std::string value = contextValue(document, key);
+    if (std::strcmp(key, "git_commit") == 0) value = value.substr(0, 12);
+    build += (build.empty() ? "" : "; ") + value;
+  }
+  return build;
+}
+
+std::string nodeOf(const SavedDocument& document) {
+  std::string node = contextValue(document, "host_name");
+  const auto rank = document.context.find("rank");
+  if (rank != document.context.end()) node += " rank " + rank->second;
+  return node;
+}
+
+// The files named: each regular file as it is, each directory's *.json files in name order.
+std::vector<std::string> expand(const std::vector<std::string>& paths,
+                                std::vector<std::string>& skipped) {
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+      files.push_back(path);
+      continue;
+    }
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) {
+      skipped.push_back("cannot read the directory " + printable(path) + ": " +
+                        std::strerror(errno));
+      continue;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) files.push_back(path + "/" + name);
+  }
+  return files;
+}
+
+struct Key {
+  int n, block;
+  unsigned seed;
+  auto operator<=>(const Key&) const = default;
+};
+
+std::string entryName(const FleetEntry& e) {
+  std::string name = e.node;
+  if (e.cpu) {
+    name += ", CPU " + std::to_string(*e.cpu);
+    if (e.core) name += " (core " + std::to_string(*e.core) + ")";
+  }
+  return name;
+}
+
+// Ranks a group and marks its slow entries.
+void rank(FleetGroup& group, double slowerThan) {
+  std::sort(group.entries.begin(), group.entries.end(), [](const auto& a, const auto& b) {
+    return a.medianNanoseconds < b.medianNanoseconds;
+  });
+  std::vector<double> times;
+  for (const FleetEntry& e : group.entries) times.push_back(e.medianNanoseconds);
+  const Distribution d = describe(times);
+  group.median = d.spread.median;
+  group.min = d.spread.min;
+  group.max = d.spread.max;
+  for (FleetEntry& e : group.entries) {
+    e.overMedian = group.median > 0 ? e.medianNanoseconds / group.median - 1 : 0;
+    e.slow = 100 * e.overMedian > slowerThan;
+  }
+  for (int index : d.outliers) {
+    FleetEntry& e = group.entries[static_cast<std::size_t>(index)];
+    if (e.medianNanoseconds > group.median) e.slow = true;
+  }
+}
+
+}  // namespace
+
+FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions& options) {
+  FleetReport report;
+  std::map<Key, std::map<std::pair<std::string, bool>, FleetGroup>> byCombination;
+  for (const std::string& file : expand(paths, report.skipped)) {
+    DocumentReading reading = readDocument(file);
+    if (!reading.document) {
+      report.skipped.push_back(reading.problems.empty() ? printable(file) + ": not a document"
+                                                        : reading.problems.front());
+      continue;
+    }
+    ++report.documents;
+    for (std::string& warning : reading.warnings) report.warnings.push_back(std::move(warning));
+    const SavedDocument& document = *reading.document;
+    const std::string build = buildOf(document);
+    const std::string node = nodeOf(document);
+    for (const SavedCombination& c : document.combinations) {
+      auto& groups = byCombination[Key{c.n, c.block, c.seed}];
+      FleetEntry single;
+      single.node = node;
+      single.medianNanoseconds = spreadOf(c.timedNanoseconds).median;
+      single.fingerprint = c.fingerprint;
+      single.file = file;
+      FleetGroup& singles = groups[{build, false}];
+      singles.build = build;
+      singles.entries.push_back(std::move(single));
+      for (const SavedCopy& copy : c.copies) {
+        if (!copy.finished) continue;
+        FleetGroup& copies = groups[{build, true}];
+        copies.build = build;
+        copies.copies = true;
+        copies.entries.push_back(
+            FleetEntry{node, copy.cpu, copy.core, copy.medianNanoseconds, copy.fingerprint, file});
+      }
+    }
+  }
+  for (auto& [key, groups] : byCombination) {
+    FleetCombination combination{key.n, key.block, key.seed, {}, {}, {}};
+    // The fingerprint most entries gave, over every build: the bytes are the same on all.
+    std::map<std::string, int> votes;
+    int total = 0;
+    for (auto& [groupKey, group] : groups) {
+      rank(group, options.slowerThan);
+      for (const FleetEntry& e : group.entries) {
+        ++votes[e.fingerprint];
+        ++total;
+      }
+    }
+    const auto majority = std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
+      return a.second < b.second;
+    });
+    combination.majorityFingerprint = majority->first;
+    for (auto& [groupKey, group] : groups) {
+      for (const FleetEntry& e : group.entries) {
+        if (e.fingerprint == majority->first) continue;
+        combination.dissents.push_back(printable(entryName(e)) + ": " + e.fingerprint +
+                                       " where " + std::to_string(majority->second) + " of " +
+                                       std::to_string(total) + " gave " + majority->first + " (" +
+                                       printable(e.file) + ")");
+      }
+      combination.groups.push_back(std::move(group));
+    }
+    report.combinations.push_back(std::move(combination));
+  }
+  return report;
+}
+
+std::string formatFleet(const FleetReport& report, const std::string& format,
+                        const FleetOptions& options) {
+  if (format == "json") {
+    json combinations = json::array();
+    for (const FleetCombination& c : report.combinations) {
+      json groups = json::array();
+      for (const FleetGroup& g : c.groups) {
+        json entries = json::array();
+        for (const FleetEntry& e : g.entries) {
+          entries.push_back(json{{"node", e.node},
+                                 {"cpu", e.cpu ? json(*e.cpu) : json(nullptr)},
+                                 {"core", e.core ? json(*e.core) : json(nullptr)},
+                                 {"median_ns", e.medianNanoseconds},
+                                 {"over_median", e.overMedian},
+                                 {"slow", e.slow},
+                                 {"fingerprint", e.fingerprint},
+                                 {"file", e.file}});
+        }
+        groups.push_back(json{{"build", g.build},
+                              {"copies", g.copies},
+                              {"median_ns", g.median},
+                              {"min_ns", g.min},
+                              {"max_ns", g.max},
+                              {"entries", entries}});
+      }
+      combinations.push_back(json{{"n", c.n},
+                                  {"block", c.block},
+                                  {"seed", c.seed},
+                                  {"majority_fingerprint", c.majorityFingerprint},
+                                  {"dissents", c.dissents},
+                                  {"groups", groups}});
+    }
+    return jsonText(json{{"document_kind", "fleet"},
+                         {"documents", report.documents},
+                         {"slower_than_percent", options.slowerThan},
+                         {"skipped", report.skipped},
+                         {"warnings", report.warnings},
+                         {"combinations", combinations}},
+                    2) +
+           "\n";
+  }
+  const bool markdown = format == "md";
+  std::string out = formatText("%slubench-report fleet: %d document%s\n", markdown ? "## " : "",
+                               report.documents, report.documents == 1 ? "" : "s");
+  for (const FleetCombination& c : report.combinations) {
+    out += formatText("\n%sn %d, block %d, seed %u\n", markdown ? "### " : "", c.n, c.block,
+                      c.seed);
+    for (const FleetGroup& g : c.groups) {
+      out += formatText("\n%s%s (%zu %s): median %.0f ns, from %.0f to %.0f\n",
+                        markdown ? "" : "  ", printable(g.build).c_str(), g.entries.size(),
+                        g.copies ? "copies run together"
+                        : g.entries.size() == 1 ? "node"
+                                                : "nodes",
+                        g.median, g.min, g.max);
+      if (markdown) out += "\n| node | median (ns) | over median | fingerprint | |\n|---|---|---|---|---|\n";
+      for (const FleetEntry& e : g.entries) {
+        const char* mark = e.slow ? "SLOW" : "";
+        out += markdown ? formatText("| %s | %.0f | %+.1f %% | %s | %s |\n",
+                                     printable(entryName(e)).c_str(), e.medianNanoseconds,
+                                     100 * e.overMedian, e.fingerprint.c_str(), mark)
+                        : formatText("    %-40s %16.0f %+7.1f %%  %s  %s\n",
+                                     printable(entryName(e)).c_str(), e.medianNanoseconds,
+                                     100 * e.overMedian, e.fingerprint.c_str(), mark);
+      }
+    }
+    for (const std::string& dissent : c.dissents) out += "  FINGERPRINT DISSENTS: " + dissent + "\n";
+  }
+  for (const std::string& skipped : report.skipped) out += "skipped: " + printable(skipped) + "\n";
+  for (const std::string& warning : report.warnings) out += "warning: " + printable(warning) + "\n";
+  return out;
+}
+
+int fleetStatus(const FleetReport& report, const FleetOptions& options) {
+  if (report.documents == 0) return kStatusUsage;
+  for (const FleetCombination& c : report.combinations) {
+    if (!c.dissents.empty()) return kStatusFingerprintsDisagree;
+  }
+  if (!options.failBelow) return 0;
+  for (const FleetCombination& c : report.combinations) {
+    for (const FleetGroup& g : c.groups) {
+      for (const FleetEntry& e : g.entries) {
+        if (100 * e.overMedian > *options.failBelow) return kStatusSlowdown;
+      }
+    }
+  }
+  return 0;
+}
+
+int runFleet(int argc, char** argv) {
+  CLI::App app{
+      "Sets the documents of many nodes side by side (each file named, and the *.json files of "
+      "each directory named): per combination and seed, every node and every copy ranked by "
+      "time among like machines and builds, the slow ones marked, and every node and CPU whose "
+      "fingerprint dissents from the majority named. Status 3 when a fingerprint dissents, 4 "
+      "with --fail-below when an entry is slower than its group's median by more than PCT per "
+      "cent, 64 when no document could be read.",
+      "lubench-report fleet"};
+  app.option_defaults()->disable_flag_override();
+  std::vector<std::string> paths;
+  std::string format = "text", outPath, slowerThan, failBelow;
+  app.add_option("paths", paths, "FILES|DIRS")->required();
+  app.add_option("--format", format, "text, md or json")
+      ->check(CLI::IsMember({"text", "md", "json"}));
+  app.add_option("--out", outPath, "write to FILE instead of standard output")->type_name("FILE");
+  const auto percent = CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (parseFailAbove(text)) return {};
+        return "expected per cents from 0 to 1000 in decimal digits with at most one point, got '" +
+               printable(text) + "'";
+      },
+      "PCT");
+  app.add_option("--slower-than", slowerThan,
+                 "mark entries slower than their group's median by more than PCT per cent "
+                 "(default 10), beside outliers by the modified Z-score")
+      ->type_name("PCT")
+      ->check(percent);
+  app.add_option("--fail-below", failBelow,
+                 "exit with status 4 when an entry is slower than its group's median by more "
+                 "than PCT per cent")
+      ->type_name("PCT")
+      ->check(percent);
+  if (const auto status = parseArguments(app, argc, argv, std::string(kProgram) + " fleet")) {
+    return *status;
+  }
+  FleetOptions options;
+  if (!slowerThan.empty()) options.slowerThan = *parseFailAbove(slowerThan);
+  if (!failBelow.empty()) options.failBelow = parseFailAbove(failBelow);
+  std::optional<OutputTarget> target;
+  if (!outPath.empty()) {
+    TargetResolution resolution = resolveOutputTarget(outPath, "--out");
+    if (!resolution.target) {
+      std::fprintf(stderr, "%s fleet: %s\n", kProgram, printable(resolution.error).c_str());
+      return kStatusUsage;
+    }
+    target = std::move(resolution.target);
+  }
+  const FleetReport report = readFleet(paths, options);
+  for (const std::string& skipped : report.skipped) {
+    std::fprintf(stderr, "%s fleet: skipped: %s\n", kProgram, printable(skipped).c_str());
+  }
+  if (report.documents == 0) {
+    std::fprintf(stderr, "%s fleet: no document could be read\n", kProgram);
+    return kStatusUsage;
+  }
+  const std::string text = formatFleet(report, format, options);
+  bool written = true;
+  if (!target) {
+    StandardOutput out(kProgram);
+    out.write(text);
+    written = out.finish();
+  } else {
+    std::string error;
+    std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
+    if (file && (!file->append(text) || !file->commit(error)) && error.empty()) {
+      error = std::strerror(file->error());
+    }
+    if (!file || !error.empty()) {
+      std::fprintf(stderr, "%s fleet: %s\n", kProgram, printable(error).c_str());
+      written = false;
+    }
+  }
+  const int status = fleetStatus(report, options);
+  for (const FleetCombination& c : report.combinations) {
+    for (const std::string& dissent : c.dissents) {
+      std::fprintf(stderr, "%s fleet: FINGERPRINT DISSENTS: %s\n", kProgram, dissent.c_str());
+    }
+  }
+  return written ? status : kStatusSystem;
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// lubench-report fleet: the documents of many nodes (one per node or rank, each perhaps with its
+// copies) read one at a time and set side by side: per combination and seed, every node and
+// copy ranked by time within its group of like machines and builds, the slow ones marked, and
+// every node and CPU whose fingerprint dissents from the majority named.
+
+inline constexpr double kDefaultSlowerThan = 10;  // per cent above the group's median
+
+// One figure of one node: its single copy's median, or one of its copies' medians.
+struct FleetEntry {
+  std::string node;                // host name, then " rank R" under a launcher
+  std::optional<int> cpu;          // a copy's CPU; none for the single copy
+  std::optional<int> core;
+  double medianNanoseconds = 0;
+  std::string fingerprint;
+  std::string file;                // the document it came from
+  bool slow = false;               // beyond --slower-than or an outlier by the modified Z-score
+  double overMedian = 0;           // its time over the group's median, less 1
+};
+
+// Entries of like machines and builds: the same CPU model, version, commit, compiler, flags and
+// vector path. Single copies and copies run together are ranked apart (contention slows the
+// latter).
+struct FleetGroup {
+  std::string build;  // "AMD EPYC; lubench 0.18.0 at 1a2b3c4d5e6f; GCC 12.2.0 ...; avx512"
+  bool copies = false;
+  std::vector<FleetEntry> entries;  // fastest first
+  double median = 0;
+  double min = 0;
+  double max = 0;
+};
+
+struct FleetCombination {
+  int n = 0;
+  int block = 0;
+  unsigned seed = 0;
+  std::vector<FleetGroup> groups;
+  std::string majorityFingerprint;
+  std::vector<std::string> dissents;  // "node7 rank 3, CPU 5 (core 5): 0123... where 46 of 48 gave ..."
+};
+
+struct FleetReport {
+  std::vector<std::string> skipped;  // files that are not documents, with the reason
+  std::vector<std::string> warnings;
+  int documents = 0;
+  std::vector<FleetCombination> combinations;
+};
+
+struct FleetOptions {
+  double slowerThan = kDefaultSlowerThan;
+  std::optional<double> failBelow;
+};
+
+// Reads paths (files, and the *.json files of each directory, not recursive), one document at
+// a time: memory grows with the nodes and copies, not with their runs.
+FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions& options);
+
+// "text", "md" or "json".
+std::string formatFleet(const FleetReport& report, const std::string& format,
+                        const FleetOptions& options);
+
+// 64 when no document was read, 3 when a fingerprint dissents, 4 with failBelow when an entry
+// is slower than its group's median by more, else 0.
+int fleetStatus(const FleetReport& report, const FleetOptions& options);
+
+// The subcommand: argv[0] is "fleet". Returns the exit status.
+int runFleet(int argc, char** argv);

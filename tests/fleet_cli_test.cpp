@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "process_runner.hpp"
+
+// lubench-report fleet on crafted nodes' documents, and on documents written by ranks that Open
+// MPI's mpirun started.
+
+namespace {
+
+using json = nlohmann::json;
+
+struct Node {
+  std::string host;
+  std::string cpuModel;
+  double median;  // ns
+  std::string fingerprint = "00000000000000aa";
+  json copies = nullptr;
+};
+
+json document(const Node& node) {
+  json runs = json::array();
+  for (double f : {0.99, 1.0, 1.01}) runs.push_back(json{{"timed_ns", node.median * f}});
+  return json{{"document_kind", "run"},
+              {"context",
+               {{"json_schema_version", 2},
+                {"host_name", node.host},
+                {"cpu_model", node.cpuModel},
+                {"lubench_version", "0.19.0"},
+                {"git_commit", "abc"}}},
+              {"benchmarks",
+               json::array({json{{"n", 4096},
+                                 {"block", 32},
+                                 {"seed", 42},
+                                 {"fingerprint", node.fingerprint},
+                                 {"runs", runs},
+                                 {"copies", node.copies}}})}};
+}
+
+json copy(int cpu, double median, const std::string& fingerprint) {
+  return json{{"cpu", cpu},           {"core", cpu},
+              {"fingerprint", fingerprint}, {"median_timed_ns", median},
+              {"finished", true}};
+}
+
+ProcessResult fleet(const std::vector<std::string>& arguments) {
+  std::vector<std::string> all{"fleet"};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  return runProcess(LUBENCH_REPORT_EXECUTABLE, all);
+}
+
+TEST(FleetTool, RanksLikeNodesMarksTheSlowAndNamesEveryDissenter) {
+  ScratchDirectory dir("fleet");
+  std::filesystem::create_directory(dir.path("nodes"));
+  std::vector<Node> nodes;
+  for (int i = 0; i < 6; ++i) nodes.push_back({"a" + std::to_string(i), "Xeon", 100.0 + i});
+  nodes.push_back({"a-slow", "Xeon", 130});
+  nodes.push_back({"b0", "EPYC", 200});
+  nodes.push_back({"b1", "EPYC", 205});
+  nodes[2].copies = json{{"per_copy", json::array({copy(0, 150, "00000000000000aa"),
+                                                   copy(5, 151, "00000000000000bb")})}};
+  for (const Node& node : nodes) {
+    dir.write("nodes/" + node.host + ".json", document(node).dump());
+  }
+  dir.write("nodes/garbage.json", "{\"context\": 1");
+  dir.write("nodes/ignored.txt", "not read: not *.json");
+  Node wrong{"lone", "Xeon", 102, "00000000000000cc"};
+  const std::string lone = dir.write("lone.json", document(wrong).dump());
+
+  const ProcessResult r = fleet({dir.path("nodes"), lone, "--format", "json"});
+  EXPECT_EQ(r.status, 3) << r.err;
+  const json report = json::parse(r.out);
+  EXPECT_EQ(report["documents"], 10);
+  ASSERT_EQ(report["skipped"].size(), 1u);
+  EXPECT_NE(report["skipped"][0].get<std::string>().find("garbage.json"), std::string::npos);
+  const json& c = report["combinations"][0];
+  EXPECT_EQ(c["majority_fingerprint"], "00000000000000aa");
+  ASSERT_EQ(c["dissents"].size(), 2u) << c["dissents"].dump();
+  EXPECT_NE(c["dissents"].dump().find("a2, CPU 5 (core 5): 00000000000000bb"), std::string::npos);
+  EXPECT_NE(c["dissents"].dump().find("lone: 00000000000000cc"), std::string::npos);
+  // Unlike machines are ranked apart; copies run together apart from single copies.
+  ASSERT_EQ(c["groups"].size(), 3u);
+  for (const json& group : c["groups"]) {
+    const std::vector<json> entries = group["entries"];
+    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end(), [](const json& a, const json& b) {
+      return a["median_ns"] < b["median_ns"];
+    }));
+    for (const json& e : entries) {
+      EXPECT_EQ(e["slow"].get<bool>(), e["node"] == "a-slow") << e.dump();
+    }
+  }
+  EXPECT_NE(fleet({dir.path("nodes")}).out.find("a-slow"), std::string::npos);
+
+  // Without the dissenters: healthy, unless a node is slower than the gate.
+  std::filesystem::remove(dir.path("nodes/a2.json"));
+  EXPECT_EQ(fleet({dir.path("nodes")}).status, 0);
+  EXPECT_EQ(fleet({dir.path("nodes"), "--fail-below", "25"}).status, 4);
+  EXPECT_EQ(fleet({dir.path("nodes"), "--fail-below", "35"}).status, 0);
+  // +25.6 % is within 40 %, but among six nodes within 5 % of each other it is an outlier.
+  const std::string marked =
+      fleet({dir.path("nodes"), "--slower-than", "40", "--format", "md"}).out;
+  EXPECT_NE(marked.find("| a-slow | 130 | +25.6 % | 00000000000000aa | SLOW |"), std::string::npos)
+      << marked;
+  std::filesystem::create_directory(dir.path("empty"));
+  const ProcessResult none = fleet({dir.path("empty"), dir.path("nodes/garbage.json")});
+  EXPECT_EQ(none.status, 64);
+  EXPECT_NE(none.err.find("no document could be read"), std::string::npos);
+}
+
+TEST(FleetTool, RanksStartedByMpirunWriteOneDocumentEachAndTheFleetReadsThem) {
+  ScratchDirectory dir("fleet");
+  std::vector<std::string> arguments;
+  if (geteuid() == 0) arguments.push_back("--allow-run-as-root");
+  for (const char* a : {"--oversubscribe", "-np", "2", LUBENCH_REPORT_EXECUTABLE, "--n", "64",
+                        "--seed", "1", "--no-peak", "--summary", "--out"}) {
+    arguments.push_back(a);
+  }
+  arguments.push_back(dir.path("lu-{host}-{rank}.json"));
+  const ProcessResult launched = runProcess(LUBENCH_MPIRUN, arguments);
+  ASSERT_EQ(launched.status, 0) << launched.out << launched.err;
+  const ProcessResult r = fleet({dir.path(""), "--format", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json report = json::parse(r.out);
+  EXPECT_EQ(report["documents"], 2);
+  std::vector<std::string> names;
+  for (const json& e : report["combinations"][0]["groups"][0]["entries"]) names.push_back(e["node"]);
+  std::sort(names.begin(), names.end());
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_NE(names[0].find(" rank 0"), std::string::npos) << names[0];
+  EXPECT_NE(names[1].find(" rank 1"), std::string::npos) << names[1];
+}
+
+}  // namespace
