@@ -174,14 +174,7 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
                  "exit with status 4 when a combination is significantly slower by more than PCT "
                  "per cent (its median pair ratio)")
       ->type_name("PCT")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            if (parseFailAbove(text)) return {};
-            return "expected per cents from 0 to 1000 in decimal digits with at most one point, "
-                   "got '" +
-                   printable(text) + "'";
-          },
-          "PCT"));
+      ->check(percentCheck());
   result.exitStatus = parseArguments(app, argc, argv, std::string(kProgram) + " ab");
   if (result.exitStatus) return result;
   session.oldExecutable = executables[0];
@@ -194,15 +187,9 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
     session.cpu = static_cast<int>(*parseWholeNumber(affinity, 0, CPU_SETSIZE - 1));
   }
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
-  if (!outPath.empty()) {
-    TargetResolution resolution = resolveOutputTarget(outPath, "--out");
-    if (!resolution.target) {
-      std::fprintf(stderr, "%s ab: %s\n", kProgram, printable(resolution.error).c_str());
-      result.exitStatus = kStatusUsage;
-      return result;
-    }
-    result.out = std::move(resolution.target);
-  }
+  bool refused = false;
+  result.out = resolveSubcommandOut(outPath, std::string(kProgram) + " ab", refused);
+  if (refused) result.exitStatus = kStatusUsage;
   return result;
 }
 
@@ -279,8 +266,7 @@ int runAb(int argc, char** argv) {
   out.write(formatAb(report, commandLine.format));
   bool written = out.finish();
   if (outFile) {
-    std::string document = formatAb(report, "json");
-    if (!outFile->append(document) || !outFile->commit(error)) {
+    if (!outFile->append(formatAb(report, "json")) || !outFile->commit(error)) {
       if (error.empty()) error = std::strerror(outFile->error());
       std::fprintf(stderr, "%s ab: --out: %s\n", kProgram, printable(error).c_str());
       written = false;

@@ -6,11 +6,13 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <limits>
 #include <tuple>
 
+#include "compare.hpp"
 #include "lapack_peer.hpp"
 #include "launcher.hpp"
 #include "output.hpp"
@@ -80,6 +82,45 @@ CLI::Validator numberList(int largest, std::vector<int>& values) {
         return list.error;
       },
       "LIST of 1.." + std::to_string(largest));
+}
+
+CLI::Validator percentCheck() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (parseFailAbove(text)) return {};
+        return "expected per cents from 0 to 1000 in decimal digits with at most one point, got '" +
+               printable(text) + "'";
+      },
+      "PCT");
+}
+
+std::optional<OutputTarget> resolveSubcommandOut(const std::string& path, const std::string& name,
+                                                 bool& usageError) {
+  usageError = false;
+  if (path.empty()) return std::nullopt;
+  TargetResolution resolution = resolveOutputTarget(path, "--out");
+  if (!resolution.target) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), printable(resolution.error).c_str());
+    usageError = true;
+  }
+  return resolution.target;
+}
+
+bool writeWholeText(const std::string& text, const std::optional<OutputTarget>& target,
+                    const std::string& name) {
+  if (!target) {
+    StandardOutput out(kProgram);
+    out.write(text);
+    return out.finish();
+  }
+  std::string error;
+  std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
+  if (file && (!file->append(text) || !file->commit(error)) && error.empty()) {
+    error = std::strerror(file->error());
+  }
+  if (file && error.empty()) return true;
+  std::fprintf(stderr, "%s: %s\n", name.c_str(), printable(error).c_str());
+  return false;
 }
 
 std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const std::string& name) {

@@ -123,14 +123,7 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
                  "exit with status 4 when a combination is significantly slower by more than PCT "
                  "per cent (decimal digits with at most one point, 0 to 1000)")
       ->type_name("PCT")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            if (parseFailAbove(text)) return {};
-            return "expected per cents from 0 to 1000 in decimal digits with at most one point, "
-                   "got '" +
-                   printable(text) + "'";
-          },
-          "PCT"));
+      ->check(percentCheck());
   result.exitStatus = parseArguments(app, argc, argv, std::string(kProgram) + " compare");
   if (result.exitStatus) return result;
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);

@@ -122,15 +122,10 @@ int runExport(int argc, char** argv) {
   if (const auto status = parseArguments(app, argc, argv, std::string(kProgram) + " export")) {
     return *status;
   }
-  std::optional<OutputTarget> target;
-  if (!outPath.empty()) {
-    TargetResolution resolution = resolveOutputTarget(outPath, "--out");
-    if (!resolution.target) {
-      std::fprintf(stderr, "%s export: %s\n", kProgram, printable(resolution.error).c_str());
-      return kStatusUsage;
-    }
-    target = std::move(resolution.target);
-  }
+  const std::string name = std::string(kProgram) + " export";
+  bool refused = false;
+  const std::optional<OutputTarget> target = resolveSubcommandOut(outPath, name, refused);
+  if (refused) return kStatusUsage;
   const DocumentReading reading = readDocument(path);
   for (const std::string& problem : reading.problems) {
     std::fprintf(stderr, "%s export: %s\n", kProgram, problem.c_str());
@@ -139,20 +134,6 @@ int runExport(int argc, char** argv) {
   for (const std::string& warning : reading.warnings) {
     std::fprintf(stderr, "%s export: warning: %s\n", kProgram, printable(warning).c_str());
   }
-  const std::string text = exportDocument(*reading.document, format);
-  if (!target) {
-    StandardOutput out(kProgram);
-    out.write(text);
-    return out.finish() ? 0 : kStatusSystem;
-  }
-  std::string error;
-  std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
-  if (file && (!file->append(text) || !file->commit(error)) && error.empty()) {
-    error = std::strerror(file->error());
-  }
-  if (!file || !error.empty()) {
-    std::fprintf(stderr, "%s export: %s\n", kProgram, printable(error).c_str());
-    return kStatusSystem;
-  }
-  return 0;
+  return writeWholeText(exportDocument(*reading.document, format), target, name) ? 0
+                                                                                : kStatusSystem;
 }

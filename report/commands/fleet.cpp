@@ -284,13 +284,7 @@ int runFleet(int argc, char** argv) {
   app.add_option("--format", format, "text, md or json")
       ->check(CLI::IsMember({"text", "md", "json"}));
   app.add_option("--out", outPath, "write to FILE instead of standard output")->type_name("FILE");
-  const auto percent = CLI::Validator(
-      [](std::string& text) -> std::string {
-        if (parseFailAbove(text)) return {};
-        return "expected per cents from 0 to 1000 in decimal digits with at most one point, got '" +
-               printable(text) + "'";
-      },
-      "PCT");
+  const CLI::Validator percent = percentCheck();
   app.add_option("--slower-than", slowerThan,
                  "mark entries slower than their group's median by more than PCT per cent "
                  "(default 10), beside outliers by the modified Z-score")
@@ -307,15 +301,10 @@ int runFleet(int argc, char** argv) {
   FleetOptions options;
   if (!slowerThan.empty()) options.slowerThan = *parseFailAbove(slowerThan);
   if (!failBelow.empty()) options.failBelow = parseFailAbove(failBelow);
-  std::optional<OutputTarget> target;
-  if (!outPath.empty()) {
-    TargetResolution resolution = resolveOutputTarget(outPath, "--out");
-    if (!resolution.target) {
-      std::fprintf(stderr, "%s fleet: %s\n", kProgram, printable(resolution.error).c_str());
-      return kStatusUsage;
-    }
-    target = std::move(resolution.target);
-  }
+  const std::string name = std::string(kProgram) + " fleet";
+  bool refused = false;
+  const std::optional<OutputTarget> target = resolveSubcommandOut(outPath, name, refused);
+  if (refused) return kStatusUsage;
   const FleetReport report = readFleet(paths, options);
   for (const std::string& skipped : report.skipped) {
     std::fprintf(stderr, "%s fleet: skipped: %s\n", kProgram, printable(skipped).c_str());
@@ -324,23 +313,7 @@ int runFleet(int argc, char** argv) {
     std::fprintf(stderr, "%s fleet: no document could be read\n", kProgram);
     return kStatusUsage;
   }
-  const std::string text = formatFleet(report, format, options);
-  bool written = true;
-  if (!target) {
-    StandardOutput out(kProgram);
-    out.write(text);
-    written = out.finish();
-  } else {
-    std::string error;
-    std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
-    if (file && (!file->append(text) || !file->commit(error)) && error.empty()) {
-      error = std::strerror(file->error());
-    }
-    if (!file || !error.empty()) {
-      std::fprintf(stderr, "%s fleet: %s\n", kProgram, printable(error).c_str());
-      written = false;
-    }
-  }
+  const bool written = writeWholeText(formatFleet(report, format, options), target, name);
   const int status = fleetStatus(report, options);
   for (const FleetCombination& c : report.combinations) {
     for (const std::string& dissent : c.dissents) {
