@@ -17,8 +17,9 @@ SavedDocument twoCombinations() {
   document.path = "runs.json";
   document.contextText =
       R"({"json_schema_version":2,"host_name":"h","mhz_per_cpu":2595.1,"cpu_model":"X"})";
-  document.combinations.push_back({4096, 32, 1, "0123456789abcdef", {10, 20, 30, 40, 50, 60}, {}});
-  document.combinations.push_back({512, 64, 1, "0123456789abcdef", {7, 9}, {}});
+  document.combinations.push_back(
+      {4096, 32, 1, "0123456789abcdef", {10, 20, 30, 40, 50, 60}, {}, {}});
+  document.combinations.push_back({512, 64, 1, "0123456789abcdef", {7, 9}, {}, {}});
   return document;
 }
 

@@ -117,3 +117,34 @@ TEST(MachineContext, IntelAmdAndAVirtualMachineWithoutFrequencyFiles) {
 }
 
 }  // namespace
+
+TEST(MachineContext, CopiesTakeOneCpuPerPhysicalCoreFirst) {
+  // Four CPUs on two cores of one package, siblings numbered either way, and one CPU whose
+  // topology is unknown; node entries where the kernel has them.
+  FixtureTree tree("copies");
+  const auto cpu = [&](int number, int core, bool node) {
+    const std::string dir = "sys/devices/system/cpu/cpu" + std::to_string(number);
+    tree.file(dir + "/topology/core_id", std::to_string(core) + "\n")
+        .file(dir + "/topology/physical_package_id", "0\n");
+    if (node) std::filesystem::create_directories(tree.root() + "/" + dir + "/node1");
+  };
+  cpu(0, 0, true);
+  cpu(1, 0, true);
+  cpu(2, 1, false);
+  cpu(3, 1, false);
+  const std::vector<CpuPlace> places = readCpuPlaces({0, 1, 2, 3, 4}, tree.root());
+  ASSERT_EQ(places.size(), 5u);
+  EXPECT_EQ(places[1].core, 0);
+  EXPECT_EQ(places[1].node, 1);
+  EXPECT_FALSE(places[2].node);
+  EXPECT_FALSE(places[4].core) << "no topology files";
+  const auto cpus = [&](const std::string& which, int count) {
+    std::vector<int> out;
+    for (const CpuPlace& place : chooseCopyCpus(places, which, count)) out.push_back(place.cpu);
+    return out;
+  };
+  EXPECT_EQ(cpus("all", 0), (std::vector<int>{0, 2, 4, 1, 3}));
+  EXPECT_EQ(cpus("cores", 0), (std::vector<int>{0, 2, 4}));
+  EXPECT_EQ(cpus("2", 2), (std::vector<int>{0, 2}));
+  EXPECT_EQ(cpus("4", 4), (std::vector<int>{0, 2, 4, 1}));
+}
