@@ -85,13 +85,20 @@ void reap(Child& child, CopyRecord& copy) {
 }  // namespace
 
 std::string encodeRun(const RunRecord& run) {
-  std::string line = std::to_string(run.startNanoseconds) + " " +
-                     std::to_string(run.timedNanoseconds);
-  for (long long step : run.stepNanoseconds) line += " " + std::to_string(step);
-  char numbers[128];
-  std::snprintf(numbers, sizeof numbers, " %lld %a %a %d %llu", run.solveNanoseconds, run.gflops,
-                run.residual, run.singularColumns, run.fingerprint);
-  return line + numbers;
+  std::string line;
+  char number[64];
+  const auto append = [&](long long value) {
+    std::snprintf(number, sizeof number, "%s%lld", line.empty() ? "" : " ", value);
+    line += number;
+  };
+  append(run.startNanoseconds);
+  append(run.timedNanoseconds);
+  for (long long step : run.stepNanoseconds) append(step);
+  append(run.solveNanoseconds);
+  char rest[128];
+  std::snprintf(rest, sizeof rest, " %a %a %d %llu", run.gflops, run.residual,
+                run.singularColumns, run.fingerprint);
+  return line + rest;
 }
 
 std::optional<RunRecord> decodeRun(const std::string& line) {

@@ -70,7 +70,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   if (!sweepFitsInMemory(combinations, "", std::max(copies, 1))) return kStatusSystem;
 
   SweepContext context{options,          total,       std::nullopt,         {}, isoDate(), 0,
-                       executablePath(), pinnedCpu(), readMachineContext(), {}};
+                       executablePath(), pinnedCpu(), readMachineContext(), {}, {}};
   context.launcher = readLauncher();
   context.warnings = warningsBeforeRuns(context.machine);
   if (warningsToNotes) noteWarnings(context.warnings, "", notes);
