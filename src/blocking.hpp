@@ -34,6 +34,18 @@ struct RegisterBlockShape {
   static_assert(kTileEdge % kColumns == 0);
 };
 
+// The pipelined tile kernel of the widest vectors, which have 32 registers: register blocks of
+// 3 rows x 4 vectors down a tile (ten of them, then one of the remaining 2 rows), each block's 12
+// finished sums written back one vector per step of the next block's inner loop, so that the
+// stores and the matrix update run beside the arithmetic instead of in a burst. 12 sums, 12
+// pending sums, 4 right vectors, a broadcast and a temporary fit in the 32 registers.
+inline constexpr int kPipelineMinLanes = 8;
+inline constexpr int kPipelineRows = 3;
+inline constexpr int kPipelineVectors = 4;
+inline constexpr int kPipelineSums = kPipelineRows * kPipelineVectors;
+inline constexpr int kPipelineLastRows = kTileEdge % kPipelineRows;
+static_assert(kPipelineLastRows > 0 && kPipelineVectors * kPipelineMinLanes == kTileEdge);
+
 // Entries of the packed right panels the tile loop keeps at once (2 MiB, on the stack): at the
 // look-ahead's depth of two blocks of 32, a whole row of 4096 columns, so each row tile's left
 // panel is packed once per pass and the sweep walks the matrix's rows from end to end.
