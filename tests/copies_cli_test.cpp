@@ -2,6 +2,7 @@
 #include <sched.h>
 #include <signal.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -89,6 +90,22 @@ TEST(Copies, ACopyThatComputesWrongOrDiesIsNamedAndTheOthersKept) {
       EXPECT_FALSE(copies["per_copy"][1]["finished"].get<bool>());
       EXPECT_EQ(copies["per_copy"][1]["signal"], "SIGKILL");
     }
+  }
+  // A copy that throws ends as a copy: the report's own output file is not touched by it.
+  {
+    ScratchDirectory dir("copies");
+    ProcessSetup setup;
+    setup.environment = {"LUBENCH_TEST_COPY_FAULT=throw"};
+    const ProcessResult r = runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE,
+                                       {"--n", "64", "--seed", "4", "--no-peak", "--copies", "2",
+                                        "--summary", "--out", dir.path("r.json")},
+                                       setup);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("ended with status 70"), std::string::npos) << r.err;
+    std::ifstream in(dir.path("r.json"));
+    const json copies = json::parse(in, nullptr, false)["benchmarks"][0]["copies"];
+    EXPECT_EQ(copies["per_copy"][1]["exit_status"], 70);
+    EXPECT_TRUE(copies["per_copy"][0]["finished"].get<bool>());
   }
   // Without a fault the same executable passes: the fault is the test's, not the report's.
   const ProcessResult clean = runProcess(

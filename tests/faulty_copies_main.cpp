@@ -1,6 +1,7 @@
 #include <signal.h>
 
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,7 @@
 
 // lubench-report with a fault in its second copy, for the tests only (never installed):
 // LUBENCH_TEST_COPY_FAULT=fingerprint flips the lowest bit of its fingerprints, =die ends it
-// with SIGKILL once its runs are made.
+// with SIGKILL once its runs are made, =throw throws std::bad_alloc out of it.
 int main(int argc, char** argv) {
   const char* fault = std::getenv("LUBENCH_TEST_COPY_FAULT");
   const std::string which = fault != nullptr ? fault : "";
@@ -18,5 +19,6 @@ int main(int argc, char** argv) {
       for (RunRecord& run : runs) run.fingerprint ^= 1;
     }
     if (which == "die") raise(SIGKILL);
+    if (which == "throw") throw std::bad_alloc();
   });
 }

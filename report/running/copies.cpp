@@ -59,17 +59,23 @@ struct Child {
   CPU_ZERO(&set);
   CPU_SET(place.cpu, &set);
   if (sched_setaffinity(0, sizeof set, &set) != 0) _exit(kCopyCannotStart);
-  CombinationHooks hooks;
-  hooks.beforeRun = [&] {
-    return writeAll(toParent, std::string(1, kReady)) && readByte(fromParent) == kGo;
-  };
-  std::optional<CombinationRecord> record = runCombination(options, hooks);
-  if (!record) _exit(kCopyCannotStart);
-  if (hook) hook(copy, record->runs);
-  std::string text;
-  for (const RunRecord& run : record->runs) text += encodeRun(run) + "\n";
-  std::fflush(stdout);
-  _exit(writeAll(toParent, text) ? 0 : kCopyCannotStart);
+  // The copy never returns into the report: an exception unwinding there would run the
+  // parent's destructors in this process and remove the parent's unfinished output file.
+  try {
+    CombinationHooks hooks;
+    hooks.beforeRun = [&] {
+      return writeAll(toParent, std::string(1, kReady)) && readByte(fromParent) == kGo;
+    };
+    std::optional<CombinationRecord> record = runCombination(options, hooks);
+    if (!record) _exit(kCopyCannotStart);
+    if (hook) hook(copy, record->runs);
+    std::string text;
+    for (const RunRecord& run : record->runs) text += encodeRun(run) + "\n";
+    std::fflush(stdout);
+    _exit(writeAll(toParent, text) ? 0 : kCopyCannotStart);
+  } catch (...) {
+    _exit(kCopyCannotStart);
+  }
 }
 
 // Waits for child's end and records how it ended.
