@@ -60,6 +60,40 @@ inline void accumulateEdgeTile(const double* left, const double* right, double* 
   }
 }
 
+// A register block's sums as a segment starts: +0, or (cache1's first segment) the outputs.
+template <int Lanes, int Rows, int Vectors>
+inline void startSums(DoubleVector<Lanes> (&acc)[Rows][Vectors], const TileTarget& target,
+                      int segment, std::size_t n) {
+#pragma GCC unroll 16
+  for (int r = 0; r < Rows; ++r) {
+#pragma GCC unroll 8
+    for (int v = 0; v < Vectors; ++v) {
+      acc[r][v] = target.startFromZero || segment > 0
+                      ? broadcast<Lanes>(0.0)
+                      : loadVector<Lanes>(target.out + r * n + v * Lanes);
+    }
+  }
+}
+
+// One step a of the inner range for a register block: each left entry broadcast, each row of the
+// packed right panel loaded once, every sum given its rounded product.
+template <int Lanes, int Rows, int Vectors>
+inline void addProducts(DoubleVector<Lanes> (&acc)[Rows][Vectors], const double* packedLeft,
+                        const double* packedRight, int depth, int a) {
+  using Vector = DoubleVector<Lanes>;
+  Vector rightRow[Vectors];
+#pragma GCC unroll 8
+  for (int v = 0; v < Vectors; ++v) {
+    rightRow[v] = loadVector<Lanes>(packedRight + a * kTileEdge + v * Lanes);
+  }
+#pragma GCC unroll 16
+  for (int r = 0; r < Rows; ++r) {
+    const Vector l = broadcast<Lanes>(packedLeft[r * depth + a]);
+#pragma GCC unroll 8
+    for (int v = 0; v < Vectors; ++v) acc[r][v] = acc[r][v] + l * rightRow[v];
+  }
+}
+
 // Register block of Rows x (Vectors * Lanes) outputs over the inner range [0, depth), segment by
 // segment (see TileTarget): the accumulators stay in registers, each left entry is broadcast,
 // each row of the packed right panel is loaded once per step of a. target's pointers are at the
@@ -74,27 +108,9 @@ inline void accumulateRegisterBlock(const double* packedLeft, const double* pack
   for (int segment = 0; segment < depth; segment += target.segmentDepth) {
     const bool lastSegment = segment + target.segmentDepth >= depth;
     Vector acc[Rows][Vectors];
-#pragma GCC unroll 16
-    for (int r = 0; r < Rows; ++r) {
-#pragma GCC unroll 8
-      for (int v = 0; v < Vectors; ++v) {
-        acc[r][v] = target.startFromZero || segment > 0
-                        ? broadcast<Lanes>(0.0)
-                        : loadVector<Lanes>(target.out + r * n + v * Lanes);
-      }
-    }
+    startSums<Lanes>(acc, target, segment, n);
     for (int a = segment; a < segment + target.segmentDepth; ++a) {
-      Vector rightRow[Vectors];
-#pragma GCC unroll 8
-      for (int v = 0; v < Vectors; ++v) {
-        rightRow[v] = loadVector<Lanes>(packedRight + a * kTileEdge + v * Lanes);
-      }
-#pragma GCC unroll 16
-      for (int r = 0; r < Rows; ++r) {
-        const Vector l = broadcast<Lanes>(packedLeft[r * depth + a]);
-#pragma GCC unroll 8
-        for (int v = 0; v < Vectors; ++v) acc[r][v] = acc[r][v] + l * rightRow[v];
-      }
+      addProducts<Lanes>(acc, packedLeft, packedRight, depth, a);
     }
 #pragma GCC unroll 16
     for (int r = 0; r < Rows; ++r) {
@@ -166,28 +182,8 @@ inline void accumulatePipelinedBlock(const double* packedLeft, const double* pac
     const int end = segment + target.segmentDepth;
     const bool drainFirst = segment > 0 || Pending > 0;
     Vector acc[Rows][Vectors];
-#pragma GCC unroll 16
-    for (int r = 0; r < Rows; ++r) {
-#pragma GCC unroll 8
-      for (int v = 0; v < Vectors; ++v) {
-        acc[r][v] = target.startFromZero || segment > 0
-                        ? broadcast<Lanes>(0.0)
-                        : loadVector<Lanes>(target.out + r * n + v * Lanes);
-      }
-    }
-    const auto step = [&](int a) {
-      Vector rightRow[Vectors];
-#pragma GCC unroll 8
-      for (int v = 0; v < Vectors; ++v) {
-        rightRow[v] = loadVector<Lanes>(packedRight + a * kTileEdge + v * Lanes);
-      }
-#pragma GCC unroll 16
-      for (int r = 0; r < Rows; ++r) {
-        const Vector l = broadcast<Lanes>(packedLeft[r * depth + a]);
-#pragma GCC unroll 8
-        for (int v = 0; v < Vectors; ++v) acc[r][v] = acc[r][v] + l * rightRow[v];
-      }
-    };
+    startSums<Lanes>(acc, target, segment, n);
+    const auto step = [&](int a) { addProducts<Lanes>(acc, packedLeft, packedRight, depth, a); };
     // What is pending: the previous block's sums (first segment), or this block's previous
     // segment's.
     constexpr int kOwn = Rows * Vectors;
