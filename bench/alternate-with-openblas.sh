@@ -5,10 +5,11 @@
 # their ratios. Each round is one lubench-report run with --compare-lapack, so every LAPACK time
 # comes right after a lubench run on the same matrix.
 #
-#   bench/alternate-with-openblas.sh [ROUNDS] [BUILD_DIR]     (defaults: 5, build/release)
+#   bench/alternate-with-openblas.sh [ROUNDS] [BUILD_DIR] [N]     (defaults: 5, build/release, 4096)
 set -euo pipefail
 rounds=${1:-5}
 report=${2:-build/release}/lubench-report
+order=${3:-4096}
 [[ -x $report ]] || { echo "$0: no $report; build the release preset first" >&2; exit 1; }
 results=$(mktemp)
 trap 'rm -f "$results"' EXIT
@@ -17,18 +18,18 @@ for ((round = 1; round <= rounds; ++round)); do
     # Status 2 is a residual above HPL's bound: the times still count, and the summary says so.
     status=0
     if [[ $kernel == own ]]; then
-      json=$(env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$report" --repeat 1 --no-peak \
-          --compare-lapack --seed "$round" --json) || status=$?
+      json=$(env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE "$report" --n "$order" --repeat 1 \
+          --no-peak --compare-lapack --seed "$round" --json) || status=$?
     else
-      json=$(OPENBLAS_CORETYPE=Haswell "$report" --repeat 1 --no-peak --compare-lapack \
-          --seed "$round" --json) || status=$?
+      json=$(OPENBLAS_CORETYPE=Haswell "$report" --n "$order" --repeat 1 --no-peak \
+          --compare-lapack --seed "$round" --json) || status=$?
     fi
     if ((status != 0 && status != 2)); then
       echo "$0: $report failed with status $status" >&2
       exit 1
     fi
     python3 -c 'import json, sys
-d = json.loads(sys.argv[2])
+d = json.loads(sys.argv[2])["benchmarks"][0]
 print(sys.argv[1], d["timed_ns"]["median"], d["lapack"]["timed_ns"]["median"],
       d["lapack"]["library"].rsplit("(kernel ", 1)[-1].rstrip(")"), d["passed"])' \
         "$kernel" "$json" >>"$results"
