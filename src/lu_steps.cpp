@@ -197,45 +197,30 @@ void prefetchRowSegments(const double* a, int n, int from, int to, int first, in
   }
 }
 
-// Entry k of each of the rows, one row per lane.
-inline DoubleVector<kDoubleLanes> entriesAcrossRows(double* const* rows, int k) {
-  return [&]<std::size_t... Lane>(std::index_sequence<Lane...>) {
-    return DoubleVector<kDoubleLanes>{rows[Lane][k]...};
-  }
-  (std::make_index_sequence<kDoubleLanes>{});
-}
-
 // computeMultipliers for the Groups * kDoubleLanes rows [j, j + Groups * kDoubleLanes), one row
 // per lane: the block's columns are copied into one vector per column and group, each lane then
-// sees exactly the scalar row operations on each of its entries in the same order, and the
-// columns are copied back. The columns are finished one after the other: column k takes the
-// products of the finished multipliers of columns 0 ... k-1 in increasing order, then its
-// division, which is what the row operations do to it, so its running value stays in a register
-// instead of going back to memory after every row operation. The groups are independent, so their
-// divisions and updates overlap instead of waiting on each other.
+// sees exactly the scalar row operations in the same order, and the columns are copied back. The
+// groups are independent, so their divisions and updates overlap instead of waiting on each
+// other.
 template <int Groups>
-void computeMultipliersAcrossRows(double* a, int n, int first, int end, int j,
-                                  const double* upperColumns) {
+void computeMultipliersAcrossRows(double* a, int n, int first, int end, int j) {
   using Vector = DoubleVector<kDoubleLanes>;
   const int width = end - first;
   Vector column[Groups][kMaxVectorBlock];
   for (int g = 0; g < Groups; ++g) {
-    double* rows[kDoubleLanes];
     for (int lane = 0; lane < kDoubleLanes; ++lane) {
-      rows[lane] = a + at(j + g * kDoubleLanes + lane, first, n);
+      const double* row = a + at(j + g * kDoubleLanes + lane, first, n);
+      for (int k = 0; k < width; ++k) column[g][k][lane] = row[k];
     }
-    for (int k = 0; k < width; ++k) column[g][k] = entriesAcrossRows(rows, k);
   }
-  for (int k = 0; k < width; ++k) {
-    const double* upper = upperColumns + k * width;
-    Vector entry[Groups];
-    for (int g = 0; g < Groups; ++g) entry[g] = column[g][k];
-    for (int i = 0; i < k; ++i) {
-      const Vector factor = broadcast<kDoubleLanes>(upper[i]);
-      for (int g = 0; g < Groups; ++g) entry[g] = entry[g] - factor * column[g][i];
+  for (int i = 0; i < width; ++i) {
+    const double* pivotRow = a + at(first + i, first, n);
+    const Vector pivot = broadcast<kDoubleLanes>(pivotRow[i]);
+    for (int g = 0; g < Groups; ++g) column[g][i] = column[g][i] / pivot;
+    for (int k = i + 1; k < width; ++k) {
+      const Vector upper = broadcast<kDoubleLanes>(pivotRow[k]);
+      for (int g = 0; g < Groups; ++g) column[g][k] = column[g][k] - upper * column[g][i];
     }
-    const Vector pivot = broadcast<kDoubleLanes>(upper[k]);
-    for (int g = 0; g < Groups; ++g) column[g][k] = entry[g] / pivot;
   }
   for (int g = 0; g < Groups; ++g) {
     for (int lane = 0; lane < kDoubleLanes; ++lane) {
@@ -252,20 +237,13 @@ void computeMultipliers(double* a, int n, int first, int end) {
   // taken in any grouping; within each row the columns i run in increasing order.
   int j = end;
   if (end - first <= kMaxVectorBlock) {
-    // The diagonal block's columns, each contiguous: walked down the matrix, a column's rows
-    // would share one cache set.
-    const int width = end - first;
-    double upperColumns[kMaxVectorBlock * kMaxVectorBlock];
-    for (int i = 0; i < width; ++i) {
-      for (int k = 0; k < width; ++k) upperColumns[k * width + i] = a[at(first + i, first + k, n)];
-    }
     constexpr int kRows = kMultiplierGroups * kDoubleLanes;
     for (; j + kRows <= n; j += kRows) {
       prefetchRowSegments(a, n, j + kRows, std::min(j + 2 * kRows, n), first, end);
-      computeMultipliersAcrossRows<kMultiplierGroups>(a, n, first, end, j, upperColumns);
+      computeMultipliersAcrossRows<kMultiplierGroups>(a, n, first, end, j);
     }
     for (; j + kDoubleLanes <= n; j += kDoubleLanes) {
-      computeMultipliersAcrossRows<1>(a, n, first, end, j, upperColumns);
+      computeMultipliersAcrossRows<1>(a, n, first, end, j);
     }
   }
   for (; j < n; ++j) {
