@@ -2,6 +2,7 @@
 // rates that bound them on this machine: the tile kernel in cache, the core's peak for separate
 // and for fused multiply-adds, the memory traffic the trailing updates cannot avoid.
 #include <benchmark/benchmark.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,21 +13,37 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "block_loop.hpp"
-#include "kernel_rate.hpp"
 #include "lapack_peer.hpp"
 #include "linalg.hpp"
-#include "look_ahead.hpp"
-#include "lu_steps.hpp"
 #include "matrix_index.hpp"
 #include "measurement.hpp"
 #include "scalar_reference.hpp"
-#include "simd.hpp"
-#include "step_timer.hpp"
 #include "test_data.hpp"
+#include "vector_paths.hpp"
 #include "verification.hpp"
 
 namespace {
+
+// The automatic path's kernel number Arg index, or null after marking the benchmark skipped
+// (the path has fewer kernels); the kernel's name becomes the label.
+const TileKernel* kernelOfArg(benchmark::State& state, int index) {
+  const KernelChoice automatic = resolveChoice(KernelChoice{});
+  const auto kernels = kernelsOf(*automatic.path);
+  if (index >= static_cast<int>(kernels.size())) {
+    state.SkipWithError("this CPU's vector path has fewer tile kernels");
+    return nullptr;
+  }
+  state.SetLabel(std::string(automatic.path->name) + " " + kernels[index].name);
+  return &kernels[index];
+}
+
+// Writes +0.0 to p[0 .. count) around the cache, 16 bytes at a time where p is aligned to them.
+void zeroAroundTheCache(double* p, std::size_t count) {
+  std::size_t i = 0;
+  if (reinterpret_cast<std::uintptr_t>(p) % 16 != 0 && count > 0) p[i++] = 0.0;
+  for (; i + 2 <= count; i += 2) _mm_stream_pd(p + i, _mm_setzero_pd());
+  for (; i < count; ++i) p[i] = 0.0;
+}
 
 // cache1 alone, on the largest trailing product of a run: the first block's, start = b.
 void BM_Cache1(benchmark::State& state) {
@@ -54,7 +71,12 @@ void BM_TrailingPass(benchmark::State& state) {
   const std::size_t entries = static_cast<std::size_t>(n) * n;
   const double timed = timeEachIteration(
       state, [&] { std::copy(problem.original().begin(), problem.original().end(), problem.a()); },
-      [&] { updateTrailingSubmatrix(problem.a(), problem.s(), n, 0, kBlock); });
+      [&] {
+        const KernelChoice run = resolveChoice(KernelChoice{});
+        run.path->routines.trailingPass(problem.a(), problem.a(), problem.s(), problem.a(), n,
+                                        TrailingRegion{kBlock, n, kBlock, n, 0, kBlock, 1, {}},
+                                        *run.kernel);
+      });
   reportRate(state, productFlops(n, kBlock, 0), timed);
 
   // The separate steps in the plain order: zero, cache1, subtract.
@@ -72,15 +94,20 @@ void BM_TrailingPass(benchmark::State& state) {
 
 // The look-ahead sweep alone on the largest region a run gives it, the first pair of blocks':
 // for every entry of [2b, n)^2, the first block's products stored to the scratch matrix and
-// subtracted, then the second block's. The matrix is restored outside the timing.
+// subtracted, then the second block's, with the automatic path's kernel number Arg 1. The matrix
+// is restored outside the timing.
 void BM_TrailingSweep(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int next = 2 * kBlock;
+  const TileKernel* kernel = kernelOfArg(state, static_cast<int>(state.range(1)));
+  if (kernel == nullptr) return;
+  const PathRoutines& path = resolveChoice(KernelChoice{}).path->routines;
   LuProblem problem(n, kSeed);
   const double timed = timeEachIteration(
       state, [&] { std::copy(problem.original().begin(), problem.original().end(), problem.a()); },
       [&] {
-        sweepTrailingSubmatrix<kDoubleLanes>(problem.a(), problem.s(), n, 0, next, FinishedRows{});
+        path.trailingPass(problem.a(), problem.a(), problem.s(), problem.a(), n,
+                          TrailingRegion{next, n, next, n, 0, next, 2, {}}, *kernel);
       });
   reportRate(state, 2.0 * productFlops(n, next, kBlock), timed);
 
@@ -105,14 +132,17 @@ void BM_TrailingSweep(benchmark::State& state) {
   if (!same) state.SkipWithError("the sweep differs from the scalar rendering");
 }
 
-// The register-blocked tile kernel on operands that stay in the first-level cache: the rate
-// at which this machine carries out the product's separate multiplies and adds, the bound on
-// cache1's speed once memory is out of the way. lubench-report measures its peak the same way.
+// The automatic path's tile kernel number Arg on operands that stay in the first-level cache: the
+// rate at which this machine carries out the product's separate multiplies and adds with it, the
+// bound on cache1's speed once memory is out of the way. lubench-report measures it the same way.
 void BM_TileKernelInCache(benchmark::State& state) {
   constexpr int kTilesPerTiming = 1000;
+  const TileKernel* kernel = kernelOfArg(state, static_cast<int>(state.range(0)));
+  if (kernel == nullptr) return;
+  const PathRoutines& path = resolveChoice(KernelChoice{}).path->routines;
   double flops = 0;
   const double timed = timeEachIteration(
-      state, [] {}, [&] { flops += runTileKernelInCache(kTilesPerTiming); });
+      state, [] {}, [&] { flops += path.tileKernelInCache(kTilesPerTiming, *kernel); });
   state.counters["GFLOP/s"] = flops / timed / 1e9;
 }
 
@@ -122,13 +152,14 @@ void BM_TileKernelInCache(benchmark::State& state) {
 void BM_CorePeak(benchmark::State& state) {
   const bool fused = state.range(0) != 0;
   constexpr long kStepsPerTiming = 100000;
+  const PathRoutines& path = resolveChoice(KernelChoice{}).path->routines;
   double flops = 0;
   const double timed = timeEachIteration(
-      state, [] {}, [&] { flops += runMultiplyAddChains(kStepsPerTiming, fused); });
+      state, [] {}, [&] { flops += path.multiplyAddChains(kStepsPerTiming, fused); });
   state.counters["GFLOP/s"] = flops / timed / 1e9;
-  state.SetLabel(!fused                         ? "separate multiply and add"
-                 : kFusedMultiplyAddInstruction ? "fused multiply-add"
-                                                : "fused multiply-add (no instruction: std::fma)");
+  state.SetLabel(!fused                              ? "separate multiply and add"
+                 : path.fusedMultiplyAddInstruction ? "fused multiply-add"
+                                                    : "fused multiply-add (no instruction: std::fma)");
 }
 
 // The memory traffic the trailing updates cannot avoid, without their arithmetic, for sweeps of
@@ -149,13 +180,13 @@ void BM_PlainOrderMemoryPasses(benchmark::State& state) {
           const std::size_t width = static_cast<std::size_t>(n - end);
           for (int r = end; r < n; ++r) {
             for (int block = 0; block < blocksPerSweep; ++block)
-              zeroStreaming(s + at(r, end, n), width);
+              zeroAroundTheCache(s + at(r, end, n), width);
             // One read and one write of every entry; adding +0.0 cannot be optimised away (it
             // turns -0.0 into +0.0).
             double* row = a + at(r, 0, n);
             for (int c = end; c < n; ++c) row[c] = row[c] + 0.0;
           }
-          finishStreamingStores();
+          _mm_sfence();
           benchmark::ClobberMemory();
         }
       });
@@ -181,12 +212,10 @@ BENCHMARK(BM_TrailingPass)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TrailingSweep)
-    ->Arg(1024)
-    ->Arg(2048)
-    ->Arg(kBenchmarkOrder)
+    ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {0, 1}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TileKernelInCache)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_TileKernelInCache)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CorePeak)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlainOrderMemoryPasses)
     ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {1, 2}})

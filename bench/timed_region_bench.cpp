@@ -12,32 +12,44 @@
 #include <vector>
 
 #include "bench_support.hpp"
-#include "block_loop.hpp"
-#include "kernel_rate.hpp"
+#include "clock.hpp"
 #include "lapack_peer.hpp"
 #include "linalg.hpp"
-#include "look_ahead.hpp"
-#include "lu_steps.hpp"
 #include "matrix_index.hpp"
 #include "measurement.hpp"
 #include "scalar_reference.hpp"
-#include "simd.hpp"
-#include "step_timer.hpp"
 #include "test_data.hpp"
+#include "timed_region.hpp"
 #include "verification.hpp"
 
 namespace {
+
+// The timed region, as lubench runs it, with options; the iteration's time from its own readings
+// (0 after marking the benchmark failed when the clock cannot be read).
+double timedRegionSeconds(benchmark::State& state, LuProblem& problem, int n,
+                          const TimedRegionOptions& options, TimedRegionResult* result = nullptr) {
+  const std::optional<TimedRegionResult> run = runTimedRegion(
+      TimedProblem{problem.a(), problem.perm(), problem.s(), problem.rhs(), n, kBlock}, options,
+      "lubench_bench");
+  if (!run) {
+    state.SkipWithError("the timed region could not run");
+    return 0;
+  }
+  if (result != nullptr) *result = *run;
+  return 1e-9 * static_cast<double>(elapsedNanoseconds(run->start, run->end));
+}
 
 // The benchmark's timed region: the block loop and both solves.
 void BM_BlockedLuAndSolve(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   LuProblem problem(n, kSeed);
-  const double timed = timeEachIteration(
-      state, [&] { problem.reset(); },
-      [&] {
-        blockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock);
-        mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
-      });
+  double timed = 0;
+  for (auto _ : state) {
+    problem.reset();
+    const double seconds = timedRegionSeconds(state, problem, n, TimedRegionOptions{});
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
   reportRate(state, hplFlops(n), timed);
 
   std::vector<double> x(n);
@@ -65,16 +77,15 @@ void BM_BlockedLuAndSolveWithStepTimes(benchmark::State& state) {
   long long stepTotal = 0;
   // Timed by hand: the step clock starts from the iteration's own first reading.
   double timed = 0;
+  TimedRegionOptions options;
+  options.timeSteps = true;
   for (auto _ : state) {
     problem.reset();
-    const timespec start = monotonicNow();
-    StepTimer timer(start);
-    runBlockedLu(problem.a(), problem.perm(), problem.s(), n, kBlock, timer);
-    mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
-    const double seconds = secondsSince(start);
+    TimedRegionResult result;
+    const double seconds = timedRegionSeconds(state, problem, n, options, &result);
     state.SetIterationTime(seconds);
     timed += seconds;
-    for (long long step : timer.nanoseconds()) stepTotal += step;
+    for (long long step : result.stepNanoseconds) stepTotal += step;
   }
   reportRate(state, hplFlops(n), timed);
   // The steps cover the block loop, which is nearly all of the timed region.
@@ -91,14 +102,15 @@ void BM_LookAheadDepth(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int blocksPerSweep = static_cast<int>(state.range(1));
   LuProblem problem(n, kSeed);
-  NoStepObserver noObserver;
-  const double timed = timeEachIteration(
-      state, [&] { problem.reset(); },
-      [&] {
-        runBlockedLu<kDoubleLanes>(problem.a(), problem.perm(), problem.s(), n, kBlock, noObserver,
-                                   blocksPerSweep);
-        mydtsrsm(problem.perm(), problem.a(), problem.rhs(), n);
-      });
+  TimedRegionOptions options;
+  options.blocksPerSweep = blocksPerSweep;
+  double timed = 0;
+  for (auto _ : state) {
+    problem.reset();
+    const double seconds = timedRegionSeconds(state, problem, n, options);
+    state.SetIterationTime(seconds);
+    timed += seconds;
+  }
   reportRate(state, hplFlops(n), timed);
 
   std::vector<double> a = problem.original();

@@ -1,8 +1,12 @@
-# Compiles and runs tests/compiler_probes.cpp with the build's own flags before anything is
+# Compiles and runs tests/compiler_probes.cpp with a set of the build's flags before anything is
 # built. Where the compiler gets a probe wrong, retries with the flag that avoids the known fault
-# and adds it to the build, or stops with a message naming a compiler that works.
+# and adds it, or stops with a message naming a compiler that works.
 #
-#   lubench_check_compiler(<flags...>)  ->  LUBENCH_WORKAROUND_FLAGS (list, possibly empty)
+#   lubench_check_compiler(<result_var> <label> <flags...>)
+#       -> <result_var>: the workaround flags for those flags (list, possibly empty)
+#   lubench_cpu_runs(<result_var> <isa...>)
+#       -> <result_var>: TRUE when this machine runs every instruction set named (avx512, avx2,
+#          avx, sse2), so that probes compiled for them can be run here
 function(lubench_run_probes result_var)
   set(CMAKE_TRY_COMPILE_CONFIGURATION ${CMAKE_BUILD_TYPE})
   try_run(run_status compiled ${CMAKE_BINARY_DIR}/compiler-probes
@@ -26,28 +30,43 @@ function(lubench_run_probes result_var)
   endif()
 endfunction()
 
-function(lubench_check_compiler)
-  set(LUBENCH_WORKAROUND_FLAGS "" PARENT_SCOPE)
+function(lubench_cpu_runs result_var)
+  try_run(run_status compiled ${CMAKE_BINARY_DIR}/cpu-supports
+    SOURCES ${PROJECT_SOURCE_DIR}/tests/cpu_supports_main.cpp
+    CXX_STANDARD 20
+    CXX_STANDARD_REQUIRED ON
+    COMPILE_OUTPUT_VARIABLE compile_output
+    ARGS ${ARGN})
+  if(compiled AND run_status EQUAL 0)
+    set(${result_var} TRUE PARENT_SCOPE)
+  else()
+    set(${result_var} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+
+# GCC 12's SLP vectoriser turns some constant initializer lists into broadcasts when AVX-512
+# is enabled; without SLP vectorisation the same code is compiled correctly.
+set(LUBENCH_GCC_WORKAROUND -fno-tree-slp-vectorize)
+
+function(lubench_check_compiler result_var label)
+  set(${result_var} "" PARENT_SCOPE)
   if(CMAKE_CROSSCOMPILING)
     message(WARNING "Cross-compiling: the compiler probes cannot run; the build is not checked for known miscompilations")
     return()
   endif()
   lubench_run_probes(probes_pass ${ARGN})
   if(probes_pass)
-    message(STATUS "Compiler probes: ${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION} passed with the build's flags")
+    message(STATUS "Compiler probes (${label}): ${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION} passed")
     return()
   endif()
   string(STRIP "${LUBENCH_PROBE_OUTPUT}" fault)
-  # GCC 12's SLP vectoriser turns some constant initializer lists into broadcasts when AVX-512
-  # is enabled; without SLP vectorisation the same code is compiled correctly.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    set(workaround -fno-tree-slp-vectorize)
-    lubench_run_probes(probes_pass ${ARGN} ${workaround})
+    lubench_run_probes(probes_pass ${ARGN} ${LUBENCH_GCC_WORKAROUND})
     if(probes_pass)
-      message(STATUS "Compiler probes: GCC ${CMAKE_CXX_COMPILER_VERSION} miscompiles with these flags (${fault}); building with ${workaround}, which compiles it correctly")
-      set(LUBENCH_WORKAROUND_FLAGS ${workaround} PARENT_SCOPE)
+      message(STATUS "Compiler probes (${label}): GCC ${CMAKE_CXX_COMPILER_VERSION} miscompiles with these flags (${fault}); building with ${LUBENCH_GCC_WORKAROUND}, which compiles it correctly")
+      set(${result_var} ${LUBENCH_GCC_WORKAROUND} PARENT_SCOPE)
       return()
     endif()
   endif()
-  message(FATAL_ERROR "${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION} miscompiles a probe with the build's flags (${fault}) and no known workaround helps. Clang 14 compiles it correctly: cmake --preset clang")
+  message(FATAL_ERROR "${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION} miscompiles a probe with the flags of ${label} (${fault}) and no known workaround helps. Clang 14 compiles it correctly: cmake --preset clang")
 endfunction()

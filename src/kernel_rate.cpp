@@ -1,12 +1,11 @@
 #include "kernel_rate.hpp"
 
-#include <algorithm>
-#include <iterator>
-
+#include "blocking.hpp"
 #include "simd.hpp"
-#include "tile_kernel.hpp"
 
-double runTileKernelInCache(int tiles) {
+namespace lubench::LUBENCH_PATH_NAMESPACE {
+
+double runTileKernelInCache(int tiles, const TileKernel& kernel) {
   alignas(64) double packedLeft[kTileEdge * kTileEdge];
   alignas(64) double packedRight[kTileEdge * kTileEdge];
   alignas(64) double out[kTileEdge * kTileEdge] = {};
@@ -16,12 +15,13 @@ double runTileKernelInCache(int tiles) {
   }
   const TileTarget target{out, nullptr, false, false, nullptr, kTileEdge, 0};
   for (int t = 0; t < tiles; ++t) {
-    accumulateFullTile<kDoubleLanes>(packedLeft, packedRight, kTileEdge, target, kTileEdge,
-                                     nullptr);
+    kernel.run(packedLeft, packedRight, kTileEdge, target, kTileEdge, nullptr);
   }
   // Every tile adds onto the sums of the one before, in rounded steps no compiler may merge;
   // reading the result through a volatile keeps the work from being discarded as dead.
-  volatile double keep = *std::max_element(std::begin(out), std::end(out));
+  double largest = out[0];
+  for (double sum : out) largest = sum > largest ? sum : largest;
+  volatile double keep = largest;
   (void)keep;
   return 2.0 * kTileEdge * kTileEdge * kTileEdge * tiles;
 }
@@ -62,3 +62,5 @@ double multiplyAddChains(long steps) {
 double runMultiplyAddChains(long steps, bool fused) {
   return fused ? multiplyAddChains<true>(steps) : multiplyAddChains<false>(steps);
 }
+
+}  // namespace lubench::LUBENCH_PATH_NAMESPACE

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
+#include "blocking.hpp"
 #include "matrix_index.hpp"
-#include "tile_kernel.hpp"
+#include "path_routines.hpp"
+#include "simd.hpp"
 #include "trailing_product.hpp"
 
 // The trailing updates of two consecutive blocks, K = [first, end) and K' = [end, next), shared by
@@ -17,22 +18,24 @@
 //   3. everything else, in the sweep over [next, n)^2 that then adds K''s update
 //      (sweepTrailingSubmatrix).
 // Every entry of a and of the scratch matrix s receives the same rounded operations in the same
-// order as when each block runs its own trailing pass.
+// order as when each block runs its own trailing pass. Whole tiles go through kernel.
+
+namespace lubench::LUBENCH_PATH_NAMESPACE {
 
 // Block [first, end)'s trailing update restricted to columns [end, next), rows [end, n):
 // s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next <= n.
-template <int Lanes>
-void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int next) {
-  runTrailingPass<Lanes>(a, a, s, a, n,
-                         TrailingRegion{end, n, end, next, first, end - first, 1, {}});
+inline void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int next,
+                                   const TileKernel& kernel) {
+  runTrailingPass(a, a, s, a, n, TrailingRegion{end, n, end, next, first, end - first, 1, {}},
+                  kernel);
 }
 
 // Block [first, end)'s trailing update of the next block's rows [end, next), columns [next, n):
 // s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next < n.
-template <int Lanes>
-void finishNextBlockRows(double* a, double* s, int n, int first, int end, int next) {
-  runTrailingPass<Lanes>(a, a, s, a, n,
-                         TrailingRegion{end, next, next, n, first, end - first, 1, {}});
+inline void finishNextBlockRows(double* a, double* s, int n, int first, int end, int next,
+                                const TileKernel& kernel) {
+  runTrailingPass(a, a, s, a, n, TrailingRegion{end, next, next, n, first, end - first, 1, {}},
+                  kernel);
 }
 
 // Block [first, end)'s trailing update of the rows at positions[0 .. count), columns [colBegin, n):
@@ -40,9 +43,8 @@ void finishNextBlockRows(double* a, double* s, int n, int first, int end, int ne
 // a[r][c] -= s[r][c]. The rows are gathered kTileEdge at a time into a packed panel and run
 // through the tile kernel into a small buffer, then scattered. Positions must be distinct rows
 // >= end, at most kMaxLookAheadBlock of them; end - first <= kMaxLookAheadBlock; colBegin >= end.
-template <int Lanes>
-void finishRows(double* a, double* s, int n, int first, int end, int colBegin, const int* positions,
-                int count) {
+inline void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
+                       const int* positions, int count, const TileKernel& kernel) {
   const int depth = end - first;
   const int panels = (count + kTileEdge - 1) / kTileEdge;
   alignas(64) double packedLeft[kMaxLookAheadBlock * kMaxLookAheadBlock];
@@ -57,7 +59,7 @@ void finishRows(double* a, double* s, int n, int first, int end, int colBegin, c
     for (int l = 0; l < depth; ++l) packedLeft[r * depth + l] = row != nullptr ? row[l] : 0.0;
   }
   for (int jj = colBegin; jj < n; jj += kTileEdge) {
-    const int cols = std::min(kTileEdge, n - jj);
+    const int cols = smallerOf(kTileEdge, n - jj);
     // The block's rows of U over this column tile; columns past n are zeros.
     for (int l = 0; l < depth; ++l) {
       const double* upper = a + at(first + l, jj, n);
@@ -66,17 +68,17 @@ void finishRows(double* a, double* s, int n, int first, int end, int colBegin, c
     }
     for (int panel = 0; panel < panels; ++panel) {
       const TileTarget target{products, nullptr, true, false, nullptr, depth, 0};
-      accumulateFullTile<Lanes>(packedLeft + panel * kTileEdge * depth, packedRight, depth, target,
-                                kTileEdge, nullptr);
-      const int rows = std::min(kTileEdge, count - panel * kTileEdge);
+      kernel.run(packedLeft + panel * kTileEdge * depth, packedRight, depth, target, kTileEdge,
+                 nullptr);
+      const int rows = smallerOf(kTileEdge, count - panel * kTileEdge);
       for (int r = 0; r < rows; ++r) {
         const int position = positions[panel * kTileEdge + r];
         const double* product = products + r * kTileEdge;
         double* scratchRow = s + at(position, jj, n);
         double* row = a + at(position, jj, n);
         if (streamed && cols == kTileEdge) {
-          for (int c = 0; c < kTileEdge; c += Lanes) {
-            streamVector<Lanes>(scratchRow + c, loadVector<Lanes>(product + c));
+          for (int c = 0; c < kTileEdge; c += kDoubleLanes) {
+            streamVector<kDoubleLanes>(scratchRow + c, loadVector<kDoubleLanes>(product + c));
           }
         } else {
           for (int c = 0; c < cols; ++c) scratchRow[c] = product[c];
@@ -99,21 +101,19 @@ inline MovingRows rowsMovedFromBelow(const int* pivotRows, int end, int next) {
   MovingRows moving;
   for (int i = 0; i < next - end; ++i) {
     const int p = pivotRows[i];
-    if (p >= next &&
-        std::find(moving.rows, moving.rows + moving.count, p) == moving.rows + moving.count) {
-      moving.rows[moving.count++] = p;
-    }
+    bool listed = false;
+    for (int k = 0; k < moving.count; ++k) listed = listed || moving.rows[k] == p;
+    if (p >= next && !listed) moving.rows[moving.count++] = p;
   }
   return moving;
 }
 
 // Block [first, end)'s update of the rest of the next block's own rows and of the moving rows,
 // where they stand now, before any of them moves (step 2 above).
-template <int Lanes>
-void finishRowsBeforeTheyMove(double* a, double* s, int n, int first, int end, int next,
-                              const MovingRows& moving) {
-  finishNextBlockRows<Lanes>(a, s, n, first, end, next);
-  finishRows<Lanes>(a, s, n, first, end, next, moving.rows, moving.count);
+inline void finishRowsBeforeTheyMove(double* a, double* s, int n, int first, int end, int next,
+                                     const MovingRows& moving, const TileKernel& kernel) {
+  finishNextBlockRows(a, s, n, first, end, next, kernel);
+  finishRows(a, s, n, first, end, next, moving.rows, moving.count, kernel);
 }
 
 // The rest of both blocks' updates over [next, n)^2, tile by tile: for each entry, block
@@ -121,9 +121,10 @@ void finishRowsBeforeTheyMove(double* a, double* s, int n, int first, int end, i
 // finished, which finishRows has done), then block [end, next)'s the same way. a is read and
 // written once; s receives both stores. Requires both blocks of equal width <= kMaxLookAheadBlock
 // and next < n.
-template <int Lanes>
-void sweepTrailingSubmatrix(double* a, double* s, int n, int first, int next,
-                            const FinishedRows& finished) {
-  runTrailingPass<Lanes>(a, a, s, a, n,
-                         TrailingRegion{next, n, next, n, first, next - first, 2, finished});
+inline void sweepTrailingSubmatrix(double* a, double* s, int n, int first, int next,
+                                   const FinishedRows& finished, const TileKernel& kernel) {
+  runTrailingPass(a, a, s, a, n, TrailingRegion{next, n, next, n, first, next - first, 2, finished},
+                  kernel);
 }
+
+}  // namespace lubench::LUBENCH_PATH_NAMESPACE

@@ -1,19 +1,30 @@
 #include "lu_steps.hpp"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <utility>
 
 #include "matrix_index.hpp"
 #include "simd.hpp"
-#include "trailing_product.hpp"
+
+namespace lubench::LUBENCH_PATH_NAMESPACE {
 
 namespace {
 
 // Exchanges rows i and p of a across all n columns.
 void swapRows(double* a, int n, int i, int p) {
-  std::swap_ranges(a + at(i, 0, n), a + at(i, 0, n) + n, a + at(p, 0, n));
+  double* rowI = a + at(i, 0, n);
+  double* rowP = a + at(p, 0, n);
+  for (int c = 0; c < n; ++c) {
+    const double entry = rowI[c];
+    rowI[c] = rowP[c];
+    rowP[c] = entry;
+  }
+}
+
+// Exchanges two doubles.
+void swapEntries(double& x, double& y) {
+  const double held = x;
+  x = y;
+  y = held;
 }
 
 // Goes on with a scan for the first entry of largest magnitude over column[from, count): an
@@ -22,7 +33,7 @@ void swapRows(double* a, int n, int i, int p) {
 void scanLargestMagnitude(const double* column, int from, int count, int offset, int* best,
                           double* bestMagnitude) {
   for (int t = from; t < count; ++t) {
-    const double magnitude = std::fabs(column[t]);
+    const double magnitude = __builtin_fabs(column[t]);
     if (magnitude > *bestMagnitude) {
       *best = offset + t;
       *bestMagnitude = magnitude;
@@ -93,9 +104,9 @@ int firstLargestInTallColumn(const double* a, int n, int i, const PendingInterch
                              double* copy, int copyEntries, double* largest) {
   int best = i;
   for (int top = i; top < n; top += copyEntries) {
-    const int rows = std::min(copyEntries, n - top);
+    const int rows = smallerOf(copyEntries, n - top);
     copyColumns(a, n, top, rows, i, 1, pending, copy);
-    if (top == i) *largest = std::fabs(copy[0]);
+    if (top == i) *largest = __builtin_fabs(copy[0]);
     scanLargestMagnitude(copy, top == i ? 1 : 0, rows, top, &best, largest);
   }
   return best;
@@ -124,7 +135,7 @@ int searchPanelPivotsWithCopy(const double* a, int n, int first, int end, int* p
     // than one line's worth.
     int capacity = copied ? copyEntries / rows : 1;
     if (capacity > kDoublesPerLine) capacity -= capacity % kDoublesPerLine;
-    width = std::min(end - group, capacity);
+    width = smallerOf(end - group, capacity);
     if (copied) copyColumns(a, n, group, rows, group, width, pending, copy);
     for (int c = 0; c < width; ++c) {
       const int i = group + c;
@@ -133,7 +144,7 @@ int searchPanelPivotsWithCopy(const double* a, int n, int first, int end, int* p
       int pivotRow = i;
       if (copied) {
         const double* column = copy + c * rows;
-        largest = std::fabs(column[c]);
+        largest = __builtin_fabs(column[c]);
         scanLargestMagnitude(column, c + 1, rows, group, &pivotRow, &largest);
       } else {
         pivotRow = firstLargestInTallColumn(a, n, i, pending, copy, copyEntries, &largest);
@@ -149,7 +160,7 @@ int searchPanelPivotsWithCopy(const double* a, int n, int first, int end, int* p
         pending.exchange(i, pivotRow);
         // The copy's later columns follow; the earlier ones are not searched again.
         for (int k = c + 1; copied && k < width; ++k) {
-          std::swap(copy[k * rows + c], copy[k * rows + pivotRow - group]);
+          swapEntries(copy[k * rows + c], copy[k * rows + pivotRow - group]);
         }
       }
     }
@@ -162,7 +173,9 @@ void applyPanelInterchanges(double* a, int* perm, int n, int first, int end,
   for (int i = first; i < end; ++i) {
     const int p = pivotRows[i - first];
     if (p == i) continue;
-    std::swap(perm[i], perm[p]);
+    const int entry = perm[i];
+    perm[i] = perm[p];
+    perm[p] = entry;
     swapRows(a, n, i, p);
   }
 }
@@ -172,7 +185,7 @@ int choosePanelPivots(double* a, int* perm, int n, int first, int end) {
   int pivotRows[kMaxPivotSearchColumns];
   int singularColumns = 0;
   for (int from = first, to = 0; from < end; from = to) {
-    to = std::min(end, from + kMaxPivotSearchColumns);
+    to = smallerOf(end, from + kMaxPivotSearchColumns);
     singularColumns += searchPanelPivots(a, n, from, to, pivotRows);
     applyPanelInterchanges(a, perm, n, from, to, pivotRows);
   }
@@ -239,7 +252,7 @@ void computeMultipliers(double* a, int n, int first, int end) {
   if (end - first <= kMaxVectorBlock) {
     constexpr int kRows = kMultiplierGroups * kDoubleLanes;
     for (; j + kRows <= n; j += kRows) {
-      prefetchRowSegments(a, n, j + kRows, std::min(j + 2 * kRows, n), first, end);
+      prefetchRowSegments(a, n, j + kRows, smallerOf(j + 2 * kRows, n), first, end);
       computeMultipliersAcrossRows<kMultiplierGroups>(a, n, first, end, j);
     }
     for (; j + kDoubleLanes <= n; j += kDoubleLanes) {
@@ -257,10 +270,10 @@ void solveBlockRowOfU(double* a, int n, int first, int end) {
   // the next, so the chunk's rows stay in the first-level cache; each row keeps one running sum
   // per column, every sum in increasing l from +0, and rows run in increasing j.
   for (int k0 = end, width = 0; k0 < n; k0 += width) {
-    width = std::min(kBlockRowChunk, n - k0);
+    width = smallerOf(kBlockRowChunk, n - k0);
     // The block's rows of the next chunk, which the hardware does not fetch ahead by itself.
     if (k0 + width < n) {
-      prefetchRowSegments(a, n, first, end, k0 + width, std::min(k0 + width + kBlockRowChunk, n));
+      prefetchRowSegments(a, n, first, end, k0 + width, smallerOf(k0 + width + kBlockRowChunk, n));
     }
     for (int j = first + 1; j < end; ++j) {
       double* row = a + at(j, 0, n);
@@ -275,7 +288,4 @@ void solveBlockRowOfU(double* a, int n, int first, int end) {
   }
 }
 
-void updateTrailingSubmatrix(double* a, double* s, int n, int first, int end) {
-  if (end >= n || first >= end) return;
-  runTrailingPass<kDoubleLanes>(a, a, s, a, n, end, first);
-}
+}  // namespace lubench::LUBENCH_PATH_NAMESPACE

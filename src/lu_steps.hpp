@@ -1,6 +1,9 @@
 #pragma once
 
 #include "blocking.hpp"
+#include "path_namespace.hpp"
+
+namespace lubench::LUBENCH_PATH_NAMESPACE {
 
 // The steps of one pass of the blocked LU factorisation over the column block [first, end) of a
 // row-major n x n matrix a. blockedLu runs them in this order for each block; they are separate
@@ -53,10 +56,4 @@ void computeMultipliers(double* a, int n, int first, int end);
 // with s starting from +0 and summed in increasing l; rows run in increasing j.
 void solveBlockRowOfU(double* a, int n, int first, int end);
 
-// The trailing pass: for r, c in [end, n), s[r][c] = +0, then s[r][c] = s[r][c] + a[r][l] * a[l][c]
-// for l = first ... end-1 in increasing order (the product of the block's multipliers and its
-// row of U, as cache1 computes it into a zeroed region), then a[r][c] = a[r][c] - s[r][c].
-// Leaves a and s exactly as zeroing the region, cache1(a, a, s, n, end, b, first) and the
-// subtraction would, but passes over memory once, tile by tile, instead of three times. Reads
-// a's columns [first, end) and rows [first, end); writes s and a only in [end, n)^2.
-void updateTrailingSubmatrix(double* a, double* s, int n, int first, int end);
+}  // namespace lubench::LUBENCH_PATH_NAMESPACE

@@ -4,9 +4,8 @@
 #include <ctime>
 
 #include "clock.hpp"
-#include "kernel_rate.hpp"
 #include "matrix_index.hpp"
-#include "simd.hpp"
+#include "timed_region.hpp"
 
 double hplFlops(int n) {
   const double order = n;
@@ -57,22 +56,26 @@ double bestRate(Work work, long size, double maxSeconds, PeakMeasurement& peak) 
 
 }  // namespace
 
-PeakMeasurement measurePeak(double maxSeconds) {
+PeakMeasurement measurePeak(double maxSeconds, const KernelChoice& choice) {
+  const KernelChoice run = resolvedChoiceOrWidest(choice);
+  const PathRoutines& path = run.path->routines;
+  const TileKernel& kernel = *run.kernel;
   PeakMeasurement peak;
+  peak.fusedInstruction = path.fusedMultiplyAddInstruction;
   // The core's rate for separate multiplies and adds, from chains that depend on nothing but
   // the core, then the tile kernel's own rate in cache, each in half the time.
-  peak.gflops = bestRate([](long steps) { return runMultiplyAddChains(steps, false); }, 20000,
+  peak.gflops = bestRate([&](long steps) { return path.multiplyAddChains(steps, false); }, 20000,
                          maxSeconds / 2, peak);
   peak.kernelGflops =
-      bestRate([](long tiles) { return runTileKernelInCache(static_cast<int>(tiles)); }, 200,
+      bestRate([&](long tiles) { return path.tileKernelInCache(static_cast<int>(tiles), kernel); }, 200,
                maxSeconds / 2, peak);
   if (peak.gflops < 0 || peak.kernelGflops < 0) return PeakMeasurement{};
   // The fused rate, for comparison only: three tries of about a millisecond where the target has
   // the instruction (std::fma in software is far slower), the best kept.
-  const long fusedSteps = kFusedMultiplyAddInstruction ? 200000 : 2000;
+  const long fusedSteps = path.fusedMultiplyAddInstruction ? 200000 : 2000;
   for (int fusedTry = 0; fusedTry < 3; ++fusedTry) {
     double flops = 0;
-    const double seconds = timed([&] { return runMultiplyAddChains(fusedSteps, true); }, flops);
+    const double seconds = timed([&] { return path.multiplyAddChains(fusedSteps, true); }, flops);
     if (seconds < 0) return PeakMeasurement{};
     peak.fusedGflops = std::max(peak.fusedGflops, flops / seconds / 1e9);
   }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "vector_paths.hpp"
+
 // What every tool that times the factorisation shares: the operation count a rate is credited
 // with, LAPACK's column-major copy of a matrix, and this core's peak rate.
 
@@ -21,8 +23,10 @@ struct PeakMeasurement {
   int tries = 0;
   double seconds = 0;      // time spent measuring
   double fusedGflops = 0;  // best rate of chains of fused multiply-adds
+  bool fusedInstruction = false;  // the path measured has a fused multiply-add instruction
 };
 // Tries of about a tenth of maxSeconds / 2 each for the peak, then for the kernel, stopping
 // before a further try could pass the time; then three short tries of fused multiply-add chains.
-// All zero when the clock cannot be read.
-PeakMeasurement measurePeak(double maxSeconds);
+// All zero when the clock cannot be read. Measured on choice's vector path (resolved as
+// resolveChoice does), the tile kernel's rate with choice's kernel.
+PeakMeasurement measurePeak(double maxSeconds, const KernelChoice& choice = {});

@@ -3,18 +3,19 @@
 #include <array>
 #include <ctime>
 
-#include "block_loop.hpp"
 #include "clock.hpp"
+#include "lu_step.hpp"
+#include "path_routines.hpp"
 
-// Step observer for runBlockedLu that adds the monotonic time since the previous mark to the
+// Step observer for the block loop that adds the monotonic time since the previous mark to the
 // step that has just finished. One clock reading per step and block: 7 * ceil(n / b) readings
 // in a run, negligible beside the steps themselves.
-class StepTimer {
+class StepTimer final : public StepObserver {
  public:
   // Starts the first step at the given clock reading.
   explicit StepTimer(const timespec& start) : last_(start) {}
 
-  void finished(LuStep step) {
+  void finished(LuStep step) override {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     nanoseconds_[static_cast<int>(step)] += elapsedNanoseconds(last_, now);

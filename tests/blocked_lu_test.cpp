@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "block_loop.hpp"
 #include "linalg.hpp"
-#include "lu_steps.hpp"
 #include "reference.hpp"
-#include "simd.hpp"
+#include "timed_region.hpp"
 
 namespace {
 
@@ -99,20 +97,16 @@ TEST(BlockedLu, TallPanelsMatchScalarReference) {
   expectMatchesReference(randomMatrix(1300, 22), 1300, 32);
 }
 
-// The block loop with its trailing updates on vectors of Lanes doubles, whatever the build's
-// target, against the reference: matrix, permutation, the whole scratch matrix (which starts as
-// NaNs) and the singular messages.
-template <int Lanes>
-void expectWidthMatchesReference(const std::vector<double>& input, int n, int b) {
-  SCOPED_TRACE("lanes = " + std::to_string(Lanes) + ", n = " + std::to_string(n) +
-               ", b = " + std::to_string(b));
+// The block loop of one vector path and tile kernel, compiled with that path's flags, against the
+// reference: matrix, permutation, the whole scratch matrix (which starts as NaNs) and the
+// singular messages.
+void expectKernelMatchesReference(const KernelChoice& choice, const std::vector<double>& input,
+                                  int n, int b, const Factorisation& want) {
+  SCOPED_TRACE(describe(choice) + ", n = " + std::to_string(n) + ", b = " + std::to_string(b));
   Factorisation got{input, identityPermutation(n),
                     std::vector<double>(input.size(), std::numeric_limits<double>::quiet_NaN())};
-  NoStepObserver observer;
-  got.singularMessages = countSingularMessages([&] {
-    runBlockedLu<Lanes>(got.a.data(), got.perm.data(), got.scratch.data(), n, b, observer);
-  });
-  const Factorisation want = factoriseReference(input, n, b);
+  got.singularMessages = countSingularMessages(
+      [&] { blockedLuWith(choice, got.a.data(), got.perm.data(), got.scratch.data(), n, b); });
   EXPECT_TRUE(sameBits(want.a, got.a));
   EXPECT_EQ(want.perm, got.perm);
   EXPECT_TRUE(sameBits(want.scratch, got.scratch));
@@ -144,17 +138,17 @@ std::vector<std::vector<double>> lookAheadMatrices(int n, int b) {
   return cases;
 }
 
-TEST(BlockedLu, LookAheadMatchesScalarReferenceAtEveryVectorWidth) {
+TEST(BlockedLu, LookAheadMatchesScalarReferenceWithEveryKernel) {
   // Below and just above two blocks, an odd number of blocks (a last group of one), blocks that
   // do not divide n, and sweeps with whole tiles and clipped ones.
   const std::pair<int, int> shapes[] = {{63, 32}, {65, 32}, {97, 32},  {129, 32}, {200, 32},
                                         {33, 16}, {100, 7}, {150, 64}, {40, 3}};
   for (auto [n, b] : shapes) {
     for (const auto& input : lookAheadMatrices(n, b)) {
-      expectWidthMatchesReference<1>(input, n, b);
-      expectWidthMatchesReference<2>(input, n, b);
-      expectWidthMatchesReference<4>(input, n, b);
-      expectWidthMatchesReference<8>(input, n, b);
+      const Factorisation want = factoriseReference(input, n, b);
+      for (const KernelChoice& choice : runnableKernels()) {
+        expectKernelMatchesReference(choice, input, n, b, want);
+      }
     }
   }
 }
@@ -192,18 +186,22 @@ TEST(BlockedLu, PivotSearchChoosesTheSamePivotsWithAnyCopySize) {
         for (int c = 0; largest != 0.0 && c < n; ++c)
           std::swap(m[static_cast<std::size_t>(i) * n + c], m[static_cast<std::size_t>(p) * n + c]);
       }
-      for (int copyEntries : {1, 7, 40, 2 * n, 20 * n}) {
-        SCOPED_TRACE("n = " + std::to_string(n) + ", copy of " + std::to_string(copyEntries));
-        std::vector<double> copy(copyEntries);
-        std::vector<int> got(end - first, -1);
-        int singular = 0;
-        const int messages = countSingularMessages([&] {
-          singular = searchPanelPivotsWithCopy(input.data(), n, first, end, got.data(), copy.data(),
-                                               copyEntries);
-        });
-        EXPECT_EQ(got, want);
-        EXPECT_EQ(singular, wantSingular);
-        EXPECT_EQ(messages, wantSingular);
+      for (const VectorPath& path : vectorPaths()) {
+        if (!path.cpuRuns()) continue;
+        for (int copyEntries : {1, 7, 40, 2 * n, 20 * n}) {
+          SCOPED_TRACE(std::string(path.name) + ", n = " + std::to_string(n) + ", copy of " +
+                       std::to_string(copyEntries));
+          std::vector<double> copy(copyEntries);
+          std::vector<int> got(end - first, -1);
+          int singular = 0;
+          const int messages = countSingularMessages([&] {
+            singular = path.routines.searchPanelPivotsWithCopy(input.data(), n, first, end,
+                                                               got.data(), copy.data(), copyEntries);
+          });
+          EXPECT_EQ(got, want);
+          EXPECT_EQ(singular, wantSingular);
+          EXPECT_EQ(messages, wantSingular);
+        }
       }
     }
   }

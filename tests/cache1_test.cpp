@@ -9,12 +9,21 @@
 #include <vector>
 
 #include "linalg.hpp"
-#include "lu_steps.hpp"
+#include "matrix_index.hpp"
 #include "memory.hpp"
 #include "reference.hpp"
-#include "trailing_product.hpp"
+#include "vector_paths.hpp"
 
 namespace {
+
+// The tile loop of one vector path with one kernel: cache1's accumulation (update null) or the
+// fused trailing update, over rows and columns [start, n) and the inner range [first, start).
+void trailingPass(const KernelChoice& choice, const double* left, const double* right, double* out,
+                  double* update, int n, int start, int first) {
+  choice.path->routines.trailingPass(left, right, out, update, n,
+                                     TrailingRegion{start, n, start, n, first, start - first, 1, {}},
+                                     *choice.kernel);
+}
 
 // cache1 against the reference on random operands, with out already holding values so that the
 // accumulation onto them is checked too. The whole of out is compared: nothing outside
@@ -74,13 +83,12 @@ TEST(Cache1, NeverFusesAMultiplyWithAnAdd) {
   EXPECT_EQ(out[3], 0.0);
 }
 
-// Every vector width the kernels can be built for, whatever the build's target, on operands
-// that expose lane-level mistakes: rows of -0.0 (the sign of a zero sum depends on every
+// Every vector path this CPU runs with each of its kernels, on operands that expose lane-level
+// mistakes: rows of -0.0 (the sign of a zero sum depends on every
 // product's sign, so a broadcast that adds +0 or a reordered sum shows), and a pair of entries
 // whose product rounds differently when fused with the add.
-template <int Lanes>
-void expectPathMatchesReference() {
-  SCOPED_TRACE("lanes = " + std::to_string(Lanes));
+void expectKernelMatchesReference(const KernelChoice& choice) {
+  SCOPED_TRACE(describe(choice));
   const double factor = 1 + std::ldexp(1.0, -30);
   for (int n : {32, 64, 65, 97, 130}) {
     for (int start : {32, 33, 64}) {
@@ -106,8 +114,8 @@ void expectPathMatchesReference() {
         want[at(r, c, n)] = -(1 + std::ldexp(1.0, -29));
         std::vector<double> got = want;
         reference::cache1(left.data(), rightWithCanary.data(), want.data(), n, start, first);
-        runTrailingPass<Lanes>(left.data(), rightWithCanary.data(), got.data(), nullptr, n, start,
-                               first);
+        trailingPass(choice, left.data(), rightWithCanary.data(), got.data(), nullptr, n, start,
+                     first);
         EXPECT_TRUE(sameBits(want, got));
         EXPECT_EQ(got[at(r, c, n)], 0.0);
       }
@@ -115,11 +123,8 @@ void expectPathMatchesReference() {
   }
 }
 
-TEST(Cache1, EveryVectorWidthMatchesScalarReference) {
-  expectPathMatchesReference<1>();
-  expectPathMatchesReference<2>();
-  expectPathMatchesReference<4>();
-  expectPathMatchesReference<8>();
+TEST(Cache1, EveryKernelMatchesScalarReference) {
+  for (const KernelChoice& choice : runnableKernels()) expectKernelMatchesReference(choice);
 }
 
 // A 64-byte-aligned n x n matrix, as the driver allocates them, so that the streaming-store path
@@ -136,14 +141,13 @@ struct AlignedMatrix {
   std::size_t size;
 };
 
-// The fused trailing pass at every vector width against the separate steps in the plain order:
+// The fused trailing pass of every path and kernel against the separate steps in the plain order:
 // the scratch region zeroed, cache1, the matrix minus the product. The scratch matrix starts as
 // NaNs, so a sum that read it instead of starting from zero shows, and so does a write outside
 // the region. Rows of -0.0 check the signs of zero sums; one entry's sum is
 // -(1 + 2^-29) + (1 + 2^-30)^2, exactly 0 unless the multiply is fused with the add.
-template <int Lanes>
-void expectFusedPassMatchesReference() {
-  SCOPED_TRACE("lanes = " + std::to_string(Lanes));
+void expectFusedPassMatchesReference(const KernelChoice& choice) {
+  SCOPED_TRACE(describe(choice));
   const double factor = 1 + std::ldexp(1.0, -30);
   for (int n : {32, 64, 65, 96, 130}) {
     for (int start : {8, 32, 33, 64}) {
@@ -172,8 +176,8 @@ void expectFusedPassMatchesReference() {
           for (int j = start; j < n; ++j) wantA[at(i, j, n)] -= wantS[at(i, j, n)];
 
         AlignedMatrix gotA(a), gotS(nans);
-        runTrailingPass<Lanes>(gotA.data.get(), gotA.data.get(), gotS.data.get(), gotA.data.get(),
-                               n, start, first);
+        trailingPass(choice, gotA.data.get(), gotA.data.get(), gotS.data.get(), gotA.data.get(), n,
+                     start, first);
         EXPECT_TRUE(sameBits(wantA, gotA.values()));
         EXPECT_TRUE(sameBits(wantS, gotS.values()));
         EXPECT_EQ(gotS.data[at(r, c, n)], 0.0);
@@ -182,11 +186,8 @@ void expectFusedPassMatchesReference() {
   }
 }
 
-TEST(TrailingPass, EveryVectorWidthMatchesTheSeparateSteps) {
-  expectFusedPassMatchesReference<1>();
-  expectFusedPassMatchesReference<2>();
-  expectFusedPassMatchesReference<4>();
-  expectFusedPassMatchesReference<8>();
+TEST(TrailingPass, EveryKernelMatchesTheSeparateSteps) {
+  for (const KernelChoice& choice : runnableKernels()) expectFusedPassMatchesReference(choice);
 }
 
 TEST(TrailingPass, InnerRangesLongerThanOnePassCarryTheirSums) {
@@ -203,7 +204,8 @@ TEST(TrailingPass, InnerRangesLongerThanOnePassCarryTheirSums) {
   for (int i = start; i < n; ++i)
     for (int j = start; j < n; ++j) wantA[at(i, j, n)] -= wantS[at(i, j, n)];
   AlignedMatrix fusedA(a), fusedS(std::vector<double>(a.size(), 0.0));
-  updateTrailingSubmatrix(fusedA.data.get(), fusedS.data.get(), n, first, start);
+  trailingPass(resolveChoice(KernelChoice{}), fusedA.data.get(), fusedA.data.get(),
+               fusedS.data.get(), fusedA.data.get(), n, start, first);
   EXPECT_TRUE(sameBits(wantA, fusedA.values()));
   EXPECT_TRUE(sameBits(wantS, fusedS.values()));
 }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "block_loop.hpp"
+#include "blocking.hpp"
 #include "process_runner.hpp"
 
 namespace {

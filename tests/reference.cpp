@@ -85,3 +85,16 @@ int countSingularMessages(const std::function<void()>& work) {
   }
   return count;
 }
+
+std::vector<KernelChoice> runnableKernels() {
+  std::vector<KernelChoice> all;
+  for (const VectorPath& path : vectorPaths()) {
+    if (!path.cpuRuns()) continue;
+    for (const TileKernel& kernel : kernelsOf(path)) all.push_back(KernelChoice{&path, &kernel});
+  }
+  return all;
+}
+
+std::string describe(const KernelChoice& choice) {
+  return std::string(choice.path->name) + " / " + choice.kernel->name;
+}

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scalar_reference.hpp"
+#include "vector_paths.hpp"
 
 // Equal when every pair of doubles has the same bytes, or both are NaNs.
 ::testing::AssertionResult sameBits(const std::vector<double>& expected,
@@ -33,3 +34,8 @@ bool isPermutation(const std::vector<int>& perm);
 
 // Runs work with standard output captured; returns how many lines equal the singular message.
 int countSingularMessages(const std::function<void()>& work);
+
+// Every vector path this CPU runs with each of its tile kernels, widest path first.
+std::vector<KernelChoice> runnableKernels();
+// "avx512 / pipelined_3x4v8", for traces.
+std::string describe(const KernelChoice& choice);

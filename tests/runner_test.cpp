@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "block_loop.hpp"
+#include "timed_region.hpp"
 #include "clock.hpp"
 #include "progress.hpp"
 #include "reference.hpp"

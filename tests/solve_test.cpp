@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "block_loop.hpp"
+#include "timed_region.hpp"
 #include "linalg.hpp"
 #include "reference.hpp"
 

@@ -21,6 +21,8 @@ struct RunOptions {
   bool warmUp = false;     // one untimed run first
   bool checkReference = false;
   bool compareLapack = false;  // each run is followed by LAPACK's on the same matrix
+  std::string vectorPath = "auto";  // --vector-path: a path's name, or auto (the widest here)
+  std::string kernel = "auto";      // --kernel: a tile kernel's name, or auto (the path's default)
 };
 
 // LAPACK's factorisation and solve (dgetrf + dgetrs) of the same matrix and right-hand side,
@@ -42,6 +44,8 @@ struct RunRecord {
   int singularColumns = 0;
   unsigned long long fingerprint = 0;
   std::optional<LapackRecord> lapack;  // with compareLapack
+  std::string vectorPath;  // the vector path and tile kernel that ran (empty in older documents)
+  std::string kernel;
 };
 
 enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };

@@ -4,11 +4,14 @@ std::vector<RunOptions> SweepOptions::combinations() const {
   std::vector<RunOptions> all;
   for (int n : orders) {
     for (int block : blocks) {
-      RunOptions combination = base;
-      combination.n = n;
-      combination.block = block;
-      combination.warmUp = warmUpAsked || base.repeat > 1 || listed();
-      all.push_back(combination);
+      for (const std::string& kernel : kernels) {
+        RunOptions combination = base;
+        combination.n = n;
+        combination.block = block;
+        combination.kernel = kernel;
+        combination.warmUp = warmUpAsked || base.repeat > 1 || listed();
+        all.push_back(combination);
+      }
     }
   }
   return all;

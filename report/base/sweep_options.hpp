@@ -13,6 +13,7 @@
 struct SweepOptions {
   std::vector<int> orders{kBenchmarkOrder};  // every combination, orders outermost
   std::vector<int> blocks{kBenchmarkBlock};
+  std::vector<std::string> kernels{"auto"};  // --kernel: each a combination, innermost
   RunOptions base;  // everything but n and block; warmUp is set per sweep
   bool warmUpAsked = false;  // --warm-up: one untimed run before every combination's timed runs
   bool measurePeak = true;
@@ -27,7 +28,7 @@ struct SweepOptions {
   std::vector<std::pair<std::string, std::string>> userContext;  // --context KEY=VALUE
 
   // More than one combination.
-  bool listed() const { return orders.size() * blocks.size() > 1; }
+  bool listed() const { return orders.size() * blocks.size() * kernels.size() > 1; }
   // Every combination's options, in the order they run: one untimed warm-up run whenever there
   // is more than one timed run or more than one combination, or when asked for, so that no row
   // carries the process's one-time start-up costs.

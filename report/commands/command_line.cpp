@@ -18,6 +18,7 @@
 #include "output.hpp"
 #include "plot.hpp"
 #include "text_format.hpp"
+#include "vector_paths.hpp"
 
 std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
                                           long long largest) {
@@ -138,6 +139,53 @@ std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const st
   return std::nullopt;
 }
 
+namespace {
+
+// The vector path and the comma-separated kernels asked for, checked against what this CPU
+// runs: the kernels' list in kernelList, or the refusal's text.
+std::optional<std::string> checkPathAndKernels(const std::string& pathName,
+                                               const std::string& kernelText,
+                                               std::vector<std::string>& kernelList) {
+  const std::string runnable = "this CPU runs " + runnablePathsAndKernels();
+  const VectorPath* path = nullptr;
+  if (pathName != "auto") {
+    path = findVectorPath(pathName);
+    if (path == nullptr) {
+      return "--vector-path: no vector path is called '" + pathName + "'; " + runnable;
+    }
+    if (!path->cpuRuns()) {
+      return "--vector-path: this CPU cannot run " + pathName + " (it needs " + path->needs +
+             "); " + runnable;
+    }
+  }
+  kernelList.clear();
+  for (std::size_t from = 0;;) {
+    const std::size_t comma = kernelText.find(',', from);
+    const std::string name = kernelText.substr(from, comma == std::string::npos ? comma : comma - from);
+    if (name.empty()) return "--kernel: an empty name in '" + kernelText + "'";
+    if (name != "auto") {
+      bool found = false;
+      for (const VectorPath& held : vectorPaths()) {
+        if ((path == nullptr || &held == path) && held.cpuRuns() &&
+            findKernel(held, name) != nullptr) {
+          found = true;
+        }
+      }
+      if (!found) {
+        const std::string where = path == nullptr ? "no vector path this CPU runs holds a"
+                                                  : std::string(path->name) + " holds no";
+        return "--kernel: " + where + " tile kernel called '" + name + "'; " + runnable;
+      }
+    }
+    kernelList.push_back(name);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 CommandLine parseCommandLine(int argc, char** argv,
                              const std::function<bool(const std::string&)>& isReservedKey) {
   CLI::App app{
@@ -161,6 +209,19 @@ CommandLine parseCommandLine(int argc, char** argv,
   app.add_option("--block", blocks,
                  "column block size of the factorisation, or a comma-separated list of them")
       ->check(numberList(kLargestInt, sweep.blocks))
+      ->capture_default_str();
+  app.add_option("--vector-path", options.vectorPath,
+                 "the vector path the runs use: auto (the widest this CPU runs), avx512, avx2, "
+                 "avx, sse2 or portable; one this CPU cannot run is refused")
+      ->type_name("PATH")
+      ->capture_default_str();
+  std::string kernels = "auto";
+  app.add_option("--kernel", kernels,
+                 "the tile kernel of the trailing updates: auto (the path's default), a kernel's "
+                 "name, or a comma-separated list of them, each run as another combination; "
+                 "with --vector-path auto a kernel runs on the widest path this CPU runs that "
+                 "holds it")
+      ->type_name("auto|NAME[,NAME...]")
       ->capture_default_str();
   CLI::Option* seedOption =
       app.add_option("--seed", options.seed,
@@ -261,6 +322,12 @@ CommandLine parseCommandLine(int argc, char** argv,
   CommandLine result;
   if (const std::optional<int> status = parseArguments(app, argc, argv, kProgram)) {
     result.exitStatus = *status;
+    return result;
+  }
+  if (const std::optional<std::string> refusal =
+          checkPathAndKernels(options.vectorPath, kernels, sweep.kernels)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, printable(*refusal).c_str());
+    result.exitStatus = kStatusUsage;
     return result;
   }
   if (options.compareLapack && !lapackAvailable()) {

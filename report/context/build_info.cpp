@@ -1,7 +1,7 @@
 #include "build_info.hpp"
 
 #include "build_identity.hpp"
-#include "simd.hpp"
+#include "vector_paths.hpp"
 
 namespace {
 
@@ -109,8 +109,17 @@ BuildInfo makeBuildInfo() {
     info.compilerVersion.pop_back();
   }
   info.instructionSets = enabledInstructionSets();
-  info.vectorPath = kVectorPathName;
-  info.vectorDoubles = kDoubleLanes;
+  const KernelChoice automatic = resolveChoice(KernelChoice{});
+  const VectorPath& path = automatic.path != nullptr ? *automatic.path : widestRunnablePath();
+  info.vectorPath = path.name;
+  info.vectorDoubles = path.routines.lanes;
+  info.kernel = automatic.kernel != nullptr ? automatic.kernel->name : "";
+  if (fixedKernelName() != nullptr) info.fixedKernel = fixedKernelName();
+  for (const VectorPath& held : vectorPaths()) {
+    HeldPath entry{held.name, held.needs, held.routines.lanes, held.cpuRuns(), {}};
+    for (const TileKernel& kernel : kernelsOf(held)) entry.kernels.push_back(kernel.name);
+    info.paths.push_back(entry);
+  }
   return info;
 }
 
@@ -128,4 +137,34 @@ std::string compilerDescription() {
 std::string vectorPathDescription() {
   return buildInfo().vectorPath + " (" + std::to_string(buildInfo().vectorDoubles) +
          " doubles per vector)";
+}
+
+KernelChoice kernelChoiceOf(const RunOptions& options) {
+  KernelChoice choice;
+  if (options.vectorPath != "auto") choice.path = findVectorPath(options.vectorPath);
+  if (options.kernel == "auto") return choice;
+  if (choice.path == nullptr) {
+    // The widest path this CPU runs that holds the kernel.
+    for (const VectorPath& path : vectorPaths()) {
+      if (path.cpuRuns() && findKernel(path, options.kernel) != nullptr) {
+        choice.path = &path;
+        break;
+      }
+    }
+  }
+  if (choice.path != nullptr) choice.kernel = findKernel(*choice.path, options.kernel);
+  return choice;
+}
+
+PathAndKernel pathAndKernelOf(const RunOptions& options) {
+  const KernelChoice choice = resolveChoice(kernelChoiceOf(options));
+  if (choice.path == nullptr || choice.kernel == nullptr) return {};
+  return PathAndKernel{choice.path->name, choice.path->routines.lanes, choice.kernel->name};
+}
+
+int doublesOfPath(const std::string& name) {
+  for (const HeldPath& path : buildInfo().paths) {
+    if (path.name == name) return path.doubles;
+  }
+  return 0;
 }

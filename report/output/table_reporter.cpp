@@ -6,7 +6,6 @@
 #include "interruption.hpp"
 #include "labels.hpp"
 #include "reporter.hpp"
-#include "simd.hpp"
 #include "text_format.hpp"
 #include "verification.hpp"
 
@@ -53,7 +52,7 @@ class TableReporter : public Reporter {
           "  fused multiply-add: %.2f GFLOP/s on this core now; LAPACK libraries may use it, "
           "the plain scalar\n  order of operations may not%s\n",
           context.peak->fusedGflops,
-          kFusedMultiplyAddInstruction ? "" : " (this build's target has no instruction)");
+          context.peak->fusedInstruction ? "" : " (this vector path has no instruction)");
     }
     if (o.compareLapack) out += "  LAPACK: " + context.lapackLibrary + "\n";
     if (summaryOnly_) {

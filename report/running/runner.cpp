@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "block_loop.hpp"
 #include "clock.hpp"
 #include "interruption.hpp"
 #include "lapack_peer.hpp"
@@ -14,8 +13,8 @@
 #include "quietness.hpp"
 #include "scalar_reference.hpp"
 #include "statistics.hpp"
-#include "step_timer.hpp"
 #include "test_data.hpp"
+#include "timed_region.hpp"
 #include "verification.hpp"
 #include "workspace.hpp"
 
@@ -30,21 +29,23 @@ std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options, Quietn
   randMatrixGenB(w.rhs.get(), n);
   randMatrixGenpvt(w.perm.get(), n);
   RunRecord record;
-  timespec start{};
-  timespec end{};
   meter.runStarts();
-  if (!readMonotonicClock(start, kProgram)) return std::nullopt;
-  StepTimer timer(start);
-  record.singularColumns =
-      runBlockedLu(w.a.get(), w.perm.get(), w.s.get(), n, options.block, timer);
-  mydtsrsm(w.perm.get(), w.a.get(), w.rhs.get(), n);
-  if (!readMonotonicClock(end, kProgram)) return std::nullopt;
+  TimedRegionOptions timing;
+  timing.choice = kernelChoiceOf(options);
+  timing.timeSteps = true;
+  const std::optional<TimedRegionResult> run = runTimedRegion(
+      TimedProblem{w.a.get(), w.perm.get(), w.s.get(), w.rhs.get(), n, options.block}, timing,
+      kProgram);
+  if (!run) return std::nullopt;
   meter.runEnds();
 
-  record.startNanoseconds = elapsedNanoseconds(timespec{}, start);
-  record.timedNanoseconds = elapsedNanoseconds(start, end);
-  record.stepNanoseconds = timer.nanoseconds();
-  record.solveNanoseconds = elapsedNanoseconds(timer.lastMark(), end);
+  record.singularColumns = run->singularColumns;
+  record.startNanoseconds = elapsedNanoseconds(timespec{}, run->start);
+  record.timedNanoseconds = elapsedNanoseconds(run->start, run->end);
+  record.stepNanoseconds = run->stepNanoseconds;
+  record.solveNanoseconds = run->solveNanoseconds;
+  record.vectorPath = run->ran.path->name;
+  record.kernel = run->ran.kernel->name;
   record.gflops = hplFlops(n) / static_cast<double>(std::max(record.timedNanoseconds, 1LL));
   // The same solve again, outside the timed region, keeping x for the residual.
   luSolve(w.perm.get(), w.a.get(), w.rhs.get(), n, w.x.get());

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "build_info.hpp"
 #include "records.hpp"
 
 // The runner: makes the records of one combination (sweep.hpp runs every combination and hands

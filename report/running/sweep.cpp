@@ -125,7 +125,10 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   // A signal from here on, the peak measurement included, leaves a valid document.
   restartDocuments();
   if (options.measurePeak) {
-    context.peak = measurePeak(0.4);
+    // At the width the runs use: the path asked for, or the automatic one.
+    RunOptions pathOnly = options.base;
+    pathOnly.kernel = "auto";
+    context.peak = measurePeak(0.4, kernelChoiceOf(pathOnly));
     restartDocuments();
   }
   if (options.base.compareLapack) context.lapackLibrary = lapackDescription();

@@ -1,0 +1,89 @@
+#include "timed_region.hpp"
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "blocking.hpp"
+#include "clock.hpp"
+#include "step_timer.hpp"
+
+namespace {
+
+KernelChoice resolvedOrWidest(const KernelChoice& choice) {
+  const KernelChoice resolved = resolveChoice(choice);
+  if (resolved.kernel != nullptr) return resolved;
+  return resolveChoice(KernelChoice{&widestRunnablePath(), nullptr});
+}
+
+void sayUnresolvable(const char* program) {
+  std::fprintf(stderr,
+               "%s: this build is fixed to the tile kernel %s, which no vector path this CPU runs "
+               "holds (it runs %s)\n",
+               program, fixedKernelName(), runnablePathsAndKernels().c_str());
+}
+
+}  // namespace
+
+void solveOnPath(const VectorPath& path, const int* perm, const double* a, const double* rhs,
+                 int n) {
+  if (n <= 0) return;
+  // Work vectors y and x: on the stack up to the benchmark's order, on the heap above it, so a
+  // large n cannot overflow the stack.
+  std::array<double, 2 * kSolveStackOrder> onStack;
+  std::vector<double> onHeap;
+  double* y = onStack.data();
+  if (n > kSolveStackOrder) {
+    onHeap.resize(2 * static_cast<std::size_t>(n));
+    y = onHeap.data();
+  }
+  double* x = y + n;
+  path.routines.solve(perm, a, rhs, n, y, x);
+  // x[0] depends on every other entry of x and y, so reading it through a volatile keeps the
+  // whole solve from being discarded as dead code.
+  volatile double keep = x[0];
+  (void)keep;
+}
+
+KernelChoice resolvedChoiceOrWidest(const KernelChoice& choice) { return resolvedOrWidest(choice); }
+
+int blockedLuWith(const KernelChoice& choice, double* a, int* perm, double* s, int n, int b,
+                  StepObserver* observer, int blocksPerSweep) {
+  const KernelChoice run = resolvedOrWidest(choice);
+  return run.path->routines.blockedLu(a, perm, s, n, b, *run.kernel, observer, blocksPerSweep);
+}
+
+void blockedLu(double* a, int* perm, double* s, int n, int b) {
+  blockedLuWith(KernelChoice{}, a, perm, s, n, b);
+}
+
+bool automaticChoiceRuns(const char* program) {
+  if (resolveChoice(KernelChoice{}).kernel != nullptr) return true;
+  sayUnresolvable(program);
+  return false;
+}
+
+std::optional<TimedRegionResult> runTimedRegion(const TimedProblem& problem,
+                                                const TimedRegionOptions& options,
+                                                const char* program) {
+  TimedRegionResult result;
+  if (!readMonotonicClock(result.start, program)) return std::nullopt;
+  // The path and kernel, chosen once per process from what this CPU supports.
+  result.ran = resolveChoice(options.choice);
+  if (result.ran.kernel == nullptr) {
+    sayUnresolvable(program);
+    return std::nullopt;
+  }
+  StepTimer timer(result.start);
+  StepObserver* observer = options.timeSteps ? &timer : nullptr;
+  result.singularColumns =
+      result.ran.path->routines.blockedLu(problem.a, problem.perm, problem.s, problem.n, problem.b,
+                                          *result.ran.kernel, observer, options.blocksPerSweep);
+  solveOnPath(*result.ran.path, problem.perm, problem.a, problem.rhs, problem.n);
+  if (!readMonotonicClock(result.end, program)) return std::nullopt;
+  if (options.timeSteps) {
+    result.stepNanoseconds = timer.nanoseconds();
+    result.solveNanoseconds = elapsedNanoseconds(timer.lastMark(), result.end);
+  }
+  return result;
+}
