@@ -25,8 +25,10 @@ void sayUnresolvable(const char* program) {
 
 }  // namespace
 
-void solveOnPath(const VectorPath& path, const int* perm, const double* a, const double* rhs,
-                 int n) {
+// Never inlined: its work vectors must not share a frame with the block loop's buffers, which
+// the stack check (kBlockLoopStackBytes) counts one at a time.
+[[gnu::noinline]] void solveOnPath(const VectorPath& path, const int* perm, const double* a,
+                                   const double* rhs, int n) {
   if (n <= 0) return;
   // Work vectors y and x: on the stack up to the benchmark's order, on the heap above it, so a
   // large n cannot overflow the stack.
