@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 
-// Every blocking constant of the factorisation and the solves, in one place: tile and register
-// block shapes, pass depths, group widths, the sizes of the stack buffers and how far ahead the
-// steps prefetch. They change speed only: every entry receives the same rounded operations in
-// the same order whatever their values, within the static_asserts below.
+// The blocking constants of the factorisation and the solves outside the tile kernels (each kernel
+// keeps its register shape in its own header under kernels/): tile edge, pass depths, group
+// widths, the sizes of the stack buffers and how far ahead the steps prefetch. They change speed
+// only: every entry receives the same rounded operations in the same order whatever their values,
+// within the static_asserts below.
 
 // The benchmark's problem: the order of its matrix and its column block size. lubench runs
 // exactly these; lubench-report and the benchmarks take them as their defaults.
@@ -18,33 +19,6 @@ inline constexpr int kTileEdge = 32;
 
 // Doubles in one 64-byte cache line.
 inline constexpr int kDoublesPerLine = 8;
-
-// Register block of the tile kernel for each vector width: Vectors vectors across (a multiple of
-// the lanes dividing the tile edge), and rows in bands of 6 and 5 (2 * 6 + 4 * 5 = kTileEdge).
-// Twelve or ten accumulators hide the add latency and leave registers for the right row and the
-// broadcast of the left entry.
-template <int Lanes>
-struct RegisterBlockShape {
-  static constexpr int kVectors = Lanes >= 8 ? 4 : 2;
-  static constexpr int kColumns = kVectors * Lanes;
-  static constexpr int kTallRows = 6;
-  static constexpr int kTallBands = 2;
-  static constexpr int kShortRows = 5;
-  static_assert((kTileEdge - kTallRows * kTallBands) % kShortRows == 0);
-  static_assert(kTileEdge % kColumns == 0);
-};
-
-// The pipelined tile kernel of the widest vectors, which have 32 registers: register blocks of
-// 3 rows x 4 vectors down a tile (ten of them, then one of the remaining 2 rows), each block's 12
-// finished sums written back one vector per step of the next block's inner loop, so that the
-// stores and the matrix update run beside the arithmetic instead of in a burst. 12 sums, 12
-// pending sums, 4 right vectors, a broadcast and a temporary fit in the 32 registers.
-inline constexpr int kPipelineMinLanes = 8;
-inline constexpr int kPipelineRows = 3;
-inline constexpr int kPipelineVectors = 4;
-inline constexpr int kPipelineSums = kPipelineRows * kPipelineVectors;
-inline constexpr int kPipelineLastRows = kTileEdge % kPipelineRows;
-static_assert(kPipelineLastRows > 0 && kPipelineVectors * kPipelineMinLanes == kTileEdge);
 
 // Entries of the packed right panels the tile loop keeps at once (2 MiB, on the stack): at the
 // look-ahead's depth of two blocks of 32, a whole row of 4096 columns, so each row tile's left
