@@ -81,6 +81,9 @@ TEST(AbTool, TwoBuildsAlternateInPinnedChildrenWithTheSameArguments) {
       EXPECT_EQ(pair["old"]["fingerprint"], c["pairs"][0]["new"]["fingerprint"]);
       EXPECT_GT(pair["new"]["timed_ns"].get<double>(), 0);
       EXPECT_TRUE(pair["new"]["steps_ns"].contains("trailing_sweep"));
+      // Each run says the path and kernel it chose: the automatic choice, the same on both.
+      EXPECT_EQ(pair["old"]["vector_path"], context["new"]["vector_path"]);
+      EXPECT_EQ(pair["new"]["kernel"], context["new"]["kernel"]);
     }
     EXPECT_TRUE(c["ratio"]["low"].is_number());
     EXPECT_TRUE(c["steps"].contains("pivots"));
@@ -101,6 +104,10 @@ TEST(AbTool, TwoBuildsAlternateInPinnedChildrenWithTheSameArguments) {
   EXPECT_NE(text.out.find("n 48, block 32: 6 pairs"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("Wilcoxon signed-rank p = "), std::string::npos);
   EXPECT_NE(text.out.find("on both sides in every run"), std::string::npos);
+  EXPECT_NE(text.out.find(", kernel " + context["old"]["kernel"].get<std::string>() + ", commit "),
+            std::string::npos)
+      << text.out;
+  EXPECT_EQ(text.out.find(" holds: "), std::string::npos) << "both builds hold the same";
 }
 
 TEST(AbTool, EachFaultHasItsStatusAndKeepsWhatFinished) {

@@ -29,6 +29,8 @@ struct Crafted {
   int block;
   const char* fingerprint;
   std::vector<double> times;  // timed regions, ns
+  std::string kernelOption = "auto";  // written only when not auto, as before the key existed
+  std::string kernel = "";            // the kernel that ran, written when given
 };
 
 // A document as lubench-report writes it, with only what compare reads.
@@ -48,6 +50,8 @@ json document(const std::vector<Crafted>& benchmarks, const char* commit = "abc"
              {"seed", 1},
              {"fingerprint", std::string(16 - std::strlen(c.fingerprint), '0') + c.fingerprint},
              {"runs", runs}});
+    if (c.kernelOption != "auto") out["benchmarks"].back()["kernel_option"] = c.kernelOption;
+    if (!c.kernel.empty()) out["benchmarks"].back()["kernel"] = c.kernel;
   }
   return out;
 }
@@ -128,7 +132,7 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
   for (const auto& [second, message] : std::vector<std::pair<std::string, std::string>>{
            {notJson, "is not JSON"},
            {version1, "has JSON schema version 1"},
-           {disjoint, "no combination of n and block"},
+           {disjoint, "no combination of n, block and kernel"},
            {files.path("missing.json"), "cannot read"}}) {
     const ProcessResult bad = runReportTool({"compare", old, second});
     EXPECT_EQ(bad.status, 64) << second;
@@ -220,6 +224,43 @@ TEST(CompareTool, TheShiftGivesTheDirectionAndTheGate) {
     EXPECT_EQ(refused.status, 64) << bad;
     EXPECT_EQ(refused.err.find("999999"), std::string::npos) << refused.err;
   }
+}
+
+TEST(CompareTool, TheKernelsOfOneOrderAndBlockAreComparedApart) {
+  Files files;
+  // The same n and block run by the automatic choice and by two asked kernels: k1 got faster,
+  // the automatic one did not change (but chose another kernel), k2 is only in the new document.
+  const std::string old =
+      files.write("old.json", document({{64, 32, "f1", around(1000), "auto", "k0"},
+                                        {64, 32, "f1", around(2000), "k1", "k1"}})
+                                  .dump());
+  const std::string changed =
+      files.write("new.json", document({{64, 32, "f1", around(1000), "auto", "k1"},
+                                        {64, 32, "f1", around(1500), "k1", "k1"},
+                                        {64, 32, "f1", around(900), "k2", "k2"}})
+                                  .dump());
+  const ProcessResult compared = runReportTool({"compare", old, changed, "--format", "json"});
+  ASSERT_EQ(compared.status, 0) << compared.err;
+  const json c = json::parse(compared.out)["comparisons"][0];
+  ASSERT_EQ(c["rows"].size(), 2u) << c.dump();
+  EXPECT_EQ(c["rows"][0]["kernel_option"], "auto");
+  EXPECT_EQ(c["rows"][0]["verdict"], "same");
+  EXPECT_EQ(c["rows"][0]["old_kernel"], "k0");
+  EXPECT_EQ(c["rows"][0]["new_kernel"], "k1");
+  EXPECT_EQ(c["rows"][1]["kernel_option"], "k1");
+  EXPECT_EQ(c["rows"][1]["verdict"], "faster");
+  EXPECT_EQ(c["only_in_new"], json::array({"n 64, block 32, kernel k2"}));
+  EXPECT_EQ(c["ran_differences"], json::array({"n 64, block 32: ?, k0 -> ?, k1"}));
+
+  // The text shows the kernel column and what ran differently.
+  const std::string text = runReportTool({"compare", old, changed}).out;
+  EXPECT_NE(text.find("     64      32 k1                 "), std::string::npos) << text;
+  EXPECT_NE(text.find("ran on other vector paths or kernels (old -> new):\n  n 64, block 32: ?, "
+                      "k0 -> ?, k1\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(runReportTool({"compare", old, changed, "--format", "md"}).out.find("| 64 | 32 | k1 |"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -244,3 +244,82 @@ TEST(DocumentReader, CopiesAreReadLenientlyBesideTheSingleCopysRuns) {
             std::string::npos)
       << reading.warnings[0];
 }
+
+TEST(DocumentReader, AskedKernelsKeyTheCombinationsAndOlderDocumentsStillRead) {
+  // Before the kernel keys: every combination the automatic choice, the one vector_path the
+  // build held standing for what it holds and what ran.
+  json older = goodDocument();
+  older["context"]["vector_path"] = "avx2";
+  const DocumentReading old = parseDocument(older.dump(), "old.json");
+  ASSERT_TRUE(old.document) << old.problems.front();
+  EXPECT_TRUE(old.warnings.empty());
+  EXPECT_EQ(old.document->heldPaths, "avx2");
+  const SavedCombination& oldFirst = old.document->combinations[0];
+  EXPECT_EQ(oldFirst.kernelOption, "auto");
+  EXPECT_EQ(oldFirst.vectorPath, "avx2");
+  EXPECT_EQ(oldFirst.kernel, "");
+
+  // Two kernels of one n and block are two combinations, each saying what it ran on.
+  json newer = goodDocument();
+  newer["context"]["vector_path"] = "avx512";
+  newer["context"]["vector_paths"] =
+      json::array({json{{"name", "avx512"}, {"kernels", {"k1", "k2"}}},
+                   json{{"name", "sse2"}, {"needs", "SSE2"}, {"kernels", {"k3"}}}});
+  json forced = benchmark(64);
+  forced["kernel_option"] = "k3";
+  forced["vector_path"] = "sse2";
+  forced["kernel"] = "k3";
+  newer["benchmarks"].push_back(forced);
+  newer["benchmarks"][0]["kernel_option"] = "auto";
+  newer["benchmarks"][0]["kernel"] = "k1";
+  const DocumentReading now = parseDocument(newer.dump(), "new.json");
+  ASSERT_TRUE(now.document) << now.problems.front();
+  EXPECT_EQ(now.document->heldPaths, "avx512: k1, k2; sse2: k3");
+  ASSERT_EQ(now.document->combinations.size(), 3u);
+  const SavedCombination& third = now.document->combinations[2];
+  EXPECT_EQ(combinationName(third), "n 64, block 32, kernel k3");
+  EXPECT_EQ(third.vectorPath, "sse2");
+  EXPECT_EQ(third.kernel, "k3");
+  EXPECT_EQ(now.document->combinations[0].vectorPath, "avx512") << "the context's path stands in";
+
+  // compare matches by the asked kernel too, and names the build by what it holds.
+  const ComparisonResult compared = compareDocuments(*old.document, *now.document);
+  ASSERT_TRUE(compared.comparison);
+  const Comparison& c = *compared.comparison;
+  EXPECT_EQ(c.rows.size(), 2u);
+  EXPECT_EQ(c.onlyInNew, (std::vector<std::string>{"n 64, block 32, kernel k3"}));
+  ASSERT_EQ(c.contextDifferences.size(), 1u);
+  EXPECT_EQ(c.contextDifferences[0].key, "vector_paths");
+  EXPECT_EQ(c.contextDifferences[0].newValue, "avx512: k1, k2; sse2: k3");
+  ASSERT_EQ(c.ranDifferences.size(), 2u);
+  EXPECT_EQ(c.ranDifferences[0], "n 64, block 32: avx2, ? -> avx512, k1");
+
+  // The asked kernel is part of the key: never guessed, never twice.
+  for (const auto& [option, expected] : std::vector<std::pair<json, std::string>>{
+           {"k3",
+            "benchmarks[3] (n 64, block 32, kernel k3): the combination appears again after "
+            "benchmarks[2]"},
+           {5, "benchmarks[3]: \"kernel_option\" must be \"auto\" or a tile kernel's name, not 5"},
+           {"", "not \"\""},
+           {"k 3", "not \"k 3\""}}) {
+    json twice = newer;
+    forced["kernel_option"] = option;
+    twice["benchmarks"].push_back(forced);
+    const std::string problems = problemsOf(twice);
+    EXPECT_NE(problems.find(expected), std::string::npos) << problems;
+  }
+  // What ran, and what the build holds, are details: left out with a warning when mistyped.
+  json mistyped = newer;
+  mistyped["benchmarks"][2]["kernel"] = 7;
+  mistyped["context"]["vector_paths"] = json::array({json{{"name", "avx512"}}});
+  const DocumentReading lenient = parseDocument(mistyped.dump(), "m.json");
+  ASSERT_TRUE(lenient.document) << lenient.problems.front();
+  EXPECT_EQ(lenient.document->combinations[2].kernel, "");
+  EXPECT_EQ(lenient.document->heldPaths, "avx512");
+  ASSERT_EQ(lenient.warnings.size(), 2u);
+  EXPECT_NE(lenient.warnings[0].find("context: \"vector_paths\" left out"), std::string::npos)
+      << lenient.warnings[0];
+  EXPECT_NE(lenient.warnings[1].find("kernel k3): \"kernel\" left out: 7 is not a name"),
+            std::string::npos)
+      << lenient.warnings[1];
+}

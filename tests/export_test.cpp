@@ -65,4 +65,21 @@ TEST(Export, BencherMetricsCarryTheMedianAndItsIntervalWhenThereIsOne) {
   EXPECT_FALSE(narrow.contains("lower_value")) << "two runs: no interval, none invented";
 }
 
+TEST(Export, AnAskedKernelIsInTheNameAndTheAutomaticChoiceKeepsItsName) {
+  SavedDocument document = twoCombinations();
+  SavedCombination forced = document.combinations[0];
+  forced.kernelOption = "bands_6_5x4v8";
+  document.combinations.push_back(forced);
+  const json gbench = json::parse(exportDocument(document, "gbench"));
+  EXPECT_EQ(gbench["benchmarks"][0]["name"], "lu/n:4096/block:32");
+  const json& last = gbench["benchmarks"].back();
+  EXPECT_EQ(last["name"], "lu/n:4096/block:32/kernel:bands_6_5x4v8_cv");
+  EXPECT_EQ(last["run_name"], "lu/n:4096/block:32/kernel:bands_6_5x4v8");
+  EXPECT_EQ(last["family_index"], 2);
+  const json bmf = json::parse(exportDocument(document, "bmf"));
+  EXPECT_EQ(bmf.size(), 3u) << "the two kernels of one n and block stay apart";
+  EXPECT_TRUE(bmf.contains("lu/n:4096/block:32/median"));
+  EXPECT_TRUE(bmf.contains("lu/n:4096/block:32/kernel:bands_6_5x4v8/median"));
+}
+
 }  // namespace

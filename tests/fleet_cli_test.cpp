@@ -104,7 +104,8 @@ TEST(FleetTool, RanksLikeNodesMarksTheSlowAndNamesEveryDissenter) {
   // +25.6 % is within 40 %, but among six nodes within 5 % of each other it is an outlier.
   const std::string marked =
       fleet({dir.path("nodes"), "--slower-than", "40", "--format", "md"}).out;
-  EXPECT_NE(marked.find("| a-slow | 130 | +25.6 % | 00000000000000aa | SLOW |"), std::string::npos)
+  EXPECT_NE(marked.find("| a-slow | 130 | +25.6 % | 00000000000000aa | ? | ? | SLOW |"),
+            std::string::npos)
       << marked;
   std::filesystem::create_directory(dir.path("empty"));
   const ProcessResult none = fleet({dir.path("empty"), dir.path("nodes/garbage.json")});
@@ -133,6 +134,54 @@ TEST(FleetTool, RanksStartedByMpirunWriteOneDocumentEachAndTheFleetReadsThem) {
   ASSERT_EQ(names.size(), 2u);
   EXPECT_NE(names[0].find(" rank 0"), std::string::npos) << names[0];
   EXPECT_NE(names[1].find(" rank 1"), std::string::npos) << names[1];
+}
+
+TEST(FleetTool, TheKernelsAskedForAreRankedApartEachNodeSayingWhatItRan) {
+  ScratchDirectory dir("fleet");
+  // Two builds that hold the same paths and kernels, one of them from an older build that named
+  // only its one vector path; each node ran the automatic choice and an asked kernel.
+  const json held = json::array({json{{"name", "avx2"}, {"kernels", {"k1", "k2"}}}});
+  for (const auto& [host, median] :
+       std::vector<std::pair<std::string, double>>{{"n1", 100}, {"n2", 104}}) {
+    json d = document({host, "Xeon", median});
+    d["context"]["vector_paths"] = held;
+    json& automatic = d["benchmarks"][0];
+    automatic["vector_path"] = "avx2";
+    automatic["kernel"] = "k1";
+    json forced = automatic;
+    forced["kernel_option"] = "k2";
+    forced["kernel"] = "k2";
+    for (json& run : forced["runs"]) run["timed_ns"] = 3 * run["timed_ns"].get<double>();
+    d["benchmarks"].push_back(forced);
+    dir.write(host + ".json", d.dump());
+  }
+  json older = document({"n3", "Xeon", 102});
+  older["context"]["vector_path"] = "avx2";
+  dir.write("n3.json", older.dump());
+
+  const ProcessResult r = fleet({dir.path(""), "--format", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json report = json::parse(r.out);
+  ASSERT_EQ(report["combinations"].size(), 2u) << r.out;
+  const json& automatic = report["combinations"][0];
+  const json& forced = report["combinations"][1];
+  EXPECT_EQ(automatic["kernel_option"], "auto");
+  EXPECT_EQ(forced["kernel_option"], "k2");
+  // The older build holds another set (as far as its document says): a group of its own.
+  ASSERT_EQ(automatic["groups"].size(), 2u);
+  ASSERT_EQ(forced["groups"].size(), 1u);
+  const json& entries = forced["groups"][0]["entries"];
+  ASSERT_EQ(entries.size(), 2u);
+  for (const json& e : entries) {
+    EXPECT_EQ(e["vector_path"], "avx2");
+    EXPECT_EQ(e["kernel"], "k2");
+    EXPECT_EQ(e["slow"], false) << "ranked among the k2 runs, not beside the faster k1 ones";
+  }
+  EXPECT_NE(forced["groups"][0]["build"].get<std::string>().find("avx2: k1, k2"),
+            std::string::npos);
+  const std::string text = fleet({dir.path("")}).out;
+  EXPECT_NE(text.find("n 4096, block 32, kernel k2, seed 42"), std::string::npos) << text;
+  EXPECT_NE(text.find("avx2     k2 "), std::string::npos) << text;
 }
 
 }  // namespace

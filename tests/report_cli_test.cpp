@@ -328,4 +328,55 @@ TEST(ReportTool, FinishedCombinationsSurviveALaterFailureOrASignal) {
 #endif
 }
 
+TEST(ReportTool, EachKernelAskedForRunsAsItsOwnCombinationAndSaysWhatRan) {
+  const std::vector<std::string> common = {"--n", "64", "--seed", "2", "--no-peak", "--json"};
+  const nlohmann::json automatic = parsedOutput(runReportTool(common));
+  ASSERT_TRUE(automatic.is_object());
+  const nlohmann::json& context = automatic["context"];
+  // The portable path runs on every CPU; its first kernel, forced beside the automatic choice.
+  const nlohmann::json& portable = context["vector_paths"].back();
+  ASSERT_EQ(portable["runs_here"], true) << context.dump();
+  const std::string kernel = portable["kernels"][0];
+  std::vector<std::string> both = common;
+  both.insert(both.end(), {"--kernel", "auto," + kernel, "--repeat", "2"});
+  const ProcessResult run = runReportTool(both);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const nlohmann::json reports = parsedOutput(run)["benchmarks"];
+  ASSERT_EQ(reports.size(), 2u) << run.out;
+  const std::vector<std::pair<std::string, std::string>> ran = {
+      {context["vector_path"], context["kernel"]}, {portable["name"], kernel}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(reports[i]["kernel_option"], i == 0 ? "auto" : kernel);
+    EXPECT_EQ(reports[i]["kernel"], ran[i].second);
+    ASSERT_EQ(reports[i]["runs"].size(), 2u);
+    for (const nlohmann::json& r : reports[i]["runs"]) {
+      EXPECT_EQ(r["vector_path"], ran[i].first);
+      EXPECT_EQ(r["kernel"], ran[i].second);
+    }
+    // Every kernel computes the same bytes.
+    EXPECT_EQ(reports[i]["fingerprint"], automatic["benchmarks"][0]["fingerprint"]);
+  }
+  // A name this CPU does not run: the usage status, and the paths and kernels it does run.
+  const std::string runnable = std::string(portable["name"]) + " (" + kernel;
+  std::vector<std::vector<std::string>> refusals = {{"--kernel", "nonesuch"},
+                                                    {"--vector-path", "nonesuch"}};
+  // A kernel twice would make one combination twice in the document, which no reader takes.
+  const ProcessResult twice = runReportTool({"--kernel", kernel + "," + kernel});
+  EXPECT_EQ(twice.status, 64);
+  EXPECT_NE(twice.err.find("appears twice"), std::string::npos) << twice.err;
+  if (context["kernel"] != kernel) {
+    refusals.push_back({"--vector-path", portable["name"], "--kernel", context["kernel"]});
+  }
+  for (const std::vector<std::string>& arguments : refusals) {
+    const ProcessResult refused = runReportTool(arguments);
+    EXPECT_EQ(refused.status, 64) << arguments[1];
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find(arguments[1] == "nonesuch" ? "'nonesuch'" : "holds no tile kernel"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_NE(refused.err.find("this CPU runs "), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find(runnable), std::string::npos) << refused.err;
+  }
+}
+
 }  // namespace

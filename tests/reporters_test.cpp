@@ -9,6 +9,7 @@
 #include "hand_built_records.hpp"
 #include "reporter.hpp"
 #include "statistics.hpp"
+#include "text_format.hpp"
 #include "verification.hpp"
 
 // The summary of hand-built records, and the table and JSON views of it and of a sweep cut
@@ -139,6 +140,66 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   EXPECT_NE(full.find("interval of the median: too few runs"), std::string::npos) << full;
   EXPECT_LT(full.find("result: PASSED"), full.find("\nsummary\n"));
   EXPECT_TRUE(full.ends_with("result: INTERRUPTED by SIGTERM after 1 of 2 combinations\n")) << full;
+}
+
+TEST(ReportReporters, EveryViewSaysThePathAndKernelThatRanAndWhatTheBuildHolds) {
+  // The portable path runs everywhere: its kernel, forced beside the automatic choice.
+  const HeldPath& portable = buildInfo().paths.back();
+  ASSERT_TRUE(portable.runsHere);
+  const std::string forced = portable.kernels.front();
+  CombinationRecord automatic =
+      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7)});
+  for (RunRecord& run : automatic.runs) {
+    run.vectorPath = buildInfo().vectorPath;
+    run.kernel = buildInfo().kernel;
+  }
+  CombinationRecord chosen = automatic;
+  chosen.options.kernel = forced;
+  for (RunRecord& run : chosen.runs) {
+    run.vectorPath = portable.name;
+    run.kernel = forced;
+  }
+  SweepContext context = contextOf({100});
+  context.options.kernels = {"auto", forced};
+  context.combinations = 2;
+  const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 2, 2, true};
+
+  auto json = makeJsonReporter();
+  const nlohmann::json whole =
+      nlohmann::json::parse(document(*json, context, {automatic, chosen}, complete));
+  const nlohmann::json& held = whole["context"]["vector_paths"];
+  ASSERT_EQ(held.size(), buildInfo().paths.size());
+  EXPECT_EQ(held.back()["kernels"][0], forced);
+  EXPECT_EQ(whole["context"]["kernel"], buildInfo().kernel);
+  EXPECT_EQ(whole["context"]["vector_path_option"], "auto");
+  const nlohmann::json& second = whole["benchmarks"][1];
+  EXPECT_EQ(second["kernel_option"], forced);
+  EXPECT_EQ(second["vector_path"], portable.name) << "what ran, not the automatic choice";
+  EXPECT_EQ(second["vector_doubles"], portable.doubles);
+  EXPECT_EQ(whole["benchmarks"][0]["kernel"], buildInfo().kernel);
+
+  // The rows gain a kernel column after n and block, only when kernels were asked for.
+  auto csv = makeRowReporter(false);
+  const std::string rows = document(*csv, context, {automatic, chosen}, complete);
+  EXPECT_TRUE(rows.starts_with("n,block,kernel,median_ns,")) << rows;
+  EXPECT_NE(rows.find("\n100,7," + forced + ",200,"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("\n100,7," + buildInfo().kernel + " (auto),200,"), std::string::npos) << rows;
+  csv = makeRowReporter(false);
+  EXPECT_TRUE(
+      document(*csv, contextOf({100}), {automatic}, complete).starts_with("n,block,median_ns,"));
+
+  // The table's header: how the path and each kernel were chosen, and every path held.
+  auto table = makeTableReporter(true);
+  const std::string text = document(*table, context, {automatic, chosen}, complete);
+  EXPECT_NE(text.find("tile kernels, one combination each:\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(forced + " on " + portable.name + ", forced by --kernel\n"),
+            std::string::npos)
+      << text;
+  for (const HeldPath& path : buildInfo().paths) {
+    EXPECT_NE(text.find("\n    " + path.name + " (needs "), std::string::npos) << path.name;
+  }
+  EXPECT_NE(text.find(formatText("%7d %7d %-22s ", 100, 7, forced.c_str())), std::string::npos)
+      << text;
 }
 
 }  // namespace

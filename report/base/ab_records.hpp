@@ -23,6 +23,10 @@ struct AbRun {
   std::string fingerprint;                        // empty for a plain benchmark
   bool residualFailed = false;                    // the child's check failed (its status 2)
   long long startNanoseconds = 0;  // the child's start, since the session began (monotonic)
+  // The vector path and tile kernel the run chose; empty for a plain benchmark or a document
+  // that does not say.
+  std::string vectorPath{};
+  std::string kernel{};
 };
 
 struct AbPair {
@@ -60,6 +64,10 @@ struct AbSessionRecord {
   // Each side's context as one line of JSON (its first document's), empty for a plain side.
   std::string oldContextText;
   std::string newContextText;
+  // The vector paths and kernels each side's build holds (SavedDocument::heldPaths), from the
+  // same document.
+  std::string oldHeldPaths;
+  std::string newHeldPaths;
   std::vector<AbCombinationRecord> combinations;  // those with at least one finished pair
   int combinationsWanted = 0;
   AbEnding ending;

@@ -71,7 +71,8 @@ std::string sessionContextText(int cpu) {
   for (const char* key :
        {"lubench_version", "git_commit", "git_dirty", "library_build_type", "compiler",
         "compiler_version", "compile_flags", "instruction_sets", "vector_path", "vector_doubles",
-        "peak_gflops", "fused_peak_gflops", "kernel_gflops", "lapack_library", "warnings"}) {
+        "kernel", "fixed_kernel", "vector_paths", "vector_path_option", "peak_gflops",
+        "fused_peak_gflops", "kernel_gflops", "lapack_library", "warnings"}) {
     json.erase(key);
   }
   return jsonText(json);

@@ -21,9 +21,10 @@ json parsedOrNull(const std::string& text) {
   return parsed.is_discarded() ? json(nullptr) : parsed;
 }
 
-// "GCC 12.2.0, -O3 ..., avx512, commit 1a2b3c4d5e6f" from a side's context; "plain benchmark"
-// without one.
-std::string buildLine(const std::string& contextText) {
+// "GCC 12.2.0, -O3 ..., avx512, kernel k1, commit 1a2b3c4d5e6f" from a side's context and the
+// path and kernel its first run chose (an older build's one vector path where the run does not
+// say); "plain benchmark" without a context.
+std::string buildLine(const std::string& contextText, const AbRun* first) {
   const json context = parsedOrNull(contextText);
   if (!context.is_object()) return "plain benchmark: only its timed region is known";
   const auto text = [&](const char* key) -> std::string {
@@ -32,9 +33,12 @@ std::string buildLine(const std::string& contextText) {
     return found->is_string() ? found->get<std::string>() : jsonText(*found);
   };
   std::string out = text("compiler") + " " + text("compiler_version");
-  for (const std::string& part : {text("compile_flags"), text("vector_path")}) {
+  const bool ranKnown = first != nullptr && !first->vectorPath.empty();
+  for (const std::string& part :
+       {text("compile_flags"), ranKnown ? first->vectorPath : text("vector_path")}) {
     if (!part.empty()) out += ", " + part;
   }
+  if (first != nullptr && !first->kernel.empty()) out += ", kernel " + first->kernel;
   if (const std::string commit = text("git_commit"); !commit.empty()) {
     out += ", commit " + commit.substr(0, 12);
   }
@@ -56,8 +60,18 @@ std::string textOrMarkdown(const AbReport& report, bool markdown) {
   const AbSessionRecord& s = report.session;
   std::string out = markdown ? "## lubench-report ab\n\n" : "lubench-report ab\n";
   const std::string item = markdown ? "- " : "  ";
-  out += item + "old: " + printable(s.oldExecutable) + " (" + buildLine(s.oldContextText) + ")\n";
-  out += item + "new: " + printable(s.newExecutable) + " (" + buildLine(s.newContextText) + ")\n";
+  const AbPair* first = s.combinations.empty() || s.combinations.front().pairs.empty()
+                            ? nullptr
+                            : &s.combinations.front().pairs.front();
+  out += item + "old: " + printable(s.oldExecutable) + " (" +
+         buildLine(s.oldContextText, first != nullptr ? &first->oldRun : nullptr) + ")\n";
+  out += item + "new: " + printable(s.newExecutable) + " (" +
+         buildLine(s.newContextText, first != nullptr ? &first->newRun : nullptr) + ")\n";
+  // The builds' identities differ in what they hold, not only in what they chose here.
+  if (fingerprintsCompared(s) && s.oldHeldPaths != s.newHeldPaths) {
+    out += item + "old holds: " + printable(s.oldHeldPaths.empty() ? "?" : s.oldHeldPaths) + "\n";
+    out += item + "new holds: " + printable(s.newHeldPaths.empty() ? "?" : s.newHeldPaths) + "\n";
+  }
   out += item + formatText("%d pairs per combination, in the order %s; each run its own process "
                            "on CPU %d",
                            s.pairsWanted, orderText().c_str(), s.cpu);
@@ -168,7 +182,9 @@ json runJson(const AbRun& run) {
               {"timed_ns", run.timedNanoseconds},
               {"steps_ns", run.stepNanoseconds.empty() ? json(nullptr) : steps},
               {"fingerprint", run.fingerprint.empty() ? json(nullptr) : json(run.fingerprint)},
-              {"residual_passed", !run.residualFailed}};
+              {"residual_passed", !run.residualFailed},
+              {"vector_path", run.vectorPath.empty() ? json(nullptr) : json(run.vectorPath)},
+              {"kernel", run.kernel.empty() ? json(nullptr) : json(run.kernel)}};
 }
 
 std::string documentText(const AbReport& report) {

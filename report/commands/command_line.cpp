@@ -161,8 +161,13 @@ std::optional<std::string> checkPathAndKernels(const std::string& pathName,
   kernelList.clear();
   for (std::size_t from = 0;;) {
     const std::size_t comma = kernelText.find(',', from);
-    const std::string name = kernelText.substr(from, comma == std::string::npos ? comma : comma - from);
+    const std::string name =
+        kernelText.substr(from, comma == std::string::npos ? comma : comma - from);
     if (name.empty()) return "--kernel: an empty name in '" + kernelText + "'";
+    // Each name is a combination, and each combination is once in a document.
+    if (std::find(kernelList.begin(), kernelList.end(), name) != kernelList.end()) {
+      return "--kernel: '" + name + "' appears twice in '" + kernelText + "'";
+    }
     if (name != "auto") {
       bool found = false;
       for (const VectorPath& held : vectorPaths()) {

@@ -2,26 +2,34 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <tuple>
 
 #include "mann_whitney.hpp"
 #include "statistics.hpp"
 
 namespace {
 
-// The context keys whose difference explains a difference in the figures.
+// The context keys whose difference explains a difference in the figures. The build is told by
+// the vector paths and kernels it holds; the path and kernel the runs chose are the rows' own.
 const char* const kComparedContextKeys[] = {
-    "host_name",        "cpu_model",     "cpu_family",        "cpu_model_number", "compiler",
-    "compiler_version", "compile_flags", "instruction_sets",  "vector_path",      "lubench_version",
-    "git_commit",       "git_dirty",     "library_build_type"};
-
-std::string combinationName(int n, int block) {
-  return "n " + std::to_string(n) + ", block " + std::to_string(block);
-}
+    "host_name",        "cpu_model",     "cpu_family",       "cpu_model_number",  "compiler",
+    "compiler_version", "compile_flags", "instruction_sets", "vector_paths",      "fixed_kernel",
+    "lubench_version",  "git_commit",    "git_dirty",        "library_build_type"};
 
 std::string contextValue(const SavedDocument& document, const char* key) {
+  // As one line of names, which an older document's one vector_path stands in for.
+  if (std::strcmp(key, "vector_paths") == 0) {
+    return document.heldPaths.empty() ? "(none)" : document.heldPaths;
+  }
   const auto found = document.context.find(key);
   return found == document.context.end() ? "(none)" : found->second;
+}
+
+// "avx512, pipelined_3x4v8"; "?" for what a document does not say.
+std::string ranText(const std::string& path, const std::string& kernel) {
+  return (path.empty() ? "?" : path) + ", " + (kernel.empty() ? "?" : kernel);
 }
 
 // count evenly spaced quantiles of sorted (its own values when it has no more than count).
@@ -76,15 +84,17 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     const std::string oldValue = contextValue(before, key), newValue = contextValue(after, key);
     if (oldValue != newValue) c.contextDifferences.push_back({key, oldValue, newValue});
   }
-  std::map<std::pair<int, int>, const SavedCombination*> newByKey;
+  using Key = std::tuple<int, int, std::string>;
+  const auto keyOf = [](const SavedCombination& c) { return Key{c.n, c.block, c.kernelOption}; };
+  std::map<Key, const SavedCombination*> newByKey;
   for (const SavedCombination& combination : after.combinations) {
-    newByKey[{combination.n, combination.block}] = &combination;
+    newByKey[keyOf(combination)] = &combination;
   }
   double logSum = 0;
   for (const SavedCombination& old : before.combinations) {
-    const auto found = newByKey.find({old.n, old.block});
+    const auto found = newByKey.find(keyOf(old));
     if (found == newByKey.end()) {
-      c.onlyInOld.push_back(combinationName(old.n, old.block));
+      c.onlyInOld.push_back(combinationName(old));
       continue;
     }
     const SavedCombination& now = *found->second;
@@ -92,6 +102,15 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     ComparedRow row;
     row.n = old.n;
     row.block = old.block;
+    row.kernelOption = old.kernelOption;
+    row.oldPath = old.vectorPath;
+    row.oldKernel = old.kernel;
+    row.newPath = now.vectorPath;
+    row.newKernel = now.kernel;
+    if (row.oldPath != row.newPath || row.oldKernel != row.newKernel) {
+      c.ranDifferences.push_back(combinationName(old) + ": " + ranText(row.oldPath, row.oldKernel) +
+                                 " -> " + ranText(row.newPath, row.newKernel));
+    }
     row.oldMedian = spreadOf(old.timedNanoseconds).median;
     row.newMedian = spreadOf(now.timedNanoseconds).median;
     row.change = row.newMedian / row.oldMedian - 1;
@@ -104,26 +123,24 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     row.verdict = verdictOf(row, test);
     logSum += std::log(row.newMedian / row.oldMedian);
     if (row.oldRuns < kComparisonRunsWanted || row.newRuns < kComparisonRunsWanted) {
-      c.warnings.push_back(combinationName(row.n, row.block) + ": " + std::to_string(row.oldRuns) +
-                           " and " + std::to_string(row.newRuns) + " timed runs, fewer than " +
+      c.warnings.push_back(combinationName(old) + ": " + std::to_string(row.oldRuns) + " and " +
+                           std::to_string(row.newRuns) + " timed runs, fewer than " +
                            std::to_string(kComparisonRunsWanted) +
                            " on a side: the test can hardly tell a change from noise");
     }
     // The same input must give the same bytes on every build and machine.
     if (old.seed == now.seed && old.fingerprint != now.fingerprint) {
-      c.fingerprintMismatches.push_back(combinationName(row.n, row.block) + ", seed " +
+      c.fingerprintMismatches.push_back(combinationName(old) + ", seed " +
                                         std::to_string(old.seed) + ": " + old.fingerprint + " in " +
                                         before.path + ", " + now.fingerprint + " in " + after.path);
     }
     c.rows.push_back(row);
   }
   for (const SavedCombination& combination : after.combinations) {
-    if (newByKey.contains({combination.n, combination.block})) {
-      c.onlyInNew.push_back(combinationName(combination.n, combination.block));
-    }
+    if (newByKey.contains(keyOf(combination))) c.onlyInNew.push_back(combinationName(combination));
   }
   if (c.rows.empty()) {
-    result.error = "no combination of n and block with timed runs in both " + before.path +
+    result.error = "no combination of n, block and kernel with timed runs in both " + before.path +
                    " and " + after.path;
     return result;
   }

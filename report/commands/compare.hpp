@@ -9,8 +9,8 @@
 #include "program.hpp"
 
 // lubench-report compare: saved JSON documents set against the first, combination by
-// combination (matched by n and block), with the Mann–Whitney U test telling noise from change
-// and the Hodges–Lehmann estimate telling its direction and size.
+// combination (matched by n, block and the kernel asked for), with the Mann–Whitney U test
+// telling noise from change and the Hodges–Lehmann estimate telling its direction and size.
 
 // Significance level of the verdicts.
 inline constexpr double kSignificance = 0.05;
@@ -29,6 +29,10 @@ inline constexpr int kStatusSlowdown = 4;
 struct ComparedRow {
   int n = 0;
   int block = 0;
+  std::string kernelOption = "auto";  // the --kernel asked, on both sides
+  // The vector path and tile kernel each side ran on; empty where its document does not say.
+  std::string oldPath, oldKernel;
+  std::string newPath, newKernel;
   double oldMedian = 0;  // timed region, ns
   double newMedian = 0;
   double change = 0;  // new / old median - 1
@@ -53,9 +57,11 @@ struct Comparison {
   std::string newPath;
   std::vector<ContextDifference> contextDifferences;
   std::vector<ComparedRow> rows;
-  std::vector<std::string> onlyInOld;  // "n 4096, block 64"
+  std::vector<std::string> onlyInOld;  // "n 4096, block 64" (and ", kernel NAME")
   std::vector<std::string> onlyInNew;
   std::vector<std::string> fingerprintMismatches;
+  // Rows whose sides ran on another path or kernel: "n 4096, block 64: avx512, k1 -> avx2, k2".
+  std::vector<std::string> ranDifferences;
   std::vector<std::string> warnings;  // the documents' own, then the comparison's
   double geometricMeanRatio = 1;      // of new / old medians over the rows
 };

@@ -1,4 +1,5 @@
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -29,21 +30,33 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
              printable(d.newValue) + "\n";
     }
   }
+  if (!c.ranDifferences.empty()) {
+    out += "ran on other vector paths or kernels (old -> new):\n";
+    for (const std::string& d : c.ranDifferences) out += (markdown ? "- " : "  ") + d + "\n";
+  }
   out += "\n";
+  // A kernel column when a kernel was asked for: the rows of one n and block differ in it.
+  const bool kernels = std::any_of(c.rows.begin(), c.rows.end(), [](const ComparedRow& row) {
+    return row.kernelOption != "auto";
+  });
   if (markdown) {
-    out +=
-        "| n | block | old median (ns) | new median (ns) | change | shift | p-value | runs | "
-        "verdict |\n|---|---|---|---|---|---|---|---|---|\n";
+    out += std::string("| n | block | ") + (kernels ? "kernel | " : "") +
+           "old median (ns) | new median (ns) | change | shift | p-value | runs | verdict |\n" +
+           "|---|---|---|---|---|---|---|---|---|" + (kernels ? "---|" : "") + "\n";
   } else {
-    out += formatText("%7s %7s %16s %16s %9s %9s %8s %9s  %s\n", "n", "b", "old median (ns)",
-                      "new median (ns)", "change", "shift", "p-value", "runs", "verdict");
+    out += formatText("%7s %7s ", "n", "b") + (kernels ? formatText("%-18s ", "kernel") : "") +
+           formatText("%16s %16s %9s %9s %8s %9s  %s\n", "old median (ns)", "new median (ns)",
+                      "change", "shift", "p-value", "runs", "verdict");
   }
   for (const ComparedRow& row : c.rows) {
     const std::string runs = std::to_string(row.oldRuns) + "/" + std::to_string(row.newRuns);
-    out += formatText(markdown ? "| %d | %d | %.0f | %.0f | %+.1f%% | %+.1f%% | %.3g | %s | %s |\n"
-                               : "%7d %7d %16.0f %16.0f %+8.1f%% %+8.1f%% %8.3g %9s  %s\n",
-                      row.n, row.block, row.oldMedian, row.newMedian, 100 * row.change,
-                      100 * row.shiftShare, row.pValue, runs.c_str(), verdictText(row.verdict));
+    const std::string kernel = printable(row.kernelOption);
+    out += formatText(markdown ? "| %d | %d | " : "%7d %7d ", row.n, row.block);
+    if (kernels) out += formatText(markdown ? "%s | " : "%-18s ", kernel.c_str());
+    out += formatText(markdown ? "%.0f | %.0f | %+.1f%% | %+.1f%% | %.3g | %s | %s |\n"
+                               : "%16.0f %16.0f %+8.1f%% %+8.1f%% %8.3g %9s  %s\n",
+                      row.oldMedian, row.newMedian, 100 * row.change, 100 * row.shiftShare,
+                      row.pValue, runs.c_str(), verdictText(row.verdict));
   }
   out += formatText("\ngeometric mean of new / old median times: %.3f (%+.1f %%)\n",
                     c.geometricMeanRatio, 100 * (c.geometricMeanRatio - 1));
@@ -55,6 +68,9 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
 
 nlohmann::ordered_json asJson(const Comparison& c) {
   using json = nlohmann::ordered_json;
+  const auto nameOrNull = [](const std::string& name) {
+    return name.empty() ? json(nullptr) : json(name);
+  };
   json differences = json::array();
   for (const ContextDifference& d : c.contextDifferences) {
     differences.push_back(json{{"key", d.key}, {"old", d.oldValue}, {"new", d.newValue}});
@@ -63,6 +79,11 @@ nlohmann::ordered_json asJson(const Comparison& c) {
   for (const ComparedRow& row : c.rows) {
     rows.push_back(json{{"n", row.n},
                         {"block", row.block},
+                        {"kernel_option", row.kernelOption},
+                        {"old_vector_path", nameOrNull(row.oldPath)},
+                        {"old_kernel", nameOrNull(row.oldKernel)},
+                        {"new_vector_path", nameOrNull(row.newPath)},
+                        {"new_kernel", nameOrNull(row.newKernel)},
                         {"old_median_ns", row.oldMedian},
                         {"new_median_ns", row.newMedian},
                         {"change", row.change},
@@ -77,6 +98,7 @@ nlohmann::ordered_json asJson(const Comparison& c) {
               {"new", c.newPath},
               {"context_differences", differences},
               {"fingerprint_mismatches", c.fingerprintMismatches},
+              {"ran_differences", c.ranDifferences},
               {"rows", rows},
               {"geometric_mean_ratio", c.geometricMeanRatio},
               {"only_in_old", c.onlyInOld},
@@ -105,7 +127,7 @@ std::string formatComparisons(const std::vector<Comparison>& comparisons,
 CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
   CLI::App app{
       "Compares saved lubench-report --json documents: each later file against the "
-      "first, combination by combination (same n and block), with the Mann-Whitney U "
+      "first, combination by combination (same n, block and --kernel), with the Mann-Whitney U "
       "test; the direction and size of a change is the Hodges-Lehmann shift (the median "
       "of every difference new - old). Status 3 when the same n, block and seed gave "
       "different fingerprints; 4 with --fail-above when a combination is significantly "

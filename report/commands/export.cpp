@@ -22,8 +22,12 @@ const char* const kSharedContextKeys[] = {"date",      "host_name",          "ex
                                           "num_cpus",  "mhz_per_cpu",        "cpu_scaling_enabled",
                                           "caches",    "load_avg",           "library_build_type"};
 
+// "lu/n:4096/block:32", and "/kernel:NAME" when a kernel was asked for: the names of the
+// automatic choice stay as they were before kernels could be asked for.
 std::string benchmarkName(const SavedCombination& c) {
-  return "lu/n:" + std::to_string(c.n) + "/block:" + std::to_string(c.block);
+  std::string name = "lu/n:" + std::to_string(c.n) + "/block:" + std::to_string(c.block);
+  if (c.kernelOption != "auto") name += "/kernel:" + c.kernelOption;
+  return name;
 }
 
 json googleBenchmark(const SavedDocument& document) {

@@ -6,10 +6,12 @@
 
 // lubench-report export: a saved run's document in another tool's format.
 // - "gbench": Google Benchmark's JSON, which its tools/compare.py reads: one benchmark name per
-//   combination ("lu/n:4096/block:32"), every timed run an "iteration" entry with real_time in
-//   nanoseconds (cpu_time equal to it: only the wall clock of the timed region is measured), then
-//   the mean, median, stddev and cv aggregates.
-// - "bmf": Bencher's metric format, one entry per combination named "lu/n:N/block:B/median" whose
+//   combination ("lu/n:4096/block:32", and "/kernel:NAME" after it when a kernel was asked for),
+//   every timed run an "iteration" entry with real_time in nanoseconds (cpu_time equal to it:
+//   only the wall clock of the timed region is measured), then the mean, median, stddev and cv
+//   aggregates.
+// - "bmf": Bencher's metric format, one entry per combination named "lu/n:N/block:B/median"
+//   ("lu/n:N/block:B/kernel:NAME/median" when a kernel was asked for) whose
 //   "latency" carries the median timed region as value and its distribution-free 95 % interval
 //   as lower_value and upper_value (left out below 6 runs, where no interval reaches 95 %).
 

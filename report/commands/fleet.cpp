@@ -22,11 +22,17 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// The context keys that make machines and builds alike.
-const char* const kBuildKeys[] = {"cpu_model",        "lubench_version", "git_commit", "compiler",
-                                  "compiler_version", "compile_flags",   "vector_path"};
+// The context keys that make machines and builds alike: the build is told by the vector paths
+// and kernels it holds (and a kernel fixed at build time), not by the path a run chose.
+const char* const kBuildKeys[] = {"cpu_model",    "lubench_version",  "git_commit",
+                                  "compiler",     "compiler_version", "compile_flags",
+                                  "vector_paths", "fixed_kernel"};
 
 std::string contextValue(const SavedDocument& document, const char* key) {
+  // As one line of names, which an older document's one vector_path stands in for.
+  if (std::strcmp(key, "vector_paths") == 0) {
+    return document.heldPaths.empty() ? "?" : document.heldPaths;
+  }
   const auto found = document.context.find(key);
   return found == document.context.end() ? "?" : found->second;
 }
@@ -36,6 +42,11 @@ std::string buildOf(const SavedDocument& document) {
   for (const char* key : kBuildKeys) {
     std::string value = contextValue(document, key);
     if (std::strcmp(key, "git_commit") == 0) value = value.substr(0, 12);
+    // Builds that choose their kernel (most) say nothing of it.
+    if (std::strcmp(key, "fixed_kernel") == 0) {
+      if (value == "?") continue;
+      value = "fixed to " + value;
+    }
     build += (build.empty() ? "" : "; ") + value;
   }
   return build;
@@ -79,6 +90,7 @@ std::vector<std::string> expand(const std::vector<std::string>& paths,
 struct Key {
   int n, block;
   unsigned seed;
+  std::string kernelOption;
   auto operator<=>(const Key&) const = default;
 };
 
@@ -130,12 +142,14 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
     const std::string build = buildOf(document);
     const std::string node = nodeOf(document);
     for (const SavedCombination& c : document.combinations) {
-      auto& groups = byCombination[Key{c.n, c.block, c.seed}];
+      auto& groups = byCombination[Key{c.n, c.block, c.seed, c.kernelOption}];
       FleetEntry single;
       single.node = node;
       single.medianNanoseconds = spreadOf(c.timedNanoseconds).median;
       single.fingerprint = c.fingerprint;
       single.file = file;
+      single.vectorPath = c.vectorPath;
+      single.kernel = c.kernel;
       FleetGroup& singles = groups[{build, false}];
       singles.build = build;
       singles.entries.push_back(std::move(single));
@@ -144,13 +158,16 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
         FleetGroup& copies = groups[{build, true}];
         copies.build = build;
         copies.copies = true;
-        copies.entries.push_back(
-            FleetEntry{node, copy.cpu, copy.core, copy.medianNanoseconds, copy.fingerprint, file});
+        // Copies run what the single copy ran: the same program and options.
+        FleetEntry entry{node, copy.cpu, copy.core, copy.medianNanoseconds, copy.fingerprint, file};
+        entry.vectorPath = c.vectorPath;
+        entry.kernel = c.kernel;
+        copies.entries.push_back(std::move(entry));
       }
     }
   }
   for (auto& [key, groups] : byCombination) {
-    FleetCombination combination{key.n, key.block, key.seed, {}, {}, {}};
+    FleetCombination combination{key.n, key.block, key.seed, key.kernelOption, {}, {}, {}};
     // The fingerprint most entries gave, over every build: the bytes are the same on all.
     std::map<std::string, int> votes;
     int total = 0;
@@ -182,6 +199,9 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
 
 std::string formatFleet(const FleetReport& report, const std::string& format,
                         const FleetOptions& options) {
+  const auto nameOrNull = [](const std::string& name) {
+    return name.empty() ? json(nullptr) : json(name);
+  };
   if (format == "json") {
     json combinations = json::array();
     for (const FleetCombination& c : report.combinations) {
@@ -196,6 +216,8 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                                  {"over_median", e.overMedian},
                                  {"slow", e.slow},
                                  {"fingerprint", e.fingerprint},
+                                 {"vector_path", nameOrNull(e.vectorPath)},
+                                 {"kernel", nameOrNull(e.kernel)},
                                  {"file", e.file}});
         }
         groups.push_back(json{{"build", g.build},
@@ -208,6 +230,7 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
       combinations.push_back(json{{"n", c.n},
                                   {"block", c.block},
                                   {"seed", c.seed},
+                                  {"kernel_option", c.kernelOption},
                                   {"majority_fingerprint", c.majorityFingerprint},
                                   {"dissents", c.dissents},
                                   {"groups", groups}});
@@ -225,8 +248,8 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
   std::string out = formatText("%slubench-report fleet: %d document%s\n", markdown ? "## " : "",
                                report.documents, report.documents == 1 ? "" : "s");
   for (const FleetCombination& c : report.combinations) {
-    out += formatText("\n%sn %d, block %d, seed %u\n", markdown ? "### " : "", c.n, c.block,
-                      c.seed);
+    out += formatText("\n%s%s, seed %u\n", markdown ? "### " : "",
+                      combinationName(c.n, c.block, c.kernelOption).c_str(), c.seed);
     for (const FleetGroup& g : c.groups) {
       out += formatText("\n%s%s (%zu %s): median %.0f ns, from %.0f to %.0f\n",
                         markdown ? "" : "  ", printable(g.build).c_str(), g.entries.size(),
@@ -234,15 +257,21 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                         : g.entries.size() == 1 ? "node"
                                                 : "nodes",
                         g.median, g.min, g.max);
-      if (markdown) out += "\n| node | median (ns) | over median | fingerprint | |\n|---|---|---|---|---|\n";
+      if (markdown) {
+        out +=
+            "\n| node | median (ns) | over median | fingerprint | path | kernel | |\n"
+            "|---|---|---|---|---|---|---|\n";
+      }
       for (const FleetEntry& e : g.entries) {
         const char* mark = e.slow ? "SLOW" : "";
-        out += markdown ? formatText("| %s | %.0f | %+.1f %% | %s | %s |\n",
+        const char* path = e.vectorPath.empty() ? "?" : e.vectorPath.c_str();
+        const char* kernel = e.kernel.empty() ? "?" : e.kernel.c_str();
+        out += markdown ? formatText("| %s | %.0f | %+.1f %% | %s | %s | %s | %s |\n",
                                      printable(entryName(e)).c_str(), e.medianNanoseconds,
-                                     100 * e.overMedian, e.fingerprint.c_str(), mark)
-                        : formatText("    %-40s %16.0f %+7.1f %%  %s  %s\n",
+                                     100 * e.overMedian, e.fingerprint.c_str(), path, kernel, mark)
+                        : formatText("    %-40s %16.0f %+7.1f %%  %s  %-8s %-18s %s\n",
                                      printable(entryName(e)).c_str(), e.medianNanoseconds,
-                                     100 * e.overMedian, e.fingerprint.c_str(), mark);
+                                     100 * e.overMedian, e.fingerprint.c_str(), path, kernel, mark);
       }
     }
     for (const std::string& dissent : c.dissents) out += "  FINGERPRINT DISSENTS: " + dissent + "\n";

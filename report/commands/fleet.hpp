@@ -6,7 +6,8 @@
 #include <vector>
 
 // lubench-report fleet: the documents of many nodes (one per node or rank, each perhaps with its
-// copies) read one at a time and set side by side: per combination and seed, every node and
+// copies) read one at a time and set side by side: per combination (n, block and the kernel
+// asked for) and seed, every node and
 // copy ranked by time within its group of like machines and builds, the slow ones marked, and
 // every node and CPU whose fingerprint dissents from the majority named.
 
@@ -20,15 +21,19 @@ struct FleetEntry {
   double medianNanoseconds = 0;
   std::string fingerprint;
   std::string file;                // the document it came from
+  std::string vectorPath{};        // the path and kernel its runs chose; empty where not said
+  std::string kernel{};
   bool slow = false;               // beyond --slower-than or an outlier by the modified Z-score
   double overMedian = 0;           // its time over the group's median, less 1
 };
 
-// Entries of like machines and builds: the same CPU model, version, commit, compiler, flags and
-// vector path. Single copies and copies run together are ranked apart (contention slows the
-// latter).
+// Entries of like machines and builds: the same CPU model, version, commit, compiler, flags,
+// vector paths and kernels held, and fixed kernel. Single copies and copies run together are
+// ranked apart (contention slows the latter).
 struct FleetGroup {
-  std::string build;  // "AMD EPYC; lubench 0.18.0 at 1a2b3c4d5e6f; GCC 12.2.0 ...; avx512"
+  // "AMD EPYC; 0.19.0; 1a2b3c4d5e6f; GCC; 12.2.0; -O3 ...; avx512: k1, k2; avx2: k3", and
+  // "; fixed to k1" in a build fixed to a kernel
+  std::string build;
   bool copies = false;
   std::vector<FleetEntry> entries;  // fastest first
   double median = 0;
@@ -40,6 +45,7 @@ struct FleetCombination {
   int n = 0;
   int block = 0;
   unsigned seed = 0;
+  std::string kernelOption = "auto";  // the --kernel asked
   std::vector<FleetGroup> groups;
   std::string majorityFingerprint;
   std::vector<std::string> dissents;  // "node7 rank 3, CPU 5 (core 5): 0123... where 46 of 48 gave ..."

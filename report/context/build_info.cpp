@@ -134,11 +134,6 @@ std::string compilerDescription() {
   return buildInfo().compiler + " " + buildInfo().compilerVersion;
 }
 
-std::string vectorPathDescription() {
-  return buildInfo().vectorPath + " (" + std::to_string(buildInfo().vectorDoubles) +
-         " doubles per vector)";
-}
-
 KernelChoice kernelChoiceOf(const RunOptions& options) {
   KernelChoice choice;
   if (options.vectorPath != "auto") choice.path = findVectorPath(options.vectorPath);

@@ -37,8 +37,6 @@ const BuildInfo& buildInfo();
 
 // "GCC 12.2.0": the compiler of this build.
 std::string compilerDescription();
-// "avx512 (8 doubles per vector)": the automatic choice on this CPU.
-std::string vectorPathDescription();
 
 // The path and kernel options.vectorPath and options.kernel name ("auto" leaves them to the run):
 // a kernel with path auto runs on the widest path this CPU runs that holds it. Names must have

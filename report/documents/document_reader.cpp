@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 #include "json_schema.hpp"
 #include "text_format.hpp"
@@ -96,6 +97,61 @@ bool isFingerprint(const json& value) {
   if (!value.is_string()) return false;
   const std::string& text = value.get_ref<const std::string&>();
   return text.size() == 16 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// A name of a vector path or tile kernel, or a kernel option: short and plain, so that it can be
+// shown and used in the names of an export as it is.
+bool isName(const json& value) {
+  if (!value.is_string()) return false;
+  const std::string& text = value.get_ref<const std::string&>();
+  return !text.empty() && text.size() <= 64 &&
+         text.find_first_not_of(
+             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+             "_.+-") == std::string::npos;
+}
+
+// The name at key of object: empty when it is missing or null, and after a warning when it is
+// not a name (what ran is a detail: the timed regions stay usable without it).
+std::string nameAt(const json& object, const char* key, const std::string& where, Checker& check) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return {};
+  if (isName(*found)) return found->get<std::string>();
+  check.warning(where + ": \"" + key + "\" left out: " + shown(*found) + " is not a name");
+  return {};
+}
+
+// The context's "vector_paths" as one line, "avx512: k1, k2; avx2: k3"; nothing when it is not
+// an array of paths, each with a name and an array of kernels' names.
+std::optional<std::string> heldPathsText(const json& paths) {
+  if (!paths.is_array() || paths.empty()) return std::nullopt;
+  std::string held;
+  for (const json& path : paths) {
+    if (!path.is_object()) return std::nullopt;
+    const auto name = path.find("name");
+    const auto kernels = path.find("kernels");
+    if (name == path.end() || !isName(*name) || kernels == path.end() || !kernels->is_array()) {
+      return std::nullopt;
+    }
+    std::string line = name->get<std::string>() + ":";
+    for (std::size_t k = 0; k < kernels->size(); ++k) {
+      if (!isName((*kernels)[k])) return std::nullopt;
+      line += (k == 0 ? " " : ", ") + (*kernels)[k].get<std::string>();
+    }
+    held += (held.empty() ? "" : "; ") + line;
+  }
+  return held;
+}
+
+// What the build holds: its vector_paths; in an older document, its one vector_path,
+// contextPath.
+std::string heldPathsOf(const json& context, const std::string& contextPath, Checker& check) {
+  const auto paths = context.find("vector_paths");
+  if (paths != context.end() && !paths->is_null()) {
+    if (const std::optional<std::string> held = heldPathsText(*paths)) return *held;
+    check.warning("context: \"vector_paths\" left out: " + shown(*paths) +
+                  " is not an array of paths with their kernels");
+  }
+  return contextPath;
 }
 
 // One run's step times: empty when they are missing, and after a warning when they are not an
@@ -189,8 +245,12 @@ std::vector<SavedCopy> copiesOf(const json& benchmark, const std::string& where,
   return copies;
 }
 
-void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& check) {
-  std::map<std::pair<int, int>, std::size_t> seen;  // (n, block) -> index of its first entry
+// The combinations; contextPath stands in for the path that ran where a combination does not
+// name one.
+void readBenchmarks(const json& benchmarks, const std::string& contextPath, SavedDocument& document,
+                    Checker& check) {
+  // (n, block, kernel option) -> index of its first entry
+  std::map<std::tuple<int, int, std::string>, std::size_t> seen;
   for (std::size_t i = 0; i < benchmarks.size(); ++i) {
     const json& benchmark = benchmarks[i];
     std::string where = "benchmarks[" + std::to_string(i) + "]";
@@ -200,8 +260,20 @@ void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& ch
     }
     const auto n = check.wholeNumber(benchmark, "n", 1, INT_MAX, where);
     const auto block = check.wholeNumber(benchmark, "block", 1, INT_MAX, where);
+    // Part of the key: a value that is not a name is a problem, never a guess.
+    std::optional<std::string> kernelOption = "auto";
+    const auto option = benchmark.find("kernel_option");
+    if (option != benchmark.end() && !option->is_null()) {
+      kernelOption.reset();
+      if (isName(*option)) {
+        kernelOption = option->get<std::string>();
+      } else {
+        check.problem(where, "\"kernel_option\" must be \"auto\" or a tile kernel's name, not " +
+                                 shown(*option));
+      }
+    }
     if (n && block) {
-      where += " (n " + std::to_string(*n) + ", block " + std::to_string(*block) + ")";
+      where += " (" + combinationName(int(*n), int(*block), kernelOption.value_or("auto")) + ")";
     }
     const auto seed = check.wholeNumber(benchmark, "seed", 0, UINT_MAX, where);
     const json* fingerprint = check.member(benchmark, "fingerprint", where);
@@ -217,8 +289,8 @@ void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& ch
     }
     RunTimes times;
     if (runs != nullptr) times = timesOf(*runs, where, check);
-    if (!n || !block) continue;
-    const auto [first, added] = seen.emplace(std::pair{int(*n), int(*block)}, i);
+    if (!n || !block || !kernelOption) continue;
+    const auto [first, added] = seen.emplace(std::tuple{int(*n), int(*block), *kernelOption}, i);
     if (!added) {
       check.problem(where, "the combination appears again after benchmarks[" +
                                std::to_string(first->second) + "]");
@@ -231,11 +303,18 @@ void readBenchmarks(const json& benchmarks, SavedDocument& document, Checker& ch
     if (!seed || fingerprint == nullptr || runs == nullptr || times.times.size() != runs->size()) {
       continue;
     }
-    document.combinations.push_back(SavedCombination{int(*n), int(*block), unsigned(*seed),
-                                                     fingerprint->get<std::string>(),
-                                                     std::move(times.times),
-                                                     std::move(times.steps),
-                                                     copiesOf(benchmark, where, check)});
+    SavedCombination saved{int(*n),
+                           int(*block),
+                           unsigned(*seed),
+                           fingerprint->get<std::string>(),
+                           std::move(times.times),
+                           std::move(times.steps),
+                           copiesOf(benchmark, where, check),
+                           *kernelOption};
+    saved.vectorPath = nameAt(benchmark, "vector_path", where, check);
+    if (saved.vectorPath.empty()) saved.vectorPath = contextPath;
+    saved.kernel = nameAt(benchmark, "kernel", where, check);
+    document.combinations.push_back(std::move(saved));
   }
 }
 
@@ -263,6 +342,16 @@ void readEnding(const json& root, SavedDocument& document, Checker& check) {
 }
 
 }  // namespace
+
+std::string combinationName(int n, int block, const std::string& kernelOption) {
+  std::string name = "n " + std::to_string(n) + ", block " + std::to_string(block);
+  if (kernelOption != "auto") name += ", kernel " + printable(kernelOption);
+  return name;
+}
+
+std::string combinationName(const SavedCombination& combination) {
+  return combinationName(combination.n, combination.block, combination.kernelOption);
+}
 
 DocumentReading parseDocument(std::string_view text, const std::string& path) {
   Checker check(path);
@@ -301,6 +390,7 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
     check.problem("", "\"context\" must be an object, not " + shown(*context));
     context = nullptr;
   }
+  std::string contextPath;
   if (context != nullptr) {
     const json* version = check.member(*context, "json_schema_version", "context");
     if (version != nullptr) {
@@ -316,13 +406,15 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
       if (value.is_null()) continue;
       document.context[key] = value.is_string() ? value.get<std::string>() : jsonText(value);
     }
+    contextPath = nameAt(*context, "vector_path", "context", check);
+    document.heldPaths = heldPathsOf(*context, contextPath, check);
   }
   const json* benchmarks = check.member(root, "benchmarks", "");
   if (benchmarks != nullptr && !benchmarks->is_array()) {
     check.problem("", "\"benchmarks\" must be an array, not " + shown(*benchmarks));
     benchmarks = nullptr;
   }
-  if (benchmarks != nullptr) readBenchmarks(*benchmarks, document, check);
+  if (benchmarks != nullptr) readBenchmarks(*benchmarks, contextPath, document, check);
   readEnding(root, document, check);
   if (check.clean()) check.reading_.document = std::move(document);
   return check.finish();

@@ -30,7 +30,7 @@ struct SavedCopy {
   bool finished = false;
 };
 
-// One combination of order and block with at least one timed run.
+// One combination of order, block and asked kernel with at least one timed run.
 struct SavedCombination {
   int n = 0;
   int block = 0;
@@ -43,7 +43,18 @@ struct SavedCombination {
   // With --copies: each copy, read leniently (a malformed copies object is left out with a
   // warning: the single copy's runs stay usable).
   std::vector<SavedCopy> copies;
+  // The --kernel asked: "auto" (as in documents written before the key existed) or a kernel's
+  // name. Part of the combination's identity beside n and block.
+  std::string kernelOption = "auto";
+  // The vector path and tile kernel the runs ran on; in an older document the path is its
+  // build's (it held only one). Empty where the document does not say.
+  std::string vectorPath{};
+  std::string kernel{};
 };
+
+// "n 4096, block 32", and ", kernel NAME" when a kernel was asked for.
+std::string combinationName(int n, int block, const std::string& kernelOption);
+std::string combinationName(const SavedCombination& combination);
 
 struct SavedDocument {
   std::string path;  // as given
@@ -52,8 +63,11 @@ struct SavedDocument {
   // anything else as one line of JSON.
   std::map<std::string, std::string> context;
   std::string contextText;  // the whole context object as one line of JSON
-  std::vector<SavedCombination> combinations;  // in document order, each (n, block) once
+  std::vector<SavedCombination> combinations;  // in document order, each key once
   bool interrupted = false;
+  // The vector paths and tile kernels the build holds, "avx512: k1, k2; avx2: k3", each path's
+  // default kernel first; in an older document its one vector_path. Empty when neither is there.
+  std::string heldPaths;
 };
 
 struct DocumentReading {

@@ -23,6 +23,14 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
                           {"size", cache.bytes},
                           {"num_sharing", cache.sharedBy}});
   }
+  json paths = json::array();
+  for (const HeldPath& path : build.paths) {
+    paths.push_back(json{{"name", path.name},
+                         {"needs", path.needs},
+                         {"doubles", path.doubles},
+                         {"runs_here", path.runsHere},
+                         {"kernels", path.kernels}});
+  }
   json load = nullptr;
   if (m.loadAverage)
     load = json::array({(*m.loadAverage)[0], (*m.loadAverage)[1], (*m.loadAverage)[2]});
@@ -56,17 +64,21 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
       {"instruction_sets", build.instructionSets},
       {"vector_path", build.vectorPath},
       {"vector_doubles", build.vectorDoubles},
+      {"kernel", build.kernel.empty() ? json(nullptr) : json(build.kernel)},
+      {"fixed_kernel", orNull(build.fixedKernel)},
+      {"vector_paths", paths},
+      {"vector_path_option", context.options.base.vectorPath},
       {"peak_gflops", context.peak ? json(context.peak->gflops) : json(nullptr)},
       {"fused_peak_gflops", context.peak ? json(context.peak->fusedGflops) : json(nullptr)},
       {"kernel_gflops", context.peak ? json(context.peak->kernelGflops) : json(nullptr)},
       {"lapack_library",
        context.options.base.compareLapack ? json(context.lapackLibrary) : json(nullptr)},
-      {"launcher", context.launcher.launcher.empty() ? json(nullptr)
-                                                     : json(context.launcher.launcher)},
+      {"launcher",
+       context.launcher.launcher.empty() ? json(nullptr) : json(context.launcher.launcher)},
       {"rank", orNull(context.launcher.rank)},
       {"job_id", orNull(context.launcher.job)},
-      {"node_name", context.launcher.nodeName ? json(*context.launcher.nodeName)
-                                              : orNull(m.hostName)},
+      {"node_name",
+       context.launcher.nodeName ? json(*context.launcher.nodeName) : orNull(m.hostName)},
       {"warnings", context.warnings},
   };
   for (const auto& [key, value] : context.options.userContext) out[key] = value;

@@ -11,8 +11,8 @@
 #include "verification.hpp"
 
 // The report as JSON: {"context": {...}, "benchmarks": [...], "interrupted": ...}, each
-// benchmark (one combination of order and block) written as its combination finishes, so that a
-// sweep stopped early still leaves a valid document, closed with the reason.
+// benchmark (one combination of order, block and kernel) written as its combination finishes, so
+// that a sweep stopped early still leaves a valid document, closed with the reason.
 
 namespace {
 
@@ -37,6 +37,10 @@ json distributionJson(const Distribution& d) {
                                       : json(nullptr);
   out["outliers"] = d.outliers;
   return out;
+}
+
+json nameOrNull(const std::string& name) {
+  return name.empty() ? json(nullptr) : json(name);
 }
 
 json optionalJson(const std::optional<int>& value) {
@@ -97,7 +101,9 @@ json runJson(const RunRecord& run, long long sweepStart) {
               {"residual", finiteOrNull(run.residual)},
               {"residual_passed", residualPassed(run.residual)},
               {"singular_columns", run.singularColumns},
-              {"fingerprint", formatFingerprint(run.fingerprint)}};
+              {"fingerprint", formatFingerprint(run.fingerprint)},
+              {"vector_path", nameOrNull(run.vectorPath)},
+              {"kernel", nameOrNull(run.kernel)}};
   if (run.lapack) {
     record["lapack"] = json{{"timed_ns", run.lapack->timedNanoseconds},
                             {"gflops", run.lapack->gflops},
@@ -145,6 +151,8 @@ class JsonReporter : public Reporter {
     if (record.reference != ReferenceCheck::kNotRequested) {
       referenceJson = referenceCheckText(record.reference);
     }
+    // Every run of a combination runs on the same path and kernel: the first run's say which.
+    const PathAndKernel ran = ranOn(record);
     const json head{
         {"n", o.n},
         {"block", o.block},
@@ -152,8 +160,10 @@ class JsonReporter : public Reporter {
         {"seed_from_clock", !o.seedGiven},
         {"repeat", o.repeat},
         {"warm_up", o.warmUp},
-        {"vector_path", buildInfo().vectorPath},
-        {"vector_doubles", buildInfo().vectorDoubles},
+        {"vector_path", nameOrNull(ran.path)},
+        {"vector_doubles", ran.doubles},
+        {"kernel_option", o.kernel},
+        {"kernel", nameOrNull(ran.kernel)},
         {"compiler", compilerDescription()},
         {"flops_per_run", hplFlops(o.n)},
     };

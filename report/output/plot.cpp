@@ -12,6 +12,8 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "program.hpp"
 
@@ -28,8 +30,9 @@ std::string lowerCase(std::string text) {
 
 // The gnuplot commands that draw rows to standard output.
 std::string plotScript(PlotFormat format, const std::vector<PlotRow>& rows) {
-  // One data block per block size, and LAPACK's, each in increasing n as the sweep ran them.
-  std::map<int, std::string> curves;
+  // One data block per block size and kernel, and LAPACK's, each in increasing n as the sweep ran
+  // them.
+  std::map<std::pair<int, std::string>, std::string> curves;
   std::string lapack;
   bool anyEfficiency = false;
   for (const PlotRow& row : rows) {
@@ -41,8 +44,8 @@ std::string plotScript(PlotFormat format, const std::vector<PlotRow>& rows) {
     } else {
       line << "NaN";
     }
-    curves[row.block] += line.str() + "\n";
-    if (row.lapackGflops && row.block == rows.front().block) {
+    curves[{row.block, row.kernel}] += line.str() + "\n";
+    if (row.lapackGflops && row.block == rows.front().block && row.kernel == rows.front().kernel) {
       lapack += std::to_string(row.n) + " " + std::to_string(*row.lapackGflops) + "\n";
     }
   }
@@ -51,16 +54,22 @@ std::string plotScript(PlotFormat format, const std::vector<PlotRow>& rows) {
                                         : "set terminal svg size 900,900 dynamic\n");
   // No file name: gnuplot draws to its standard output, a pipe to the report.
   script << "set output\n";
-  for (const auto& [block, data] : curves)
-    script << "$b" << block << " << EOD\n" << data << "EOD\n";
+  // Each curve's data block and title.
+  std::vector<std::pair<std::string, std::string>> named;
+  for (const auto& [key, data] : curves) {
+    const std::string name = "$c" + std::to_string(named.size());
+    std::string title = "block " + std::to_string(key.first);
+    if (key.second != "auto") title += ", " + key.second;
+    script << name << " << EOD\n" << data << "EOD\n";
+    named.emplace_back(name, title);
+  }
   if (!lapack.empty()) script << "$lapack << EOD\n" << lapack << "EOD\n";
   script << "set multiplot layout " << (anyEfficiency ? 2 : 1) << ",1\n"
          << "set grid\nset key left top\nset xlabel \"n\"\nset ylabel \"GFLOP/s\"\n"
          << "set title \"lubench: blocked LU factorisation and solves, one thread\"\nplot ";
   const char* separator = "";
-  for (const auto& [block, data] : curves) {
-    script << separator << "$b" << block << " using 1:2 with linespoints title \"block " << block
-           << "\"";
+  for (const auto& [name, title] : named) {
+    script << separator << name << " using 1:2 with linespoints title \"" << title << "\"";
     separator = ", ";
   }
   if (!lapack.empty()) script << ", $lapack using 1:2 with linespoints dt 2 title \"LAPACK\"";
@@ -68,9 +77,8 @@ std::string plotScript(PlotFormat format, const std::vector<PlotRow>& rows) {
   if (anyEfficiency) {
     script << "set ylabel \"share of the measured peak (%)\"\nset title \"efficiency\"\nplot ";
     separator = "";
-    for (const auto& [block, data] : curves) {
-      script << separator << "$b" << block << " using 1:3 with linespoints title \"block " << block
-             << "\"";
+    for (const auto& [name, title] : named) {
+      script << separator << name << " using 1:3 with linespoints title \"" << title << "\"";
       separator = ", ";
     }
     script << "\n";

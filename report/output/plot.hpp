@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-// A sweep drawn through gnuplot: GFLOP/s and efficiency against n, one curve per block size,
+// A sweep drawn through gnuplot: GFLOP/s and efficiency against n, one curve per block size
+// (and per tile kernel asked for),
 // LAPACK beside them when it was compared. gnuplot is started without a shell and draws to a
 // pipe; the report writes the picture where it was asked to (output_target.hpp), so no file
 // name ever reaches gnuplot.
@@ -16,6 +17,7 @@ struct PlotRow {
   double gflops = 0;
   std::optional<double> efficiency;
   std::optional<double> lapackGflops;
+  std::string kernel = "auto";  // the --kernel asked: a curve of its own when not auto
 };
 
 enum class PlotFormat { kSvg, kPng };

@@ -46,13 +46,15 @@ void ProgressDisplay::draw(const timespec& now) {
   const double left = timedDone_ > 0 ? seconds / timedDone_ * (options_.repeat - timedDone_) : 0;
   char line[256];
   int length = 0;
+  // A forced kernel tells apart the combinations of one n and block.
+  const std::string kernel = options_.kernel == "auto" ? "" : ", " + options_.kernel;
   if (!warmUpDone_) {
-    length = std::snprintf(line, sizeof line, "lubench-report: [%d/%d] n %d, b %d: warm-up run",
-                           index_ + 1, count_, options_.n, options_.block);
+    length = std::snprintf(line, sizeof line, "lubench-report: [%d/%d] n %d, b %d%s: warm-up run",
+                           index_ + 1, count_, options_.n, options_.block, kernel.c_str());
   } else {
     length = std::snprintf(line, sizeof line,
-                           "lubench-report: [%d/%d] n %d, b %d: run %d of %d, %.0f s left",
-                           index_ + 1, count_, options_.n, options_.block,
+                           "lubench-report: [%d/%d] n %d, b %d%s: run %d of %d, %.0f s left",
+                           index_ + 1, count_, options_.n, options_.block, kernel.c_str(),
                            std::min(timedDone_ + 1, options_.repeat), options_.repeat, left);
   }
   length = std::clamp(length, 0, kProgressWidth);

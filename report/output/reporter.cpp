@@ -29,3 +29,15 @@ std::string buildSummary() {
   }
   return line + ", " + b.buildType;
 }
+
+PathAndKernel ranOn(const CombinationRecord& record) {
+  if (record.runs.empty() || record.runs.front().vectorPath.empty()) {
+    return pathAndKernelOf(record.options);
+  }
+  const RunRecord& first = record.runs.front();
+  return PathAndKernel{first.vectorPath, doublesOfPath(first.vectorPath), first.kernel};
+}
+
+std::string kernelLabel(const CombinationRecord& record) {
+  return ranOn(record).kernel + (record.options.kernel == "auto" ? " (auto)" : "");
+}

@@ -64,5 +64,13 @@ std::unique_ptr<Reporter> makeRowReporter(bool markdown);
 std::string machineSummary(const SweepContext& context);
 std::string buildSummary();
 
+// The path and kernel a combination's runs ran on (every run of a combination runs on the same:
+// the first run's say which); what its options resolve to for records that do not say (records
+// made by hand).
+PathAndKernel ranOn(const CombinationRecord& record);
+// The kernel that ran as the rows show it: "k1", or "k1 (auto)" when --kernel left it to the
+// automatic choice (which may run a kernel that is also asked for by name).
+std::string kernelLabel(const CombinationRecord& record);
+
 // Everything a reporter writes for these calls, as one string (for tests and the signal texts).
 std::string formatted(const std::function<void(const TextSink&)>& writing);

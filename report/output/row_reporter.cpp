@@ -33,10 +33,25 @@ struct Column {
   std::function<std::string(const RowSource&)> cell;
 };
 
-const std::vector<Column>& columns() {
+// The combination's own columns, n and block.
+const std::vector<Column>& keyColumns() {
   static const std::vector<Column> all = {
       {"n", "n", [](const RowSource& r) { return std::to_string(r.record.options.n); }},
       {"block", "block", [](const RowSource& r) { return std::to_string(r.record.options.block); }},
+  };
+  return all;
+}
+
+// The kernel that ran, after n and block when --kernel named kernels.
+const Column& kernelColumn() {
+  static const Column column{"kernel", "kernel",
+                             [](const RowSource& r) { return kernelLabel(r.record); }};
+  return column;
+}
+
+// The figures and checks.
+const std::vector<Column>& columns() {
+  static const std::vector<Column> all = {
       {"median (ns)", "median_ns",
        [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.median); }},
       {"GFLOP/s", "gflops",
@@ -87,6 +102,7 @@ class RowReporter : public Reporter {
 
   void context(const SweepContext& context, const TextSink& sink) override {
     lapack_ = context.options.base.compareLapack;
+    kernel_ = context.options.kernels != std::vector<std::string>{"auto"};
     std::vector<std::string> names;
     for (const Column& column : shown()) {
       names.emplace_back(markdown_ ? column.markdownName : column.csvName);
@@ -99,6 +115,8 @@ class RowReporter : public Reporter {
                    const TextSink& sink) override {
     const RowSource source{record, s, markdown_};
     std::vector<std::string> cells;
+    for (const Column& column : keyColumns()) cells.push_back(column.cell(source));
+    if (kernel_) cells.push_back(kernelColumn().cell(source));
     for (const Column& column : columns()) cells.push_back(column.cell(source));
     if (s.lapack) {
       for (const Column& column : lapackColumns()) cells.push_back(column.cell(source));
@@ -111,7 +129,9 @@ class RowReporter : public Reporter {
 
  private:
   std::vector<Column> shown() const {
-    std::vector<Column> all = columns();
+    std::vector<Column> all = keyColumns();
+    if (kernel_) all.push_back(kernelColumn());
+    all.insert(all.end(), columns().begin(), columns().end());
     if (lapack_) all.insert(all.end(), lapackColumns().begin(), lapackColumns().end());
     return all;
   }
@@ -130,6 +150,7 @@ class RowReporter : public Reporter {
 
   bool markdown_;
   bool lapack_ = false;
+  bool kernel_ = false;
 };
 
 }  // namespace

@@ -19,7 +19,66 @@ struct Row {
   RunOptions options;
   ReferenceCheck reference;
   Summary summary;
+  std::string kernel;  // the kernel that ran (kernelLabel)
 };
+
+// The tile kernel that the option names, the path it runs on and who chose it.
+std::string kernelText(const RunOptions& base, const std::string& option) {
+  RunOptions options = base;
+  options.kernel = option;
+  const PathAndKernel ran = pathAndKernelOf(options);
+  if (ran.kernel.empty()) return option + ", which no vector path this CPU runs holds";
+  const std::optional<std::string>& fixed = buildInfo().fixedKernel;
+  std::string how = "chosen automatically: " + ran.path + "'s default";
+  if (option != "auto") {
+    how = "forced by --kernel";
+  } else if (fixed && ran.kernel == *fixed) {
+    how = "fixed by the build (LUBENCH_KERNEL)";
+  }
+  return ran.kernel + " on " + ran.path + ", " + how;
+}
+
+// The vector path and tile kernels the runs use, and how each was chosen.
+std::string choiceText(const SweepOptions& sweep) {
+  const RunOptions& base = sweep.base;
+  const bool kernelsForced = sweep.kernels != std::vector<std::string>{"auto"};
+  std::string out = "  vector path: ";
+  RunOptions pathOnly = base;
+  pathOnly.kernel = "auto";
+  const PathAndKernel path = pathAndKernelOf(pathOnly);
+  const std::string width = formatText(" (%d doubles per vector)", path.doubles);
+  if (base.vectorPath != "auto") {
+    out += path.path + width + ", forced by --vector-path\n";
+  } else if (kernelsForced) {
+    out += "chosen automatically for each kernel: the widest this CPU runs that holds it\n";
+  } else if (path.path.empty()) {
+    out += "none: no vector path this CPU runs holds the build's kernel\n";
+  } else {
+    out += path.path + width + ", chosen automatically: the widest this CPU runs" +
+           (buildInfo().fixedKernel ? " that holds the build's kernel\n" : "\n");
+  }
+  if (sweep.kernels.size() == 1) {
+    return out + "  tile kernel: " + kernelText(base, sweep.kernels[0]) + "\n";
+  }
+  out += "  tile kernels, one combination each:\n";
+  for (const std::string& kernel : sweep.kernels) out += "    " + kernelText(base, kernel) + "\n";
+  return out;
+}
+
+// Every vector path the build holds, one a line, with its kernels.
+std::string heldPathsText() {
+  std::string out = "  the build holds (each path's default kernel first):\n";
+  for (const HeldPath& path : buildInfo().paths) {
+    std::string kernels;
+    for (const std::string& kernel : path.kernels) {
+      kernels += (kernels.empty() ? "" : ", ") + kernel;
+    }
+    out += formatText("    %s (needs %s; %d double%s): %s%s\n", path.name.c_str(),
+                      path.needs.c_str(), path.doubles, path.doubles == 1 ? "" : "s",
+                      kernels.c_str(), path.runsHere ? "" : "; not on this CPU");
+  }
+  return out;
+}
 
 class TableReporter : public Reporter {
  public:
@@ -35,8 +94,9 @@ class TableReporter : public Reporter {
                       o.repeat == 1 ? "" : "s", warmUp ? ", after one untimed warm-up run" : "");
     out += "  machine: " + machineSummary(context) + "\n";
     out += "  build: " + buildSummary() + "\n";
-    out += "  vector path: " + vectorPathDescription() + "\n";
+    out += choiceText(context.options);
     out += "  compiler: " + compilerDescription() + "\n";
+    out += heldPathsText();
     if (context.peak) {
       out += formatText(
           "  peak: %.2f GFLOP/s for separate multiplies and adds, as lubench does them, measured "
@@ -64,7 +124,7 @@ class TableReporter : public Reporter {
 
   void combination(const CombinationRecord& record, const Summary& summary,
                    const TextSink& sink) override {
-    rows_.push_back(Row{record.options, record.reference, summary});
+    rows_.push_back(Row{record.options, record.reference, summary, kernelLabel(record)});
     if (summaryOnly_) {
       sink(rowLine(rows_.back()));
     } else {
@@ -103,25 +163,31 @@ class TableReporter : public Reporter {
  private:
   std::string rowHeader() const {
     std::string out;
-    out += formatText("%7s %7s %16s %9s %10s %10s %8s %10s %17s", "n", "b", "median (ns)",
-                      "GFLOP/s", "efficiency", "residual", "r < 16", "reference", "fingerprint");
+    out += formatText("%7s %7s ", "n", "b");
+    if (kernelColumn()) out += formatText("%-22s ", "kernel");
+    out += formatText("%16s %9s %10s %10s %8s %10s %17s", "median (ns)", "GFLOP/s", "efficiency",
+                      "residual", "r < 16", "reference", "fingerprint");
     if (context_.options.base.compareLapack) {
       out += formatText(" %16s %9s %10s %8s", "LAPACK (ns)", "GFLOP/s", "residual", "ratio");
     }
     return out + "\n";
   }
 
-  static std::string rowLine(const Row& row) {
+  // A kernel column when --kernel named kernels: the combinations of one n and block differ in it.
+  bool kernelColumn() const { return context_.options.kernels != std::vector<std::string>{"auto"}; }
+
+  std::string rowLine(const Row& row) const {
     const Summary& s = row.summary;
     const std::string efficiency =
         s.efficiency ? formatText("%.1f%%", 100 * *s.efficiency) : std::string("-");
     const char* reference =
         row.reference == ReferenceCheck::kNotRequested ? "-" : referenceCheckText(row.reference);
     std::string out;
+    out += formatText("%7d %7d ", row.options.n, row.options.block);
+    if (kernelColumn()) out += formatText("%-22s ", row.kernel.c_str());
     out += formatText(
-        "%7d %7d %16.0f %9.2f %10s %10.4g %8s %10s %17s", row.options.n, row.options.block,
-        s.timed.spread.median, s.gflops.median, efficiency.c_str(), s.residual.max,
-        passedText(s.residualsPassed), reference,
+        "%16.0f %9.2f %10s %10.4g %8s %10s %17s", s.timed.spread.median, s.gflops.median,
+        efficiency.c_str(), s.residual.max, passedText(s.residualsPassed), reference,
         s.fingerprintsAgree ? formatFingerprint(s.fingerprint).c_str() : "RUNS DISAGREE");
     if (s.lapack) {
       out +=
@@ -135,8 +201,14 @@ class TableReporter : public Reporter {
                         const TextSink& sink) const {
     const RunOptions& o = record.options;
     std::string out = "\n";
-    out += formatText("n %d, block %d: %d timed run%s%s\n\n", o.n, o.block, o.repeat,
-                      o.repeat == 1 ? "" : "s", o.warmUp ? " after one untimed warm-up run" : "");
+    std::string kernel;
+    if (kernelColumn()) {
+      const PathAndKernel ran = ranOn(record);
+      kernel = ", kernel " + ran.kernel + " on " + ran.path + (o.kernel == "auto" ? " (auto)" : "");
+    }
+    out +=
+        formatText("n %d, block %d%s: %d timed run%s%s\n\n", o.n, o.block, kernel.c_str(), o.repeat,
+                   o.repeat == 1 ? "" : "s", o.warmUp ? " after one untimed warm-up run" : "");
     out += formatText("%-8s %20s %10s %12s %9s", "run", "timed region (ns)", "GFLOP/s", "residual",
                       "check");
     if (o.compareLapack) out += formatText(" %20s %10s %12s", "LAPACK (ns)", "GFLOP/s", "residual");

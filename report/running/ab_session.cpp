@@ -69,6 +69,7 @@ struct RunOutcome {
   std::string failure;  // a child that failed, hung or wrote no document
   bool interrupted = false;
   std::string contextText;  // a report's context
+  std::string heldPaths;    // and what its build holds
 };
 
 RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int pairIndex,
@@ -111,7 +112,9 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
   const SavedCombination* found = nullptr;
   if (reading.document) {
     for (const SavedCombination& c : reading.document->combinations) {
-      if (c.n == combination.n && c.block == combination.block) found = &c;
+      if (c.n == combination.n && c.block == combination.block && c.kernelOption == "auto") {
+        found = &c;
+      }
     }
   }
   if (result.outTruncated || found == nullptr) {
@@ -125,8 +128,11 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
   run.stepNanoseconds = found->stepNanoseconds.front();
   run.fingerprint = found->fingerprint;
   run.residualFailed = result.status == kStatusFailedCheck;
+  run.vectorPath = found->vectorPath;
+  run.kernel = found->kernel;
   outcome.run = run;
   outcome.contextText = reading.document->contextText;
+  outcome.heldPaths = reading.document->heldPaths;
   return outcome;
 }
 
@@ -252,7 +258,11 @@ AbSessionRecord runAbSession(const AbSessionOptions& options, const volatile sig
           run = std::move(*outcome.run);
           std::string& context =
               side->side == AbSide::kOld ? session.oldContextText : session.newContextText;
-          if (context.empty()) context = std::move(outcome.contextText);
+          if (context.empty()) {
+            context = std::move(outcome.contextText);
+            (side->side == AbSide::kOld ? session.oldHeldPaths : session.newHeldPaths) =
+                std::move(outcome.heldPaths);
+          }
           if (run.residualFailed) ++ending.residualFailures;
           // The same n, block and seed give the same bytes on every build: a run that differs
           // from the combination's first stops the session.

@@ -172,13 +172,15 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
     summary.warnings = warningsAfterRuns(*record, summary.timed);
     plotRows.push_back(PlotRow{
         combination.n, combination.block, summary.gflops.median, summary.efficiency,
-        summary.lapack ? std::optional<double>(summary.lapack->gflops.median) : std::nullopt});
+        summary.lapack ? std::optional<double>(summary.lapack->gflops.median) : std::nullopt,
+        combination.kernel});
     const SignalsHeld held;
     progress.clear();
     if (warningsToNotes) {
       noteWarnings(summary.warnings,
                    " (n " + std::to_string(combination.n) + ", block " +
-                       std::to_string(combination.block) + ")",
+                       std::to_string(combination.block) +
+                       (combination.kernel == "auto" ? "" : ", kernel " + combination.kernel) + ")",
                    notes);
     }
     bool anyWritable = false;
