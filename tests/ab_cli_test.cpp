@@ -182,7 +182,9 @@ TEST(AbTool, PlainBenchmarksAndRefusedOptions) {
   EXPECT_EQ(document["combinations"][0]["ratio"]["verdict"], "slower");
   EXPECT_TRUE(document["combinations"][0]["pairs"][0]["old"]["fingerprint"].is_null());
   // A plain benchmark against lubench-report: only the timed region is compared, and said so.
-  const ProcessResult mixed = ab({fast, kReport, "--n", "48", "--pairs", "6"});
+  // A fixed seed: about one seed in seventy gives a matrix of order 48 whose growth under the
+  // block pivoting fails the residual check (status 2).
+  const ProcessResult mixed = ab({fast, kReport, "--n", "48", "--seed", "5", "--pairs", "6"});
   EXPECT_EQ(mixed.status, 0) << mixed.err;
   EXPECT_NE(mixed.out.find("fingerprints and steps are not compared"), std::string::npos);
 
