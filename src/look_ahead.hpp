@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "blocking.hpp"
+#include "kernel_trial.hpp"
 #include "matrix_index.hpp"
 #include "path_routines.hpp"
 #include "simd.hpp"
@@ -121,10 +122,11 @@ inline void finishRowsBeforeTheyMove(double* a, double* s, int n, int first, int
 // finished, which finishRows has done), then block [end, next)'s the same way. a is read and
 // written once; s receives both stores. Requires both blocks of equal width <= kMaxLookAheadBlock
 // and next < n.
+// The kernels come from trial (see runTrailingPass).
 inline void sweepTrailingSubmatrix(double* a, double* s, int n, int first, int next,
-                                   const FinishedRows& finished, const TileKernel& kernel) {
+                                   const FinishedRows& finished, KernelTrial& trial) {
   runTrailingPass(a, a, s, a, n, TrailingRegion{next, n, next, n, first, next - first, 2, finished},
-                  kernel);
+                  kernelInUse(trial), &trial);
 }
 
 }  // namespace lubench::LUBENCH_PATH_NAMESPACE

@@ -71,6 +71,37 @@ class StepObserver {
   ~StepObserver() = default;
 };
 
+// What the block loop's kernel trials found: at each trial, the trailing region's order, how many
+// rows of tiles each candidate was given, each one's median time for a row of tiles, and the
+// kernel chosen (an index into the candidates). Filled by the block loop; nothing allocated.
+struct KernelTrialLog {
+  static constexpr int kMaxTrials = 24;
+  static constexpr int kMaxCandidates = 4;
+  struct Trial {
+    int order = 0;
+    int rowsEach = 0;
+    int columns = 0;  // of each row of tiles
+    int depth = 0;    // inner steps of each tile
+    long long medianNanoseconds[kMaxCandidates] = {};
+    int chosen = 0;
+  };
+  Trial trials[kMaxTrials];
+  int count = 0;
+};
+
+// Which tile kernels the block loop may use. With one candidate it runs that one throughout.
+// With more, the first is the default; each large enough trailing sweep (first, then each time
+// the region has shrunk by a set factor) hands its first rows of tiles to the candidates in
+// turn, each row timed by now(), and goes on with the fastest, where a rival must beat the
+// kernel in use by a margin. Every kernel leaves the same bytes, so the trial changes the time
+// only.
+struct KernelPlan {
+  const TileKernel* candidates;  // count entries, at most KernelTrialLog::kMaxCandidates
+  int count;
+  long long (*now)();    // monotonic nanoseconds; null: CLOCK_MONOTONIC
+  KernelTrialLog* log;   // may be null
+};
+
 // Everything one vector path compiles, each routine with the contract of its counterpart in
 // lu_steps.hpp, block_loop.hpp, trailing_product.hpp, linalg.hpp and kernel_rate.hpp.
 struct PathRoutines {
@@ -78,9 +109,9 @@ struct PathRoutines {
   bool fusedMultiplyAddInstruction;  // the path has a fused multiply-add instruction
   const TileKernel* kernels;  // kernelCount entries, the path's default first
   int kernelCount;
-  // The block loop (blockedLu) with whole tiles by kernel; blocksPerSweep 1 turns the
-  // look-ahead off. Returns the number of columns reported singular.
-  int (*blockedLu)(double* a, int* perm, double* s, int n, int b, const TileKernel& kernel,
+  // The block loop (blockedLu) with whole tiles by the plan's kernels; blocksPerSweep 1 turns
+  // the look-ahead off. Returns the number of columns reported singular.
+  int (*blockedLu)(double* a, int* perm, double* s, int n, int b, const KernelPlan& plan,
                    StepObserver* observer, int blocksPerSweep);
   // Both triangular solves into y and x (n entries each; x may be y).
   void (*solve)(const int* perm, const double* a, const double* rhs, int n, double* y, double* x);

@@ -49,10 +49,21 @@ void sayUnresolvable(const char* program) {
 
 KernelChoice resolvedChoiceOrWidest(const KernelChoice& choice) { return resolvedOrWidest(choice); }
 
+KernelPlan planFor(const KernelChoice& choice, const KernelChoice& resolved, KernelTrialLog* log) {
+  const bool forced = choice.kernel != nullptr || fixedKernelName() != nullptr;
+  const std::span<const TileKernel> kernels = kernelsOf(*resolved.path);
+  if (forced || kernels.size() < 2) return KernelPlan{resolved.kernel, 1, nullptr, log};
+  const int count = static_cast<int>(kernels.size()) < KernelTrialLog::kMaxCandidates
+                        ? static_cast<int>(kernels.size())
+                        : KernelTrialLog::kMaxCandidates;
+  return KernelPlan{kernels.data(), count, nullptr, log};
+}
+
 int blockedLuWith(const KernelChoice& choice, double* a, int* perm, double* s, int n, int b,
                   StepObserver* observer, int blocksPerSweep) {
   const KernelChoice run = resolvedOrWidest(choice);
-  return run.path->routines.blockedLu(a, perm, s, n, b, *run.kernel, observer, blocksPerSweep);
+  return run.path->routines.blockedLu(a, perm, s, n, b, planFor(choice, run, nullptr), observer,
+                                      blocksPerSweep);
 }
 
 void blockedLu(double* a, int* perm, double* s, int n, int b) {
@@ -78,11 +89,16 @@ std::optional<TimedRegionResult> runTimedRegion(const TimedProblem& problem,
   }
   StepTimer timer(result.start);
   StepObserver* observer = options.timeSteps ? &timer : nullptr;
+  const KernelPlan plan = planFor(options.choice, result.ran, &result.trials);
+  result.kernelTried = plan.count > 1;
   result.singularColumns =
       result.ran.path->routines.blockedLu(problem.a, problem.perm, problem.s, problem.n, problem.b,
-                                          *result.ran.kernel, observer, options.blocksPerSweep);
+                                          plan, observer, options.blocksPerSweep);
   solveOnPath(*result.ran.path, problem.perm, problem.a, problem.rhs, problem.n);
   if (!readMonotonicClock(result.end, program)) return std::nullopt;
+  if (result.trials.count > 0) {
+    result.ran.kernel = &plan.candidates[result.trials.trials[result.trials.count - 1].chosen];
+  }
   if (options.timeSteps) {
     result.stepNanoseconds = timer.nanoseconds();
     result.solveNanoseconds = elapsedNanoseconds(timer.lastMark(), result.end);

@@ -32,10 +32,16 @@
 // Runs on the automatic choice of path and kernel (resolveChoice).
 void blockedLu(double* a, int* perm, double* s, int n, int b);
 
+// The kernels the block loop may use for a choice (see KernelPlan): the chosen kernel alone when
+// it was forced (choice.kernel given, or the build fixed to one), else every kernel of the path,
+// its default first, tried on the run's own sweeps. resolved is resolveChoice(choice); log may
+// be null.
+KernelPlan planFor(const KernelChoice& choice, const KernelChoice& resolved, KernelTrialLog* log);
+
 // blockedLu on the path and kernel given (resolved as resolveChoice does; a choice that cannot
-// be resolved falls back to the widest path's default kernel), telling observer (may be null)
-// of each finished step; blocksPerSweep 1 turns the look-ahead off. Returns the number of
-// columns reported singular.
+// be resolved falls back to the widest path's default kernel; a choice without a kernel tries
+// the path's kernels), telling observer (may be null) of each finished step; blocksPerSweep 1
+// turns the look-ahead off. Returns the number of columns reported singular.
 int blockedLuWith(const KernelChoice& choice, double* a, int* perm, double* s, int n, int b,
                   StepObserver* observer = nullptr, int blocksPerSweep = 2);
 
@@ -67,7 +73,9 @@ struct TimedRegionResult {
   timespec start{};
   timespec end{};
   int singularColumns = 0;
-  KernelChoice ran;  // the path and kernel that ran
+  KernelChoice ran;  // the path, and the kernel in use at the end
+  bool kernelTried = false;  // the kernels were tried (more than one candidate)
+  KernelTrialLog trials;     // the trials made
   // With timeSteps: nanoseconds spent in each step (indexed by LuStep), and in the solves.
   std::array<long long, kLuStepCount> stepNanoseconds{};
   long long solveNanoseconds = 0;

@@ -24,7 +24,8 @@ inline void packBlock(const double* m, int n, int r0, int c0, int rows, int cols
 }  // namespace
 
 void runTrailingPass(const double* left, const double* right, double* out, double* update, int n,
-                     const TrailingRegion& region, const TileKernel& kernel) {
+                     const TrailingRegion& region, const TileKernel& kernel,
+                     KernelTrial* trial) {
   alignas(64) double packedLeft[kTileEdge * kMaxPassDepth];
   alignas(64) double packedRight[kPackedRightEntries];
   const bool fused = update != nullptr;
@@ -34,6 +35,10 @@ void runTrailingPass(const double* left, const double* right, double* out, doubl
   const bool outAligned = reinterpret_cast<std::uintptr_t>(out) % 64 == 0 && n % 8 == 0 &&
                           region.colBegin % 8 == 0;
   bool streamed = false;
+  if (trial != nullptr) {
+    beginPass(*trial, region.rowEnd - region.rowBegin, region.colEnd - region.colBegin,
+              region.depth);
+  }
   for (int k0 = region.first, depth = 0; k0 < innerEnd; k0 += depth) {
     depth = smallerOf(kMaxPassDepth, innerEnd - k0);
     const bool firstPass = k0 == region.first;
@@ -47,8 +52,12 @@ void runTrailingPass(const double* left, const double* right, double* out, doubl
       for (int jj = group, t = 0; jj + kTileEdge <= groupEnd; jj += kTileEdge, ++t) {
         packBlock(right, n, k0, jj, depth, kTileEdge, packedRight + t * depth * kTileEdge);
       }
-      for (int ii = region.rowBegin, rows = 0; ii < region.rowEnd; ii += rows) {
+      for (int ii = region.rowBegin, rows = 0, row = 0; ii < region.rowEnd; ii += rows, ++row) {
         rows = smallerOf(kTileEdge, region.rowEnd - ii);
+        // The kernel of this row of tiles; a row the trial hands a candidate is timed.
+        const bool timed = trial != nullptr && trial->trying && rows == kTileEdge;
+        const TileKernel& rowKernel = trial == nullptr ? kernel : kernelForRow(*trial, row);
+        const long long rowStart = timed ? trialClock(*trial) : 0;
         if (rows == kTileEdge) packBlock(left, n, ii, k0, kTileEdge, depth, packedLeft);
         const std::uint32_t finishedRows = finishedRowMask(region.finished, ii, rows);
         for (int jj = group, t = 0, cols = 0; jj < groupEnd; jj += cols, ++t) {
@@ -79,8 +88,10 @@ void runTrailingPass(const double* left, const double* right, double* out, doubl
                                   passSegmentDepth,
                                   finishedRows};
           streamed = streamed || target.streamOut;
-          kernel.run(packedLeft, packedRight + t * depth * kTileEdge, depth, target, n, nextRead);
+          rowKernel.run(packedLeft, packedRight + t * depth * kTileEdge, depth, target, n,
+                        nextRead);
         }
+        if (timed) rowFinished(*trial, row, trialClock(*trial) - rowStart);
       }
     }
   }

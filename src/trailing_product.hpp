@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kernel_trial.hpp"
 #include "path_namespace.hpp"
 #include "path_routines.hpp"
 
@@ -34,8 +35,13 @@ inline std::uint32_t finishedRowMask(const FinishedRows& finished, int first, in
 // then the column tiles of the group: each right panel is packed once per pass and group, each
 // left panel once per pass, group and row tile. Each output entry receives its products in
 // increasing a, so the sums are exactly those of the plain order, whatever the grouping.
+//
+// With a trial (may be null), the kernel comes from it instead, row of tiles by row of tiles:
+// the pass begins with beginPass, and each row of whole tiles the trial hands a candidate is
+// timed (in the first pass over the inner range and the first group only).
 void runTrailingPass(const double* left, const double* right, double* out, double* update, int n,
-                     const TrailingRegion& region, const TileKernel& kernel);
+                     const TrailingRegion& region, const TileKernel& kernel,
+                     KernelTrial* trial = nullptr);
 
 // The square case: rows and columns [start, n), inner range [first, start), one segment.
 // Requires 0 <= first < start < n.

@@ -61,6 +61,16 @@ constexpr const char* kFixedKernel = LUBENCH_FIXED_KERNEL;
 constexpr const char* kFixedKernel = nullptr;
 #endif
 
+// The build's fixed kernel on path, or null (no fixed kernel, or path does not hold it).
+const TileKernel* fixedKernelOn(const VectorPath& path) {
+#if defined(LUBENCH_FIXED_KERNEL)
+  return findKernel(path, LUBENCH_FIXED_KERNEL);
+#else
+  static_cast<void>(path);
+  return nullptr;
+#endif
+}
+
 // The widest path this CPU runs that holds the kernel named (any, for null).
 const VectorPath* widestRunnableHolding(const char* kernel) {
   for (const VectorPath& path : kPaths) {
@@ -109,7 +119,7 @@ KernelChoice resolveChoice(KernelChoice choice) {
     }
   }
   if (choice.kernel == nullptr) {
-    const TileKernel* fixed = kFixedKernel != nullptr ? findKernel(*choice.path, kFixedKernel) : nullptr;
+    const TileKernel* fixed = fixedKernelOn(*choice.path);
     choice.kernel = fixed != nullptr ? fixed : &kernelsOf(*choice.path).front();
   }
   return choice;

@@ -66,7 +66,9 @@ TEST(VectorPaths, TheAutomaticChoiceIsTheWidestThisCpuRuns) {
     const KernelChoice chosen = resolveChoice(KernelChoice{&path, nullptr});
     EXPECT_EQ(chosen.path, &path);
     ASSERT_NE(chosen.kernel, nullptr);
-    if (fixedKernelName() == nullptr) EXPECT_EQ(chosen.kernel, &kernelsOf(path).front());
+    if (fixedKernelName() == nullptr) {
+      EXPECT_EQ(chosen.kernel, &kernelsOf(path).front());
+    }
   }
 }
 
