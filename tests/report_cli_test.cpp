@@ -380,3 +380,39 @@ TEST(ReportTool, EachKernelAskedForRunsAsItsOwnCombinationAndSaysWhatRan) {
 }
 
 }  // namespace
+
+TEST(ReportTool, TheKernelTrialsOfEachRunAreRecordedAndAForcedKernelIsNeverTried) {
+  const std::vector<std::string> common = {"--n", "640", "--seed", "3", "--no-peak", "--json"};
+  const nlohmann::json automatic = parsedOutput(runReportTool(common));
+  ASSERT_TRUE(automatic.is_object());
+  const nlohmann::json& context = automatic["context"];
+  const nlohmann::json& run = automatic["benchmarks"][0]["runs"][0];
+  nlohmann::json held;
+  for (const nlohmann::json& path : context["vector_paths"]) {
+    if (path["name"] == context["vector_path"]) held = path["kernels"];
+  }
+  ASSERT_TRUE(held.is_array()) << context.dump();
+  if (held.size() < 2 || !context["fixed_kernel"].is_null()) {
+    EXPECT_NE(run["kernel_choice"], "trial");
+    EXPECT_TRUE(run["kernel_trials"].empty());
+  } else {
+    // Order 640: the first pair's sweep (576) and the one at two thirds of it (384) are tried.
+    EXPECT_EQ(run["kernel_choice"], "trial");
+    ASSERT_EQ(run["kernel_trials"].size(), 2u) << run.dump();
+    EXPECT_EQ(run["kernel_trials"][0]["order"], 576);
+    EXPECT_EQ(run["kernel_trials"][0]["candidates"].size(), held.size());
+    EXPECT_EQ(run["kernel"], run["kernel_trials"][1]["chosen"]);
+    const nlohmann::json& summary = automatic["benchmarks"][0]["kernel_trials"];
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_EQ(summary[1]["order"], 384);
+    EXPECT_EQ(summary[1]["runs"], 1);
+  }
+  std::vector<std::string> forcedArguments = common;
+  forcedArguments.insert(forcedArguments.end(), {"--kernel", held.back()});
+  const nlohmann::json forced = parsedOutput(runReportTool(forcedArguments));
+  ASSERT_TRUE(forced.is_object());
+  const nlohmann::json& forcedRun = forced["benchmarks"][0]["runs"][0];
+  EXPECT_EQ(forcedRun["kernel_choice"], "forced");
+  EXPECT_TRUE(forcedRun["kernel_trials"].empty());
+  EXPECT_EQ(forced["benchmarks"][0]["fingerprint"], automatic["benchmarks"][0]["fingerprint"]);
+}

@@ -34,6 +34,23 @@ struct LapackRecord {
   int info = 0;         // LAPACK's status: 0 on success
 };
 
+// One trial of the tile kernels inside a run (see KernelPlan): the trailing region's order, the
+// rows of tiles each candidate was given and their shape, each candidate's median time for one
+// row of tiles, and the kernel the run went on with.
+struct KernelTrialRecord {
+  int order = 0;
+  int rowsEach = 0;
+  int columns = 0;  // of each row of tiles
+  int depth = 0;    // inner steps of each tile
+  struct Candidate {
+    std::string kernel;
+    long long medianNanoseconds = 0;
+    double gflops = 0;  // 2 * 32 * columns * depth per row, over the median
+  };
+  std::vector<Candidate> candidates;
+  std::string chosen;
+};
+
 struct RunRecord {
   long long startNanoseconds = 0;  // the monotonic clock's reading as the timed region began
   long long timedNanoseconds = 0;  // block loop and solves, exactly lubench's timed region
@@ -44,8 +61,12 @@ struct RunRecord {
   int singularColumns = 0;
   unsigned long long fingerprint = 0;
   std::optional<LapackRecord> lapack;  // with compareLapack
-  std::string vectorPath;  // the vector path and tile kernel that ran (empty in older documents)
-  std::string kernel;
+  std::string vectorPath;  // the vector path and tile kernel that ran (empty in older documents);
+  std::string kernel;      // with trials, the kernel in use at the end
+  // How the kernel was chosen: "trial" (the run tried its path's kernels), "forced" (--kernel or
+  // the build's fixed kernel) or "only" (the path holds one); empty in older documents.
+  std::string kernelChoice;
+  std::vector<KernelTrialRecord> kernelTrials;
 };
 
 enum class ReferenceCheck { kNotRequested, kIdentical, kDiffers };

@@ -88,6 +88,41 @@ json copiesJson(const CombinationRecord& record, const CopiesSummary& c, long lo
               {"warnings", c.warnings}};
 }
 
+json kernelTrialsJson(const std::vector<KernelTrialRecord>& trials) {
+  json all = json::array();
+  for (const KernelTrialRecord& trial : trials) {
+    json candidates = json::array();
+    for (const KernelTrialRecord::Candidate& c : trial.candidates) {
+      candidates.push_back(
+          json{{"kernel", c.kernel}, {"median_row_ns", c.medianNanoseconds}, {"gflops", c.gflops}});
+    }
+    all.push_back(json{{"order", trial.order},
+                       {"rows_each", trial.rowsEach},
+                       {"row_columns", trial.columns},
+                       {"depth", trial.depth},
+                       {"candidates", candidates},
+                       {"chosen", trial.chosen}});
+  }
+  return all;
+}
+
+// Trial by trial over the combination's runs: the order, how often each kernel was chosen, each
+// candidate's median rate.
+json trialSummaryJson(const std::vector<KernelTrialSummary>& trials) {
+  json all = json::array();
+  for (const KernelTrialSummary& trial : trials) {
+    json chosen = json::object();
+    for (const auto& [kernel, times] : trial.chosen) chosen[kernel] = times;
+    json rates = json::object();
+    for (const auto& [kernel, gflops] : trial.gflops) rates[kernel] = gflops;
+    all.push_back(json{{"order", trial.order},
+                       {"runs", trial.runs},
+                       {"chosen", chosen},
+                       {"median_gflops", rates}});
+  }
+  return all;
+}
+
 json runJson(const RunRecord& run, long long sweepStart) {
   json steps = json::object();
   for (int step = 0; step < kLuStepCount; ++step) {
@@ -103,7 +138,9 @@ json runJson(const RunRecord& run, long long sweepStart) {
               {"singular_columns", run.singularColumns},
               {"fingerprint", formatFingerprint(run.fingerprint)},
               {"vector_path", nameOrNull(run.vectorPath)},
-              {"kernel", nameOrNull(run.kernel)}};
+              {"kernel", nameOrNull(run.kernel)},
+              {"kernel_choice", nameOrNull(run.kernelChoice)},
+              {"kernel_trials", kernelTrialsJson(run.kernelTrials)}};
   if (run.lapack) {
     record["lapack"] = json{{"timed_ns", run.lapack->timedNanoseconds},
                             {"gflops", run.lapack->gflops},
@@ -197,6 +234,8 @@ class JsonReporter : public Reporter {
         {"warnings", s.warnings},
         {"copies", s.copies ? copiesJson(record, *s.copies, context_.startNanoseconds)
                             : json(nullptr)},
+        {"kernel_choice", nameOrNull(record.runs.front().kernelChoice)},
+        {"kernel_trials", trialSummaryJson(s.kernelTrials)},
         {"passed", s.passed},
     };
     // The runs one at a time, between the members before and after them.

@@ -22,6 +22,15 @@ struct Row {
   std::string kernel;  // the kernel that ran (kernelLabel)
 };
 
+// The kernels the build's path of that name holds.
+const std::vector<std::string>& pathKernels(const std::string& path) {
+  static const std::vector<std::string> none;
+  for (const HeldPath& held : buildInfo().paths) {
+    if (held.name == path) return held.kernels;
+  }
+  return none;
+}
+
 // The tile kernel that the option names, the path it runs on and who chose it.
 std::string kernelText(const RunOptions& base, const std::string& option) {
   RunOptions options = base;
@@ -30,6 +39,13 @@ std::string kernelText(const RunOptions& base, const std::string& option) {
   if (ran.kernel.empty()) return option + ", which no vector path this CPU runs holds";
   const std::optional<std::string>& fixed = buildInfo().fixedKernel;
   std::string how = "chosen automatically: " + ran.path + "'s default";
+  const std::vector<std::string>& held = pathKernels(ran.path);
+  if (option == "auto" && !fixed && held.size() > 1) {
+    std::string others;
+    for (const std::string& kernel : held) others += (others.empty() ? "" : ", ") + kernel;
+    return "chosen by trial on the runs' own sweeps among " + others + " on " + ran.path +
+           ", starting from " + ran.kernel;
+  }
   if (option != "auto") {
     how = "forced by --kernel";
   } else if (fixed && ran.kernel == *fixed) {
@@ -131,6 +147,7 @@ class TableReporter : public Reporter {
       writeCombination(record, summary, sink);
     }
     if (summary.copies) sink(copiesText(*summary.copies, summary));
+    if (!summary.kernelTrials.empty() && !summaryOnly_) sink(trialsText(summary));
   }
 
   void end(const SweepEnd& end, const TextSink& sink) const override {
@@ -292,6 +309,25 @@ class TableReporter : public Reporter {
            referenceCheckText(record.reference) + "\n";
     out += std::string("result: ") + passedText(s.passed) + "\n";
     sink(out);
+  }
+
+  // The tile kernels' trials, one line per trial: the region's order, how often each kernel was
+  // chosen over the runs, each candidate's median rate in its rows of tiles.
+  static std::string trialsText(const Summary& summary) {
+    std::string out = "\nkernel trials on the runs' own sweeps (region order: chosen; GFLOP/s in the "
+                      "rows tried)\n";
+    for (const KernelTrialSummary& trial : summary.kernelTrials) {
+      std::string chosen, rates;
+      for (const auto& [kernel, times] : trial.chosen) {
+        chosen += formatText("%s%s %d of %d", chosen.empty() ? "" : ", ", kernel.c_str(), times,
+                             trial.runs);
+      }
+      for (const auto& [kernel, gflops] : trial.gflops) {
+        rates += formatText("%s%s %.1f", rates.empty() ? "" : ", ", kernel.c_str(), gflops);
+      }
+      out += formatText("  %5d: %s; %s\n", trial.order, chosen.c_str(), rates.c_str());
+    }
+    return out;
   }
 
   // The copies run together: their figures, one line per copy, and what went wrong.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <span>
+#include <utility>
 
 #include "clock.hpp"
 #include "interruption.hpp"
@@ -19,6 +21,30 @@
 #include "workspace.hpp"
 
 namespace {
+
+const char* kernelChoiceText(const RunOptions& options, const TimedRegionResult& run) {
+  if (run.kernelTried) return "trial";
+  return options.kernel != "auto" || fixedKernelName() != nullptr ? "forced" : "only";
+}
+
+// The run's kernel trials, named; the candidates are its path's kernels in order.
+std::vector<KernelTrialRecord> trialRecords(const TimedRegionResult& run) {
+  std::vector<KernelTrialRecord> records;
+  const std::span<const TileKernel> kernels = kernelsOf(*run.ran.path);
+  for (int t = 0; t < run.trials.count; ++t) {
+    const KernelTrialLog::Trial& trial = run.trials.trials[t];
+    KernelTrialRecord record{trial.order, trial.rowsEach, trial.columns, trial.depth, {}, {}};
+    const double rowFlops = 2.0 * kTileEdge * trial.columns * trial.depth;
+    for (std::size_t c = 0; c < kernels.size() && c < KernelTrialLog::kMaxCandidates; ++c) {
+      const long long median = trial.medianNanoseconds[c];
+      record.candidates.push_back(KernelTrialRecord::Candidate{
+          kernels[c].name, median, median > 0 ? rowFlops / static_cast<double>(median) : 0.0});
+    }
+    record.chosen = kernels[static_cast<std::size_t>(trial.chosen)].name;
+    records.push_back(std::move(record));
+  }
+  return records;
+}
 
 // One of lubench's runs: the data generated as lubench does, all before the clock; then exactly
 // lubench's timed region with each step timed; then the checks, after the clock.
@@ -46,6 +72,8 @@ std::optional<RunRecord> runOnce(Workspace& w, const RunOptions& options, Quietn
   record.solveNanoseconds = run->solveNanoseconds;
   record.vectorPath = run->ran.path->name;
   record.kernel = run->ran.kernel->name;
+  record.kernelChoice = kernelChoiceText(options, *run);
+  record.kernelTrials = trialRecords(*run);
   record.gflops = hplFlops(n) / static_cast<double>(std::max(record.timedNanoseconds, 1LL));
   // The same solve again, outside the timed region, keeping x for the residual.
   luSolve(w.perm.get(), w.a.get(), w.rhs.get(), n, w.x.get());

@@ -229,6 +229,39 @@ CopiesSummary summarizeCopies(const CombinationRecord& record, double singleMedi
 
 }  // namespace
 
+std::vector<KernelTrialSummary> summarizeKernelTrials(const std::vector<RunRecord>& runs) {
+  std::vector<KernelTrialSummary> trials;
+  for (std::size_t t = 0;; ++t) {
+    KernelTrialSummary summary;
+    std::vector<std::pair<std::string, std::vector<double>>> rates;
+    for (const RunRecord& run : runs) {
+      if (t >= run.kernelTrials.size()) continue;
+      const KernelTrialRecord& trial = run.kernelTrials[t];
+      summary.order = trial.order;
+      ++summary.runs;
+      auto chosen = std::find_if(summary.chosen.begin(), summary.chosen.end(),
+                                 [&](const auto& entry) { return entry.first == trial.chosen; });
+      if (chosen == summary.chosen.end()) {
+        summary.chosen.emplace_back(trial.chosen, 1);
+      } else {
+        ++chosen->second;
+      }
+      for (const KernelTrialRecord::Candidate& candidate : trial.candidates) {
+        auto rate = std::find_if(rates.begin(), rates.end(),
+                                 [&](const auto& entry) { return entry.first == candidate.kernel; });
+        if (rate == rates.end()) rate = rates.insert(rates.end(), {candidate.kernel, {}});
+        rate->second.push_back(candidate.gflops);
+      }
+    }
+    if (summary.runs == 0) return trials;
+    for (auto& [kernel, values] : rates) {
+      std::sort(values.begin(), values.end());
+      summary.gflops.emplace_back(kernel, medianOfSorted(values));
+    }
+    trials.push_back(std::move(summary));
+  }
+}
+
 Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasurement>& peak) {
   const std::vector<RunRecord>& runs = record.runs;
   Summary s;
@@ -271,5 +304,6 @@ Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasu
   s.passed =
       s.residualsPassed && s.fingerprintsAgree && record.reference != ReferenceCheck::kDiffers;
   if (!record.copies.empty()) s.copies = summarizeCopies(record, median, s.fingerprint);
+  s.kernelTrials = summarizeKernelTrials(runs);
   return s;
 }

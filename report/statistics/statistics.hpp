@@ -79,6 +79,16 @@ struct CopiesSummary {
 // Copies overlapping less than this are warned of: they did not run together.
 inline constexpr double kOverlapWarning = 0.9;
 
+// The kernel trials of a combination's runs, trial by trial (every run of a combination makes
+// the same trials, at the same orders): how often each kernel was chosen there, and each
+// candidate's median rate over the runs.
+struct KernelTrialSummary {
+  int order = 0;
+  int runs = 0;                                          // runs that made this trial
+  std::vector<std::pair<std::string, int>> chosen;       // kernel, times chosen
+  std::vector<std::pair<std::string, double>> gflops;    // candidate, median rate
+};
+
 struct Summary {
   Distribution timed;  // of the timed regions' nanoseconds
   Spread gflops;
@@ -94,10 +104,14 @@ struct Summary {
   std::optional<double> efficiency;    // median rate over the measured peak
   std::optional<LapackSummary> lapack;
   std::optional<CopiesSummary> copies;  // with --copies
+  std::vector<KernelTrialSummary> kernelTrials;  // trial by trial, when the runs tried kernels
   bool passed = false;  // residuals, fingerprints and the reference check all good
   // What makes the figures less sure: a noisy machine, too few runs (quietness.hpp).
   std::vector<std::string> warnings;
 };
+
+// Trial by trial over runs (see KernelTrialSummary); empty when no run tried kernels.
+std::vector<KernelTrialSummary> summarizeKernelTrials(const std::vector<RunRecord>& runs);
 
 // record.runs must not be empty; peak is the sweep's measured peak, if any.
 Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasurement>& peak);
