@@ -222,3 +222,39 @@ TEST(AbTool, ASignalStopsTheChildAndKeepsTheFinishedPairs) {
 }
 
 }  // namespace
+
+TEST(AbTool, APathAndKernelArePassedOnlyToSidesThatListThem) {
+  ScratchDirectory dir("ab");
+  // An older build: its --help, less the two options, and it records what it was given.
+  const std::string older =
+      script(dir, "older",
+             "if [ \"$1\" = --help ]; then '" + kReport +
+                 "' --help | grep -v -e --vector-path -e --kernel; exit 0; fi\necho \"$*\" >> '" +
+                 dir.path("older.log") + "'\nexec '" + kReport + "' \"$@\"\n",
+             false);
+  const std::vector<std::string> common = {
+      "--n",      "48",   "--seed",        "5",        "--pairs",  "6",
+      "--format", "json", "--vector-path", "portable", "--kernel", "bands_6_5x2v1"};
+  std::vector<std::string> both = {kReport, kReport};
+  both.insert(both.end(), common.begin(), common.end());
+  const ProcessResult forced = ab(both);
+  ASSERT_EQ(forced.status, 0) << forced.err;
+  const json document = parsed(forced.out);
+  EXPECT_EQ(document["context"]["kernel_option"], "bands_6_5x2v1");
+  EXPECT_TRUE(document["context"]["old_takes_kernel"].get<bool>());
+  for (const json& pair : document["combinations"][0]["pairs"]) {
+    EXPECT_EQ(pair["old"]["kernel"], "bands_6_5x2v1");
+    EXPECT_EQ(pair["new"]["vector_path"], "portable");
+  }
+  std::vector<std::string> mixed = {older, kReport};
+  mixed.insert(mixed.end(), common.begin(), common.begin() + 6);  // --n, --seed, --pairs
+  mixed.insert(mixed.end(), {"--kernel", "bands_6_5x2v1"});
+  const ProcessResult text = ab(mixed);
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("--kernel bands_6_5x2v1: passed to the new build only"),
+            std::string::npos)
+      << text.out;
+  EXPECT_EQ(fileText(dir.path("older.log")).find("--kernel"), std::string::npos);
+  // A list is refused before anything runs.
+  EXPECT_EQ(ab({kReport, kReport, "--kernel", "a,b"}).status, 64);
+}

@@ -61,6 +61,12 @@ struct AbSessionRecord {
   double timeoutSeconds = 0;
   unsigned seed = 0;
   bool seedFromClock = false;
+  // --vector-path and --kernel as asked ("auto": not passed), and whether each side was given
+  // them (its --help lists both; a plain benchmark or an older build is not).
+  std::string vectorPathOption = "auto";
+  std::string kernelOption = "auto";
+  bool oldTakesKernel = false;
+  bool newTakesKernel = false;
   // Each side's context as one line of JSON (its first document's), empty for a plain side.
   std::string oldContextText;
   std::string newContextText;

@@ -149,6 +149,21 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
                      "seed of the matrix generator, the same for both builds (default: the "
                      "calendar clock as the session starts)")
           ->transform(decimalNumber(0, std::numeric_limits<unsigned>::max()));
+  app.add_option("--vector-path", session.vectorPath,
+                 "passed on to each side whose --help lists --vector-path and --kernel (auto: "
+                 "not passed, each side chooses); a side that cannot run it refuses it")
+      ->type_name("PATH")
+      ->capture_default_str();
+  app.add_option("--kernel", session.kernel,
+                 "one tile kernel's name, passed on to each side whose --help lists "
+                 "--vector-path and --kernel (auto: not passed, each side chooses)")
+      ->type_name("NAME")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return text.find(',') == std::string::npos ? "" : "one kernel, not a list";
+          },
+          "NAME"))
+      ->capture_default_str();
   app.add_option("--pairs", session.pairs,
                  "pairs of runs per combination (at least 6: below that no interval of the "
                  "median reaches 95 %)")

@@ -80,6 +80,20 @@ std::string textOrMarkdown(const AbReport& report, bool markdown) {
                                    "fingerprints and steps are not compared\n";
   out += item + formatText("seed %u%s\n", s.seed,
                            s.seedFromClock ? " (from the calendar clock)" : "");
+  // The path and kernel asked for, and which sides could be given them.
+  for (const auto& [option, value] :
+       {std::pair{"--vector-path", &s.vectorPathOption}, std::pair{"--kernel", &s.kernelOption}}) {
+    if (*value == "auto") continue;
+    const char* given = s.oldTakesKernel && s.newTakesKernel ? "both builds"
+                        : s.oldTakesKernel                   ? "the old build only"
+                        : s.newTakesKernel                   ? "the new build only"
+                                                             : "neither build";
+    out += item + std::string(option) + " " + printable(*value) + ": passed to " + given +
+           (s.oldTakesKernel && s.newTakesKernel
+                ? "\n"
+                : " (a plain benchmark, or a build whose --help lists no --vector-path and "
+                  "--kernel, makes its own choice)\n");
+  }
   out += "\n";
   if (markdown) {
     out +=
@@ -200,6 +214,10 @@ std::string documentText(const AbReport& report) {
   context["timeout_seconds"] = s.timeoutSeconds;
   context["seed"] = s.seed;
   context["seed_from_clock"] = s.seedFromClock;
+  context["vector_path_option"] = s.vectorPathOption;
+  context["kernel_option"] = s.kernelOption;
+  context["old_takes_kernel"] = s.oldTakesKernel;
+  context["new_takes_kernel"] = s.newTakesKernel;
   context["fingerprints_compared"] = fingerprintsCompared(s);
   context["old"] = parsedOrNull(s.oldContextText);
   context["new"] = parsedOrNull(s.newContextText);

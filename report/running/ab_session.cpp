@@ -26,6 +26,7 @@ struct Side {
   std::string executable;
   AbProgram program = AbProgram::kReport;
   bool warmUpFlag = false;
+  bool kernelFlags = false;  // its --help lists --vector-path and --kernel
 };
 
 std::string failureText(const std::string& who, const std::vector<std::string>& argv,
@@ -50,6 +51,8 @@ std::string probe(Side& side, const AbSessionOptions& options, const volatile si
       result.out.find("lubench-report") != std::string::npos) {
     side.program = AbProgram::kReport;
     side.warmUpFlag = result.out.find("--warm-up") != std::string::npos;
+    side.kernelFlags = result.out.find("--vector-path") != std::string::npos &&
+                       result.out.find("--kernel") != std::string::npos;
     return {};
   }
   if (result.ending == ChildResult::Ending::kExited && result.status == 0 &&
@@ -80,7 +83,8 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
       side.program == AbProgram::kPlain
           ? std::vector<std::string>{side.executable}
           : reportArguments(side.executable, combination.n, combination.block, combination.seed,
-                            warmUpFlag);
+                            warmUpFlag,
+                            ForwardedChoice{side.kernelFlags, options.vectorPath, options.kernel});
   AbRun run;
   run.startNanoseconds = monotonicNanoseconds() - sessionStart;
   const ChildResult result = runChild({argv, options.cpu, options.timeoutSeconds}, stop);
@@ -112,7 +116,8 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
   const SavedCombination* found = nullptr;
   if (reading.document) {
     for (const SavedCombination& c : reading.document->combinations) {
-      if (c.n == combination.n && c.block == combination.block && c.kernelOption == "auto") {
+      if (c.n == combination.n && c.block == combination.block &&
+          c.kernelOption == (side.kernelFlags ? options.kernel : "auto")) {
         found = &c;
       }
     }
@@ -139,7 +144,8 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
 }  // namespace
 
 std::vector<std::string> reportArguments(const std::string& executable, int n, int block,
-                                         unsigned seed, bool warmUpFlag) {
+                                         unsigned seed, bool warmUpFlag,
+                                         const ForwardedChoice& choice) {
   std::vector<std::string> argv{executable,   "--n",    std::to_string(n),
                                 "--block",    std::to_string(block),
                                 "--seed",     std::to_string(seed),
@@ -149,6 +155,11 @@ std::vector<std::string> reportArguments(const std::string& executable, int n, i
   } else {
     argv.insert(argv.end(), {"--repeat", "2"});
   }
+  if (choice.accepted && choice.vectorPath != "auto") {
+    argv.insert(argv.end(), {"--vector-path", choice.vectorPath});
+  }
+  if (choice.accepted && choice.kernel != "auto")
+    argv.insert(argv.end(), {"--kernel", choice.kernel});
   return argv;
 }
 
@@ -203,6 +214,8 @@ AbSessionRecord runAbSession(const AbSessionOptions& options, const volatile sig
   session.timeoutSeconds = options.timeoutSeconds;
   session.seed = options.seed;
   session.seedFromClock = options.seedFromClock;
+  session.vectorPathOption = options.vectorPath;
+  session.kernelOption = options.kernel;
   session.combinationsWanted = static_cast<int>(options.orders.size() * options.blocks.size());
   AbEnding& ending = session.ending;
   const auto stopped = [&] {
@@ -221,6 +234,8 @@ AbSessionRecord runAbSession(const AbSessionOptions& options, const volatile sig
   }
   session.oldProgram = sides[0].program;
   session.newProgram = sides[1].program;
+  session.oldTakesKernel = sides[0].kernelFlags;
+  session.newTakesKernel = sides[1].kernelFlags;
   const bool anyPlain =
       sides[0].program == AbProgram::kPlain || sides[1].program == AbProgram::kPlain;
   if (anyPlain && session.combinationsWanted > 1) {

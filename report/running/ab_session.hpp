@@ -22,6 +22,16 @@ struct AbSessionOptions {
   int pairs = 10;
   int cpu = 0;
   double timeoutSeconds = 600;
+  std::string vectorPath = "auto";  // passed on as --vector-path unless auto
+  std::string kernel = "auto";      // passed on as --kernel unless auto
+};
+
+// What a report side is given beyond the combination: the path and kernel asked for, to a side
+// whose --help lists --vector-path and --kernel.
+struct ForwardedChoice {
+  bool accepted = false;
+  std::string vectorPath = "auto";
+  std::string kernel = "auto";
 };
 
 // Between runs, never inside one: the combination (index of count) and the pairs finished.
@@ -31,8 +41,10 @@ using AbProgressCallback =
 // What a report side is asked for, beside the combination: one warm-up run, then one timed run.
 // A build whose --help does not list --warm-up gets "--repeat 2" instead on both sides (a warm-up
 // run comes with more than one timed run), and the first timed run is taken.
+// With choice.accepted, "--vector-path" and "--kernel" follow for each that is not auto.
 std::vector<std::string> reportArguments(const std::string& executable, int n, int block,
-                                         unsigned seed, bool warmUpFlag);
+                                         unsigned seed, bool warmUpFlag,
+                                         const ForwardedChoice& choice = {});
 
 // The timed region of the last "time_spent1 runtime: N nanoseconds" line of text; 0 when there
 // is none.
