@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 #include <cmath>
 #include <limits>
@@ -6,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "document.hpp"
 #include "hand_built_records.hpp"
+#include "output_target.hpp"
 #include "reporter.hpp"
 #include "statistics.hpp"
 #include "text_format.hpp"
@@ -200,6 +208,59 @@ TEST(ReportReporters, EveryViewSaysThePathAndKernelThatRanAndWhatTheBuildHolds) 
   }
   EXPECT_NE(text.find(formatText("%7d %7d %-22s ", 100, 7, forced.c_str())), std::string::npos)
       << text;
+}
+
+}  // namespace
+
+namespace {
+
+std::string fileContents(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "<missing>";
+  std::string text;
+  char buffer[256];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, got);
+  }
+  std::fclose(file);
+  return text;
+}
+
+// A file size limit reached just past a whole state, so close that its closing no longer fits:
+// the document is cut back further, to the state before, and still closed whole.
+TEST(ReportDocument, AClosingThatNoLongerFitsFallsBackToAnEarlierWholeState) {
+  char directory[] = "/tmp/lubench-documentXXXXXX";
+  ASSERT_NE(mkdtemp(directory), nullptr);
+  const std::string path = std::string(directory) + "/doc.json";
+  TargetResolution resolved = resolveOutputTarget(path, "--out");
+  ASSERT_TRUE(resolved.target) << resolved.error;
+  std::string error;
+  std::unique_ptr<PendingOutput> output = PendingOutput::create(*resolved.target, error);
+  ASSERT_NE(output, nullptr) << error;
+  ReportDocument document(std::move(output), makeJsonReporter());
+  document.markWhole(0, "[]");
+  document.write("[0");
+  document.markWhole(1, "]");
+  document.write(",1");
+  document.markWhole(2, std::string(64, ' ') + "]");
+  rlimit before{};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = before;
+  small.rlim_cur = 16;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  document.write(std::string(32, 'x'));
+  // Its message goes to standard error, which the limit would cut too.
+  ::testing::internal::CaptureStderr();
+  const bool finished = document.finish(true);
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previousHandler);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(fileContents(path), "[0]");
+  EXPECT_EQ(document.wholeCombinations(), 1);
+  std::remove(path.c_str());
+  rmdir(directory);
 }
 
 }  // namespace

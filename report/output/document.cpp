@@ -33,6 +33,12 @@ bool ReportDocument::flush() {
 }
 
 void ReportDocument::markWhole(int combinations, std::string failureClosing) {
+  if (output_) {
+    const WholeState last{wholeLength_, failureClosing_, wholeCombinations_, markedOnce_};
+    if (last.marked && last.combinations != combinations) previousWhole_ = last;
+    if (!firstWhole_.marked) firstWhole_ = {output_->length(), failureClosing, combinations, true};
+  }
+  markedOnce_ = true;
   wholeCombinations_ = combinations;
   failureClosing_ = std::move(failureClosing);
   if (output_) wholeLength_ = output_->length();
@@ -60,8 +66,14 @@ bool ReportDocument::finish(bool keep) {
   if (failed_) {
     const int reason = output_->error();
     // Cut back to the last whole state and closed there: the combinations written whole stay.
-    if (output_->truncate(wholeLength_) && output_->append(failureClosing_) &&
-        output_->commit(error)) {
+    // Where its closing no longer fits, the state before it, or the head alone, is kept.
+    bool closed = output_->truncate(wholeLength_) && output_->append(failureClosing_);
+    for (const WholeState* earlier : {&previousWhole_, &firstWhole_}) {
+      if (closed || !earlier->marked) continue;
+      closed = output_->truncate(earlier->length) && output_->append(earlier->closing);
+      if (closed) wholeCombinations_ = earlier->combinations;
+    }
+    if (closed && output_->commit(error)) {
       std::fprintf(stderr,
                    "%s: cannot write all of %s: %s; it holds the %d combination%s "
                    "written whole before that, marked \"interrupted\": true\n",

@@ -53,5 +53,16 @@ class ReportDocument {
   std::size_t wholeLength_ = 0;
   std::string failureClosing_;
   int wholeCombinations_ = 0;
+  // Earlier whole states to fall back on when the last one's closing no longer fits (a file
+  // size limit reached just past it): the one before it, and the first (the head alone).
+  struct WholeState {
+    std::size_t length = 0;
+    std::string closing;
+    int combinations = 0;
+    bool marked = false;
+  };
+  WholeState previousWhole_;
+  WholeState firstWhole_;
+  bool markedOnce_ = false;
   bool failed_ = false;
 };
