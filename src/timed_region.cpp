@@ -10,12 +10,6 @@
 
 namespace {
 
-KernelChoice resolvedOrWidest(const KernelChoice& choice) {
-  const KernelChoice resolved = resolveChoice(choice);
-  if (resolved.kernel != nullptr) return resolved;
-  return resolveChoice(KernelChoice{&widestRunnablePath(), nullptr});
-}
-
 void sayUnresolvable(const char* program) {
   std::fprintf(stderr,
                "%s: this build is fixed to the tile kernel %s, which no vector path this CPU runs "
@@ -47,7 +41,11 @@ void sayUnresolvable(const char* program) {
   (void)keep;
 }
 
-KernelChoice resolvedChoiceOrWidest(const KernelChoice& choice) { return resolvedOrWidest(choice); }
+KernelChoice resolvedChoiceOrWidest(const KernelChoice& choice) {
+  const KernelChoice resolved = resolveChoice(choice);
+  if (resolved.kernel != nullptr) return resolved;
+  return resolveChoice(KernelChoice{&widestRunnablePath(), nullptr});
+}
 
 KernelPlan planFor(const KernelChoice& choice, const KernelChoice& resolved, KernelTrialLog* log) {
   const bool forced = choice.kernel != nullptr || fixedKernelName() != nullptr;
@@ -61,7 +59,7 @@ KernelPlan planFor(const KernelChoice& choice, const KernelChoice& resolved, Ker
 
 int blockedLuWith(const KernelChoice& choice, double* a, int* perm, double* s, int n, int b,
                   StepObserver* observer, int blocksPerSweep) {
-  const KernelChoice run = resolvedOrWidest(choice);
+  const KernelChoice run = resolvedChoiceOrWidest(choice);
   return run.path->routines.blockedLu(a, perm, s, n, b, planFor(choice, run, nullptr), observer,
                                       blocksPerSweep);
 }
