@@ -72,6 +72,55 @@ TEST(PairedStatistics, RatioIntervalVerdictDriftAndTheIndependentInterval) {
   EXPECT_DOUBLE_EQ(drift({10}), 1);
 }
 
+TEST(PairedStatistics, TheIndependentIntervalCoversWhatItSaysAndPValuesReadAsTheirVerdicts) {
+  // 8 and 8 runs: at 95 % the exact critical count is 13 (k = 14, 95.01 %); at the paired
+  // interval's 99.2 % for 8 pairs, k = 8 (99.30 %).
+  std::vector<double> before, after;
+  for (int i = 0; i < 8; ++i) {
+    before.push_back(100 + i);
+    after.push_back(103.5 + i);
+  }
+  const std::optional<RatioInterval> at95 = independentRatio(before, after, 0.95);
+  ASSERT_TRUE(at95);
+  EXPECT_NEAR(at95->confidence, 0.9501165501165502, 1e-12);
+  EXPECT_TRUE(at95->reachesWanted);
+  const std::optional<RatioInterval> at99 = independentRatio(before, after, 0.9921875);
+  EXPECT_NEAR(at99->confidence, 0.993006993006993, 1e-12);
+  EXPECT_LT(at99->low, at95->low);
+  EXPECT_GT(at99->high, at95->high);
+  // The summary sets the independent interval at the paired one's coverage.
+  AbSessionRecord session;
+  AbCombinationRecord record;
+  for (int i = 0; i < 8; ++i) {
+    AbPair pair;
+    pair.oldRun.timedNanoseconds = before[i];
+    pair.newRun.timedNanoseconds = after[i];
+    record.pairs.push_back(pair);
+  }
+  session.combinations.push_back(record);
+  const AbSummary summary = summarizeAb(session);
+  ASSERT_TRUE(summary.combinations[0].ratio.interval);
+  EXPECT_DOUBLE_EQ(summary.combinations[0].independent->confidence, at99->confidence);
+  // 2 and 3 pairs cannot reach 95 %: the widest interval covers 1 - 2 / C(4, 2) and
+  // 1 - 2 / C(6, 3), and says so.
+  const std::optional<RatioInterval> two = independentRatio({1, 2}, {3, 4});
+  EXPECT_NEAR(two->confidence, 2.0 / 3, 1e-12);
+  EXPECT_FALSE(two->reachesWanted);
+  EXPECT_DOUBLE_EQ(two->low, 1.5);
+  EXPECT_DOUBLE_EQ(two->high, 4);
+  const std::optional<RatioInterval> three = independentRatio({1, 2, 3}, {4, 5, 6});
+  EXPECT_NEAR(three->confidence, 0.9, 1e-12);
+  EXPECT_FALSE(three->reachesWanted);
+
+  // A p-value's text falls on the same side of the level as the p-value.
+  EXPECT_EQ(pValueText(0.04996, 0.05), "0.04996");
+  EXPECT_EQ(pValueText(0.0412, 0.05), "0.0412");
+  EXPECT_EQ(pValueText(0.05, 0.05), "0.05");
+  EXPECT_EQ(pValueText(0.0500004, 0.05), "0.05");
+  EXPECT_EQ(pValueText(0.049999999, 0.05), "0.049999999");
+  EXPECT_EQ(pValueText(1, 0.05), "1");
+}
+
 AbRun run(double timed, double pivots, double sweep) {
   AbRun r;
   r.timedNanoseconds = timed;
