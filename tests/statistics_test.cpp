@@ -88,6 +88,12 @@ TEST(MannWhitney, ExactGivenTheTiesUpToTheLimitApproximateBeyond) {
   EXPECT_NEAR(mannWhitney({1, 1, 2}, {2, 3, 3}).pValue, 0.2, 1e-12);
   EXPECT_NEAR(mannWhitney({10, 10, 10, 11}, {11, 11, 12, 12, 12}).pValue, 1.0 / 21, 1e-12);
   EXPECT_NEAR(mannWhitney({5, 5, 7, 9}, {5, 8, 8, 9, 9, 9}).pValue, 0.28095238095238095, 1e-12);
+  // Either sample may be the larger: one run against 2500 is as quick as 2500 against one.
+  std::vector<double> lots(2500, 2.0);
+  EXPECT_NEAR(mannWhitney({1}, lots).pValue, 1.0 / 2501, 1e-12);
+  EXPECT_NEAR(mannWhitney(lots, {1}).pValue, 1.0 / 2501, 1e-12);
+  EXPECT_NEAR(mannWhitney({25001, 25001, 25001, 25001, 25001, 25001}, {25000}).pValue, 1.0 / 7,
+              1e-12);
   // Past kExactPairs, the normal approximation.
   std::vector<double> many(60, 1.0), more(50, 2.0);
   const MannWhitney large = mannWhitney(many, more);

@@ -74,6 +74,7 @@ double exactConditional(int m, int n, const TieGroups& groups) {
 
 std::vector<double> exactCumulative(int m, int n) {
   if (m <= 0 || n <= 0 || static_cast<double>(m) * n > kExactPairs) return {};
+  if (m > n) std::swap(m, n);  // the same distribution, from a smaller table
   TieGroups distinct;
   distinct.sizes.assign(static_cast<std::size_t>(m) + n, 1);
   distinct.fromX.assign(static_cast<std::size_t>(m) + n, 0);  // the observed U is not wanted
@@ -125,7 +126,14 @@ MannWhitney mannWhitney(const std::vector<double>& x, const std::vector<double>&
   result.u = rankSumX - static_cast<double>(m) * (m + 1) / 2;
   const double mn = static_cast<double>(m) * n;
   if (mn <= kExactPairs) {
-    result.pValue = exactConditional(m, n, groups);
+    // The table grows with the first sample: labelling the smaller one gives the same p, its U
+    // being m n - U, as far from the centre.
+    if (m > n) {
+      for (std::size_t g = 0; g < groups.sizes.size(); ++g) {
+        groups.fromX[g] = groups.sizes[g] - groups.fromX[g];
+      }
+    }
+    result.pValue = exactConditional(std::min(m, n), std::max(m, n), groups);
     result.exact = true;
     return result;
   }
