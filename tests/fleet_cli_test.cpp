@@ -167,6 +167,7 @@ TEST(FleetTool, NeitherMarksNorBlamesBeyondWhatTheDocumentsShow) {
   EXPECT_EQ(read["documents"], 3) << doubled.out;
   EXPECT_EQ(read["warnings"].size(), 3u) << read["warnings"].dump();
   EXPECT_NE(read["warnings"].dump().find("link.json is the same file as"), std::string::npos);
+  EXPECT_NE(read["warnings"].dump().find("a-good.json is named twice"), std::string::npos);
   EXPECT_NE(read["warnings"].dump().find("again.json is from bad as"), std::string::npos);
   EXPECT_EQ(read["combinations"][0]["majority_fingerprint"], "00000000000000aa");
   EXPECT_NE(read["combinations"][0]["dissents"][0].get<std::string>().find(

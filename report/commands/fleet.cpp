@@ -140,8 +140,10 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
     if (stat(file.c_str(), &status) == 0) {
       const auto [seen, first] = filesRead.emplace(std::pair{status.st_dev, status.st_ino}, file);
       if (!first) {
-        report.warnings.push_back(printable(file) + " is the same file as " +
-                                  printable(seen->second) + ": read once");
+        report.warnings.push_back(seen->second == file
+                                      ? printable(file) + " is named twice: read once"
+                                      : printable(file) + " is the same file as " +
+                                            printable(seen->second) + ": read once");
         continue;
       }
     }
