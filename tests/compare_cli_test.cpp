@@ -226,6 +226,47 @@ TEST(CompareTool, TheShiftGivesTheDirectionAndTheGate) {
   }
 }
 
+TEST(CompareTool, FewTiedRunsAreJudgedExactlyAndTheGateIsStrictAsPrinted) {
+  Files files;
+  // One run against six a nanosecond longer: the normal approximation said p = 0.041, slower;
+  // the exact test given the ties says 1 / 7.
+  const std::string one = files.write("one.json", document({{64, 32, "f1", {25000}}}).dump());
+  const std::string six =
+      files.write("six.json", document({{64, 32, "f1", std::vector<double>(6, 25001)}}).dump());
+  const ProcessResult compared = runReportTool({"compare", one, six, "--format", "json"});
+  const json row = json::parse(compared.out, nullptr, false)["comparisons"][0]["rows"][0];
+  EXPECT_NEAR(row["p_value"].get<double>(), 1.0 / 7, 1e-12) << compared.out;
+  EXPECT_EQ(row["p_exact"], true);
+  EXPECT_EQ(row["verdict"], "same");
+  EXPECT_EQ(runReportTool({"compare", one, six, "--fail-above", "0"}).status, 0);
+  const std::string text = runReportTool({"compare", one, six}).out;
+  EXPECT_NE(text.find("p-values: exact"), std::string::npos) << text;
+  // Three against three can never be significant at 5 %.
+  const std::string threeOld =
+      files.write("a3.json", document({{64, 32, "f1", std::vector<double>(3, 25000)}}).dump());
+  const std::string threeNew =
+      files.write("b3.json", document({{64, 32, "f1", std::vector<double>(3, 25001)}}).dump());
+  EXPECT_EQ(runReportTool({"compare", threeOld, threeNew, "--fail-above", "0"}).status, 0);
+
+  // Exactly +10.0 % (1100 / 1000 - 1 is a hair above 0.1) is not more than 10; 9.9 is.
+  const std::string base =
+      files.write("base.json", document({{64, 32, "f1", std::vector<double>(9, 1000)}}).dump());
+  const std::string plus10 =
+      files.write("plus.json", document({{64, 32, "f1", std::vector<double>(9, 1100)}}).dump());
+  EXPECT_EQ(runReportTool({"compare", base, plus10, "--fail-above", "10"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", base, plus10, "--fail-above", "10.0"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", base, plus10, "--fail-above", "9.9"}).status, 4);
+  // Past the exact range the p-value is marked approximate.
+  const std::string manyOld =
+      files.write("m1.json", document({{64, 32, "f1", around(1000, 60)}}).dump());
+  const std::string manyNew =
+      files.write("m2.json", document({{64, 32, "f1", around(1000, 50)}}).dump());
+  const ProcessResult many = runReportTool({"compare", manyOld, manyNew, "--format", "json"});
+  EXPECT_EQ(json::parse(many.out, nullptr, false)["comparisons"][0]["rows"][0]["p_exact"], false);
+  EXPECT_NE(runReportTool({"compare", manyOld, manyNew}).out.find("~ approximate"),
+            std::string::npos);
+}
+
 TEST(CompareTool, TheKernelsOfOneOrderAndBlockAreComparedApart) {
   Files files;
   // The same n and block run by the automatic choice and by two asked kernels: k1 got faster,

@@ -101,16 +101,79 @@ TEST(FleetTool, RanksLikeNodesMarksTheSlowAndNamesEveryDissenter) {
   EXPECT_EQ(fleet({dir.path("nodes")}).status, 0);
   EXPECT_EQ(fleet({dir.path("nodes"), "--fail-below", "25"}).status, 4);
   EXPECT_EQ(fleet({dir.path("nodes"), "--fail-below", "35"}).status, 0);
-  // +25.6 % is within 40 %, but among six nodes within 5 % of each other it is an outlier.
+  // +25.6 % is an outlier among six nodes within 5 % of each other, but marked only when it is
+  // also beyond --slower-than.
   const std::string marked =
-      fleet({dir.path("nodes"), "--slower-than", "40", "--format", "md"}).out;
+      fleet({dir.path("nodes"), "--slower-than", "20", "--format", "md"}).out;
   EXPECT_NE(marked.find("| a-slow | 130 | +25.6 % | 00000000000000aa | ? | ? | SLOW |"),
             std::string::npos)
       << marked;
+  const std::string within =
+      fleet({dir.path("nodes"), "--slower-than", "40", "--format", "md"}).out;
+  EXPECT_NE(within.find("| a-slow | 130 | +25.6 % | 00000000000000aa | ? | ? |  |"),
+            std::string::npos)
+      << within;
   std::filesystem::create_directory(dir.path("empty"));
   const ProcessResult none = fleet({dir.path("empty"), dir.path("nodes/garbage.json")});
   EXPECT_EQ(none.status, 64);
   EXPECT_NE(none.err.find("no document could be read"), std::string::npos);
+}
+
+TEST(FleetTool, NeitherMarksNorBlamesBeyondWhatTheDocumentsShow) {
+  ScratchDirectory dir("fleet-bounds");
+  std::filesystem::create_directory(dir.path("equal"));
+  // A nanosecond over six equal nodes: the MAD is 0, and the score alone would call it far out.
+  for (int i = 0; i < 6; ++i) {
+    dir.write("equal/a" + std::to_string(i) + ".json",
+              document({"a" + std::to_string(i), "Xeon", 25000}).dump());
+  }
+  dir.write("equal/late.json", document({"late", "Xeon", 25001}).dump());
+  const json equal = json::parse(fleet({dir.path("equal"), "--format", "json"}).out);
+  for (const json& e : equal["combinations"][0]["groups"][0]["entries"]) {
+    EXPECT_FALSE(e["slow"].get<bool>()) << e.dump();
+  }
+  // Below five entries --slower-than alone decides.
+  std::filesystem::create_directory(dir.path("few"));
+  dir.write("few/a.json", document({"a", "Xeon", 100}).dump());
+  dir.write("few/b.json", document({"b", "Xeon", 100}).dump());
+  dir.write("few/c.json", document({"c", "Xeon", 115}).dump());
+  const json few = json::parse(fleet({dir.path("few"), "--format", "json"}).out);
+  EXPECT_EQ(few["combinations"][0]["groups"][0]["entries"][2]["slow"], true);
+
+  // One good document and one dissenting: a tie, both sides named, neither taken as healthy.
+  const std::string good = dir.write("a-good.json", document({"good", "Xeon", 100}).dump());
+  const std::string bad =
+      dir.write("b-bad.json", document({"bad", "Xeon", 100, "00000000000000bb"}).dump());
+  const ProcessResult tie = fleet({good, bad, "--format", "json"});
+  EXPECT_EQ(tie.status, 3);
+  const json tied = json::parse(tie.out)["combinations"][0];
+  EXPECT_EQ(tied["fingerprint_tie"], true);
+  EXPECT_TRUE(tied["majority_fingerprint"].is_null());
+  ASSERT_EQ(tied["dissents"].size(), 1u) << tied.dump();
+  const std::string line = tied["dissents"][0];
+  EXPECT_NE(line.find("1 of 2 gave 00000000000000aa: good"), std::string::npos) << line;
+  EXPECT_NE(line.find("1 of 2 gave 00000000000000bb: bad"), std::string::npos) << line;
+  EXPECT_NE(fleet({good, bad}).out.find("FINGERPRINTS DISAGREE: a tie"), std::string::npos);
+
+  // The same file twice, through a link, or another document of the same host and rank: each
+  // read once, with a warning; the bad document then stands alone against two goods, not four.
+  const std::string link = dir.path("link.json");
+  ASSERT_EQ(symlink(good.c_str(), link.c_str()), 0);
+  const std::string again = dir.write("again.json", document({"bad", "Xeon", 100}).dump());
+  const ProcessResult doubled =
+      fleet({good, good, link, bad, again, dir.write("c.json", document({"c", "Xeon", 100}).dump()),
+             "--format", "json"});
+  const json read = json::parse(doubled.out);
+  EXPECT_EQ(read["documents"], 3) << doubled.out;
+  EXPECT_EQ(read["warnings"].size(), 3u) << read["warnings"].dump();
+  EXPECT_NE(read["warnings"].dump().find("link.json is the same file as"), std::string::npos);
+  EXPECT_NE(read["warnings"].dump().find("a-good.json is named twice"), std::string::npos);
+  EXPECT_NE(read["warnings"].dump().find("again.json is from bad as"), std::string::npos);
+  EXPECT_EQ(read["combinations"][0]["majority_fingerprint"], "00000000000000aa");
+  EXPECT_NE(read["combinations"][0]["dissents"][0].get<std::string>().find(
+                "bad: 00000000000000bb where 2 of 3 gave"),
+            std::string::npos)
+      << read.dump();
 }
 
 TEST(FleetTool, RanksStartedByMpirunWriteOneDocumentEachAndTheFleetReadsThem) {

@@ -58,7 +58,7 @@ TEST(ReportStatistics, MomentsIntervalsAndOutliersOnKnownCases) {
   EXPECT_LT(large.medianInterval->confidence, 0.96);
 }
 
-TEST(MannWhitney, ExactWithoutTiesApproximateWithThem) {
+TEST(MannWhitney, ExactGivenTheTiesUpToTheLimitApproximateBeyond) {
   // Complete separation of 3 and 3 values: U = 0, P(U <= 0) = 1 / C(6, 3), two-sided 0.1.
   const MannWhitney separated = mannWhitney({1, 2, 3}, {4, 5, 6});
   EXPECT_TRUE(separated.exact);
@@ -74,10 +74,31 @@ TEST(MannWhitney, ExactWithoutTiesApproximateWithThem) {
   EXPECT_NEAR(mannWhitney(low, high).pValue, 2.0 / 184756, 1e-15);
   // Interleaved samples: no evidence of a shift.
   EXPECT_GT(mannWhitney({1, 3, 5, 7, 9}, {2, 4, 6, 8, 10}).pValue, 0.5);
-  // Ties: the normal approximation with the tie correction; all equal gives no evidence.
+  // Ties: the exact distribution given the ties (values checked against a full enumeration of
+  // the labellings and SciPy's permutation_test on |U - mn / 2|).
   const MannWhitney tied = mannWhitney({1, 1, 2, 2, 3, 3, 3, 3, 3}, {3, 4, 4, 5, 5, 5, 6, 6, 6});
-  EXPECT_FALSE(tied.exact);
-  EXPECT_LT(tied.pValue, 0.01);
+  EXPECT_TRUE(tied.exact);
+  EXPECT_NEAR(tied.pValue, 0.00024681201151789385, 1e-12);
+  // One run against six a nanosecond longer: only 1 labelling in 7 is as extreme.
+  const MannWhitney one = mannWhitney({25000}, {25001, 25001, 25001, 25001, 25001, 25001});
+  EXPECT_TRUE(one.exact);
+  EXPECT_NEAR(one.pValue, 1.0 / 7, 1e-12);
+  // Three against three can never go below 2 / C(6, 3), ties or none.
+  EXPECT_NEAR(mannWhitney({25000, 25000, 25000}, {25001, 25001, 25001}).pValue, 0.1, 1e-12);
+  EXPECT_NEAR(mannWhitney({1, 1, 2}, {2, 3, 3}).pValue, 0.2, 1e-12);
+  EXPECT_NEAR(mannWhitney({10, 10, 10, 11}, {11, 11, 12, 12, 12}).pValue, 1.0 / 21, 1e-12);
+  EXPECT_NEAR(mannWhitney({5, 5, 7, 9}, {5, 8, 8, 9, 9, 9}).pValue, 0.28095238095238095, 1e-12);
+  // Either sample may be the larger: one run against 2500 is as quick as 2500 against one.
+  std::vector<double> lots(2500, 2.0);
+  EXPECT_NEAR(mannWhitney({1}, lots).pValue, 1.0 / 2501, 1e-12);
+  EXPECT_NEAR(mannWhitney(lots, {1}).pValue, 1.0 / 2501, 1e-12);
+  EXPECT_NEAR(mannWhitney({25001, 25001, 25001, 25001, 25001, 25001}, {25000}).pValue, 1.0 / 7,
+              1e-12);
+  // Past kExactPairs, the normal approximation.
+  std::vector<double> many(60, 1.0), more(50, 2.0);
+  const MannWhitney large = mannWhitney(many, more);
+  EXPECT_FALSE(large.exact);
+  EXPECT_LT(large.pValue, 1e-6);
   EXPECT_EQ(mannWhitney({5, 5, 5}, {5, 5}).pValue, 1.0);
   EXPECT_EQ(mannWhitney({}, {1}).pValue, 1.0);
 }

@@ -219,7 +219,8 @@ int abStatus(const AbSessionRecord& session, const AbSummary& summary,
   if (ending.residualFailures > 0) return kStatusFailedCheck;
   if (failAbovePercent) {
     for (const AbCombinationSummary& c : summary.combinations) {
-      if (c.ratio.verdict == Verdict::kSlower && 100 * (c.ratio.median - 1) > *failAbovePercent) {
+      if (c.ratio.verdict == Verdict::kSlower &&
+          exceedsPercent(c.ratio.median - 1, *failAbovePercent)) {
         return kStatusSlowdown;
       }
     }

@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ab.hpp"
+#include "compare.hpp"
 #include "interruption.hpp"
 #include "text_format.hpp"
 
@@ -97,8 +98,8 @@ std::string textOrMarkdown(const AbReport& report, bool markdown) {
   out += "\n";
   if (markdown) {
     out +=
-        "| n | block | pairs | old median (ns) | new median (ns) | new / old | 95 % interval | "
-        "Wilcoxon p | verdict |\n|---|---|---|---|---|---|---|---|---|\n";
+        "| n | block | pairs | old median (ns) | new median (ns) | new / old | interval (≥ 95 %) | "
+        "verdict, by the interval | Wilcoxon p |\n|---|---|---|---|---|---|---|---|---|\n";
   }
   for (std::size_t i = 0; i < report.summary.combinations.size(); ++i) {
     const AbCombinationSummary& c = report.summary.combinations[i];
@@ -108,29 +109,42 @@ std::string textOrMarkdown(const AbReport& report, bool markdown) {
           c.ratio.interval
               ? formatText("%.4f – %.4f", c.ratio.interval->low, c.ratio.interval->high)
               : "none";
-      out += formatText("| %d | %d | %d | %.0f | %.0f | %.4f | %s | %.3g | %s |\n", c.n, c.block,
-                        c.pairs, c.oldMedian, c.newMedian, c.ratio.median, interval.c_str(),
-                        c.ratio.test.pValue, verdictText(c.ratio.verdict));
+      out += formatText("| %d | %d | %d | %.0f | %.0f | %.4f | %s | %s | %s (%s) |\n", c.n,
+                        c.block, c.pairs, c.oldMedian, c.newMedian, c.ratio.median,
+                        interval.c_str(), verdictText(c.ratio.verdict),
+                        pValueText(c.ratio.test.pValue, kSignificance).c_str(),
+                        c.ratio.test.exact ? "exact" : "approximate");
       continue;
     }
     out += formatText("n %d, block %d: %d pair%s\n", c.n, c.block, c.pairs,
                       c.pairs == 1 ? "" : "s");
     out += formatText("  medians: old %.0f ns, new %.0f ns\n", c.oldMedian, c.newMedian);
     out += "  new / old per pair: " + ratioText(c.ratio);
+    // The verdict is the interval's; the signed-rank test is a separate opinion beside it.
     if (c.ratio.interval) {
-      out += formatText(" (median, %.1f %% interval)", 100 * c.ratio.interval->confidence);
+      out += formatText(" (median, %.1f %% interval): %s, by the interval\n",
+                        100 * c.ratio.interval->confidence, verdictText(c.ratio.verdict));
+    } else {
+      out += formatText(": %s, too few pairs for an interval\n", verdictText(c.ratio.verdict));
     }
-    out += formatText(", Wilcoxon signed-rank p = %.3g (%s): %s\n", c.ratio.test.pValue,
-                      c.ratio.test.exact ? "exact" : "normal approximation",
-                      verdictText(c.ratio.verdict));
+    out += formatText("  Wilcoxon signed-rank p = %s (%s), not the verdict's basis\n",
+                      pValueText(c.ratio.test.pValue, kSignificance).c_str(),
+                      c.ratio.test.exact ? "exact" : "normal approximation");
     if (c.independent) {
-      out += formatText(
-          "  as independent samples: %.4f [%.4f, %.4f], width %.4f against %s paired\n",
-          c.independent->estimate, c.independent->low, c.independent->high,
-          c.independent->high - c.independent->low,
-          c.ratio.interval
-              ? formatText("%.4f", c.ratio.interval->high - c.ratio.interval->low).c_str()
-              : "none");
+      out += formatText("  as independent samples: %.4f [%.4f, %.4f] (%.1f %% interval)",
+                        c.independent->estimate, c.independent->low, c.independent->high,
+                        100 * c.independent->confidence);
+      if (!c.independent->reachesWanted) {
+        out += formatText(": too few pairs finished for %.0f %%, the widest interval covers only "
+                          "this\n",
+                          100 * (c.ratio.interval ? c.ratio.interval->confidence : 0.95));
+      } else if (c.ratio.interval) {
+        out += formatText(", width %.4f against %.4f paired at the same coverage\n",
+                          c.independent->high - c.independent->low,
+                          c.ratio.interval->high - c.ratio.interval->low);
+      } else {
+        out += "\n";
+      }
     }
     out += formatText("  drift over the session: old %+.1f %%, new %+.1f %%\n",
                       100 * (c.oldDrift - 1), 100 * (c.newDrift - 1));
@@ -237,7 +251,9 @@ std::string documentText(const AbReport& report) {
     if (c.independent) {
       independent = json{{"estimate", c.independent->estimate},
                          {"low", c.independent->low},
-                         {"high", c.independent->high}};
+                         {"high", c.independent->high},
+                         {"confidence", c.independent->confidence},
+                         {"reaches_wanted", c.independent->reachesWanted}};
     }
     combinations.push_back(json{{"n", c.n},
                                 {"block", c.block},

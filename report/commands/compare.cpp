@@ -118,6 +118,7 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     row.shiftShare = row.shift / row.oldMedian;
     const MannWhitney test = mannWhitney(old.timedNanoseconds, now.timedNanoseconds);
     row.pValue = test.pValue;
+    row.pExact = test.exact;
     row.oldRuns = static_cast<int>(old.timedNanoseconds.size());
     row.newRuns = static_cast<int>(now.timedNanoseconds.size());
     row.verdict = verdictOf(row, test);
@@ -149,6 +150,13 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
   return result;
 }
 
+bool exceedsPercent(double share, double percent) {
+  // As the tables print it, to a tenth of a per cent, so that a shift shown as +10.0 % is never
+  // more than 10: 0.1 * 100 is 10.000000000000002.
+  const double shown = std::nearbyint(1000 * share) / 10;
+  return shown > percent + 1e-9;
+}
+
 int comparisonStatus(const std::vector<Comparison>& comparisons,
                      std::optional<double> failAbovePercent) {
   for (const Comparison& c : comparisons) {
@@ -157,7 +165,7 @@ int comparisonStatus(const std::vector<Comparison>& comparisons,
   if (!failAbovePercent) return 0;
   for (const Comparison& c : comparisons) {
     for (const ComparedRow& row : c.rows) {
-      if (row.verdict == Verdict::kSlower && 100 * row.shiftShare > *failAbovePercent) {
+      if (row.verdict == Verdict::kSlower && exceedsPercent(row.shiftShare, *failAbovePercent)) {
         return kStatusSlowdown;
       }
     }

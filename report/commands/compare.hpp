@@ -41,6 +41,7 @@ struct ComparedRow {
   double shift = 0;
   double shiftShare = 0;
   double pValue = 1;
+  bool pExact = false;  // from the exact distribution of U given the ties, else approximate
   int oldRuns = 0;
   int newRuns = 0;
   Verdict verdict = Verdict::kSame;
@@ -69,6 +70,10 @@ struct Comparison {
 // The Hodges–Lehmann shift of after against before: the median of every difference
 // after[j] - before[i] (from quantiles beyond kExactShiftPairs pairs). 0 for an empty sample.
 double hodgesLehmannShift(const std::vector<double>& before, const std::vector<double>& after);
+
+// Whether share (0.1 for 10 %) is more than percent per cent as printed, to a tenth of a per
+// cent: +10.0 % is not more than 10, +10.1 % is.
+bool exceedsPercent(double share, double percent);
 
 // The comparison of two documents; an error message instead when they have no combination in
 // common.

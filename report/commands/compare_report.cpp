@@ -48,17 +48,29 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
            formatText("%16s %16s %9s %9s %8s %9s  %s\n", "old median (ns)", "new median (ns)",
                       "change", "shift", "p-value", "runs", "verdict");
   }
+  bool anyApproximate = false, anyExact = false;
   for (const ComparedRow& row : c.rows) {
     const std::string runs = std::to_string(row.oldRuns) + "/" + std::to_string(row.newRuns);
+    // An approximate p-value is marked ~: it can be further off with few runs.
+    const std::string p = (row.pExact ? "" : "~") + pValueText(row.pValue, kSignificance);
+    (row.pExact ? anyExact : anyApproximate) = true;
     const std::string kernel = printable(row.kernelOption);
     out += formatText(markdown ? "| %d | %d | " : "%7d %7d ", row.n, row.block);
     if (kernels) out += formatText(markdown ? "%s | " : "%-18s ", kernel.c_str());
-    out += formatText(markdown ? "%.0f | %.0f | %+.1f%% | %+.1f%% | %.3g | %s | %s |\n"
-                               : "%16.0f %16.0f %+8.1f%% %+8.1f%% %8.3g %9s  %s\n",
+    out += formatText(markdown ? "%.0f | %.0f | %+.1f%% | %+.1f%% | %s | %s | %s |\n"
+                               : "%16.0f %16.0f %+8.1f%% %+8.1f%% %8s %9s  %s\n",
                       row.oldMedian, row.newMedian, 100 * row.change, 100 * row.shiftShare,
-                      row.pValue, runs.c_str(), verdictText(row.verdict));
+                      p.c_str(), runs.c_str(), verdictText(row.verdict));
   }
-  out += formatText("\ngeometric mean of new / old median times: %.3f (%+.1f %%)\n",
+  out += "\np-values: ";
+  if (!anyApproximate) {
+    out += "exact (the distribution of U given the ties)\n";
+  } else if (!anyExact) {
+    out += "~ approximate (normal approximation with the tie correction)\n";
+  } else {
+    out += "exact (the distribution of U given the ties), ~ approximate (normal approximation)\n";
+  }
+  out += formatText("geometric mean of new / old median times: %.3f (%+.1f %%)\n",
                     c.geometricMeanRatio, 100 * (c.geometricMeanRatio - 1));
   for (const std::string& name : c.onlyInOld) out += "only in " + oldName + ": " + name + "\n";
   for (const std::string& name : c.onlyInNew) out += "only in " + newName + ": " + name + "\n";
@@ -90,6 +102,7 @@ nlohmann::ordered_json asJson(const Comparison& c) {
                         {"shift_ns", row.shift},
                         {"shift", row.shiftShare},
                         {"p_value", row.pValue},
+                        {"p_exact", row.pExact},
                         {"old_runs", row.oldRuns},
                         {"new_runs", row.newRuns},
                         {"verdict", verdictText(row.verdict)}});
@@ -131,7 +144,8 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
       "test; the direction and size of a change is the Hodges-Lehmann shift (the median "
       "of every difference new - old). Status 3 when the same n, block and seed gave "
       "different fingerprints; 4 with --fail-above when a combination is significantly "
-      "slower by a shift of more than PCT per cent of its old median.",
+      "slower by a shift of more than PCT per cent of its old median (as printed, to a tenth "
+      "of a per cent).",
       "lubench-report compare"};
   app.option_defaults()->disable_flag_override();
   CompareCommandLine result;

@@ -114,13 +114,15 @@ void rank(FleetGroup& group, double slowerThan) {
   group.median = d.spread.median;
   group.min = d.spread.min;
   group.max = d.spread.max;
-  for (FleetEntry& e : group.entries) {
+  // The score only where it means something: with a MAD of 0 (half the group equal) any entry
+  // off the median scores high however little it is off, and a small group says too little.
+  const bool scored = static_cast<int>(times.size()) >= kMinimumOutlierRuns && d.mad > 0;
+  std::vector<bool> outlier(times.size(), false);
+  for (int index : d.outliers) outlier[static_cast<std::size_t>(index)] = true;
+  for (std::size_t i = 0; i < group.entries.size(); ++i) {
+    FleetEntry& e = group.entries[i];
     e.overMedian = group.median > 0 ? e.medianNanoseconds / group.median - 1 : 0;
-    e.slow = 100 * e.overMedian > slowerThan;
-  }
-  for (int index : d.outliers) {
-    FleetEntry& e = group.entries[static_cast<std::size_t>(index)];
-    if (e.medianNanoseconds > group.median) e.slow = true;
+    e.slow = exceedsPercent(e.overMedian, slowerThan) && (!scored || outlier[i]);
   }
 }
 
@@ -129,18 +131,42 @@ void rank(FleetGroup& group, double slowerThan) {
 FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions& options) {
   FleetReport report;
   std::map<Key, std::map<std::pair<std::string, bool>, FleetGroup>> byCombination;
+  // The same file (named twice, or through a link) and the same host and rank are read once:
+  // counted twice they would outvote the rest.
+  std::map<std::pair<dev_t, ino_t>, std::string> filesRead;
+  std::map<std::string, std::string> nodesRead;
   for (const std::string& file : expand(paths, report.skipped)) {
+    struct stat status {};
+    if (stat(file.c_str(), &status) == 0) {
+      const auto [seen, first] = filesRead.emplace(std::pair{status.st_dev, status.st_ino}, file);
+      if (!first) {
+        report.warnings.push_back(seen->second == file
+                                      ? printable(file) + " is named twice: read once"
+                                      : printable(file) + " is the same file as " +
+                                            printable(seen->second) + ": read once");
+        continue;
+      }
+    }
     DocumentReading reading = readDocument(file);
     if (!reading.document) {
       report.skipped.push_back(reading.problems.empty() ? printable(file) + ": not a document"
                                                         : reading.problems.front());
       continue;
     }
+    const SavedDocument& document = *reading.document;
+    const std::string node = nodeOf(document);
+    // A document that does not name its host cannot be told from another's.
+    if (document.context.contains("host_name")) {
+      const auto [seen, first] = nodesRead.emplace(node, file);
+      if (!first) {
+        report.warnings.push_back(printable(file) + " is from " + printable(node) + " as " +
+                                  printable(seen->second) + " is: only the first is read");
+        continue;
+      }
+    }
     ++report.documents;
     for (std::string& warning : reading.warnings) report.warnings.push_back(std::move(warning));
-    const SavedDocument& document = *reading.document;
     const std::string build = buildOf(document);
-    const std::string node = nodeOf(document);
     for (const SavedCombination& c : document.combinations) {
       auto& groups = byCombination[Key{c.n, c.block, c.seed, c.kernelOption}];
       FleetEntry single;
@@ -167,7 +193,7 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
     }
   }
   for (auto& [key, groups] : byCombination) {
-    FleetCombination combination{key.n, key.block, key.seed, key.kernelOption, {}, {}, {}};
+    FleetCombination combination{key.n, key.block, key.seed, key.kernelOption, {}, {}, false, {}};
     // The fingerprint most entries gave, over every build: the bytes are the same on all.
     std::map<std::string, int> votes;
     int total = 0;
@@ -181,10 +207,32 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
     const auto majority = std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
       return a.second < b.second;
     });
-    combination.majorityFingerprint = majority->first;
+    const int most = majority->second;
+    combination.fingerprintTie =
+        std::count_if(votes.begin(), votes.end(), [&](const auto& v) { return v.second == most; }) >
+        1;
+    if (combination.fingerprintTie) {
+      // Every side named, none taken for the healthy one.
+      std::string sides;
+      for (const auto& [fingerprint, count] : votes) {
+        std::string names;
+        for (const auto& [groupKey, group] : groups) {
+          for (const FleetEntry& e : group.entries) {
+            if (e.fingerprint != fingerprint) continue;
+            names += (names.empty() ? "" : ", ") + printable(entryName(e)) + " (" +
+                     printable(e.file) + ")";
+          }
+        }
+        sides += (sides.empty() ? "" : "; ") + std::to_string(count) + " of " +
+                 std::to_string(total) + " gave " + fingerprint + ": " + names;
+      }
+      combination.dissents.push_back("a tie, no majority: " + sides);
+    } else {
+      combination.majorityFingerprint = majority->first;
+    }
     for (auto& [groupKey, group] : groups) {
       for (const FleetEntry& e : group.entries) {
-        if (e.fingerprint == majority->first) continue;
+        if (combination.fingerprintTie || e.fingerprint == majority->first) continue;
         combination.dissents.push_back(printable(entryName(e)) + ": " + e.fingerprint +
                                        " where " + std::to_string(majority->second) + " of " +
                                        std::to_string(total) + " gave " + majority->first + " (" +
@@ -231,7 +279,10 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                                   {"block", c.block},
                                   {"seed", c.seed},
                                   {"kernel_option", c.kernelOption},
-                                  {"majority_fingerprint", c.majorityFingerprint},
+                                  {"majority_fingerprint", c.fingerprintTie
+                                                               ? json(nullptr)
+                                                               : json(c.majorityFingerprint)},
+                                  {"fingerprint_tie", c.fingerprintTie},
                                   {"dissents", c.dissents},
                                   {"groups", groups}});
     }
@@ -274,7 +325,10 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                                      100 * e.overMedian, e.fingerprint.c_str(), path, kernel, mark);
       }
     }
-    for (const std::string& dissent : c.dissents) out += "  FINGERPRINT DISSENTS: " + dissent + "\n";
+    for (const std::string& dissent : c.dissents) {
+      out += (c.fingerprintTie ? "  FINGERPRINTS DISAGREE: " : "  FINGERPRINT DISSENTS: ") +
+             dissent + "\n";
+    }
   }
   for (const std::string& skipped : report.skipped) out += "skipped: " + printable(skipped) + "\n";
   for (const std::string& warning : report.warnings) out += "warning: " + printable(warning) + "\n";
@@ -290,7 +344,7 @@ int fleetStatus(const FleetReport& report, const FleetOptions& options) {
   for (const FleetCombination& c : report.combinations) {
     for (const FleetGroup& g : c.groups) {
       for (const FleetEntry& e : g.entries) {
-        if (100 * e.overMedian > *options.failBelow) return kStatusSlowdown;
+        if (exceedsPercent(e.overMedian, *options.failBelow)) return kStatusSlowdown;
       }
     }
   }
@@ -316,7 +370,8 @@ int runFleet(int argc, char** argv) {
   const CLI::Validator percent = percentCheck();
   app.add_option("--slower-than", slowerThan,
                  "mark entries slower than their group's median by more than PCT per cent "
-                 "(default 10), beside outliers by the modified Z-score")
+                 "(default 10) and, in a group of 5 or more whose median absolute deviation is "
+                 "above 0, outliers by the modified Z-score too")
       ->type_name("PCT")
       ->check(percent);
   app.add_option("--fail-below", failBelow,
@@ -346,7 +401,9 @@ int runFleet(int argc, char** argv) {
   const int status = fleetStatus(report, options);
   for (const FleetCombination& c : report.combinations) {
     for (const std::string& dissent : c.dissents) {
-      std::fprintf(stderr, "%s fleet: FINGERPRINT DISSENTS: %s\n", kProgram, dissent.c_str());
+      std::fprintf(stderr, "%s fleet: %s: %s\n", kProgram,
+                   c.fingerprintTie ? "FINGERPRINTS DISAGREE" : "FINGERPRINT DISSENTS",
+                   dissent.c_str());
     }
   }
   return written ? status : kStatusSystem;

@@ -23,7 +23,9 @@ struct FleetEntry {
   std::string file;                // the document it came from
   std::string vectorPath{};        // the path and kernel its runs chose; empty where not said
   std::string kernel{};
-  bool slow = false;               // beyond --slower-than or an outlier by the modified Z-score
+  // More than --slower-than above the group's median and, in a group of kMinimumOutlierRuns or
+  // more whose median absolute deviation is above 0, an outlier by the modified Z-score too.
+  bool slow = false;
   double overMedian = 0;           // its time over the group's median, less 1
 };
 
@@ -47,7 +49,10 @@ struct FleetCombination {
   unsigned seed = 0;
   std::string kernelOption = "auto";  // the --kernel asked
   std::vector<FleetGroup> groups;
-  std::string majorityFingerprint;
+  std::string majorityFingerprint;  // empty on a tie
+  // Two or more fingerprints given by equally many entries, none by more: no side is the
+  // healthy one, and dissents then holds one line naming every side.
+  bool fingerprintTie = false;
   std::vector<std::string> dissents;  // "node7 rank 3, CPU 5 (core 5): 0123... where 46 of 48 gave ..."
 };
 

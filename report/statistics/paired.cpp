@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "labels.hpp"
+#include "mann_whitney.hpp"
 #include "text_format.hpp"
 
 namespace {
@@ -26,8 +28,15 @@ double signedRankAtMost(int m, double w) {
 
 double median(std::vector<double> values) { return spreadOf(std::move(values)).median; }
 
-// Two-sided 95 % quantile of the standard normal distribution.
-constexpr double kNormal975 = 1.959963984540054;
+// The standard normal distribution's quantile of probability p (0 < p < 1), by bisection.
+double normalQuantile(double p) {
+  double low = -40, high = 40;
+  for (int i = 0; i < 200; ++i) {
+    const double middle = (low + high) / 2;
+    (0.5 * std::erfc(-middle / std::sqrt(2.0)) < p ? low : high) = middle;
+  }
+  return (low + high) / 2;
+}
 
 // The keys of run's step times: the block loop's steps and the solves in the order the step
 // table shows them, then any others.
@@ -58,6 +67,15 @@ const char* verdictText(Verdict verdict) {
       break;
   }
   return "same";
+}
+
+std::string pValueText(double p, double level) {
+  std::string text = formatText("%.3g", p);
+  for (int digits = 4; digits <= 17 && (std::strtod(text.c_str(), nullptr) < level) != (p < level);
+       ++digits) {
+    text = formatText("%.*g", digits, p);
+  }
+  return text;
 }
 
 SignedRank wilcoxonSignedRank(const std::vector<double>& differences) {
@@ -116,7 +134,7 @@ PairedRatio pairedRatio(const std::vector<double>& before, const std::vector<dou
 }
 
 std::optional<RatioInterval> independentRatio(const std::vector<double>& before,
-                                              const std::vector<double>& after) {
+                                              const std::vector<double>& after, double wanted) {
   if (before.size() < 2 || after.size() < 2) return std::nullopt;
   std::vector<double> differences;
   for (double b : before) {
@@ -126,10 +144,23 @@ std::optional<RatioInterval> independentRatio(const std::vector<double>& before,
   const double m = static_cast<double>(before.size()), n = static_cast<double>(after.size());
   const double pairs = m * n;
   // The Mann–Whitney critical count: the interval runs from the k-th smallest difference to the
-  // k-th largest.
-  const double k = std::floor(pairs / 2 - kNormal975 * std::sqrt(pairs * (m + n + 1) / 12));
-  const std::size_t index = k < 1 ? 0 : static_cast<std::size_t>(k) - 1;
+  // k-th largest, and covers the shift with probability 1 - 2 P(U <= k - 1).
   RatioInterval result;
+  std::size_t k = 1;
+  const std::vector<double> cumulative =
+      exactCumulative(static_cast<int>(before.size()), static_cast<int>(after.size()));
+  if (!cumulative.empty()) {
+    while (k < cumulative.size() && 1 - 2 * cumulative[k] >= wanted) ++k;
+    result.confidence = 1 - 2 * cumulative[k - 1];
+  } else {
+    const double z = normalQuantile(0.5 + wanted / 2);
+    const double count = std::floor(pairs / 2 - z * std::sqrt(pairs * (m + n + 1) / 12));
+    // So many runs reach any coverage asked for well inside the samples.
+    k = count < 1 ? 1 : static_cast<std::size_t>(count);
+    result.confidence = wanted;
+  }
+  result.reachesWanted = result.confidence >= wanted - 1e-12;
+  const std::size_t index = k - 1;
   result.estimate = std::exp(median(differences));
   result.low = std::exp(differences[index]);
   result.high = std::exp(differences[differences.size() - 1 - index]);
@@ -161,7 +192,9 @@ AbSummary summarizeAb(const AbSessionRecord& session) {
     c.oldMedian = median(oldTimes);
     c.newMedian = median(newTimes);
     c.ratio = pairedRatio(oldTimes, newTimes);
-    c.independent = independentRatio(oldTimes, newTimes);
+    // At the paired interval's own coverage, so that their widths can be set side by side.
+    c.independent = independentRatio(
+        oldTimes, newTimes, c.ratio.interval ? c.ratio.interval->confidence : 0.95);
     c.oldDrift = drift(oldTimes);
     c.newDrift = drift(newTimes);
     if (!record.pairs.empty()) {

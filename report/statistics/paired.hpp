@@ -15,6 +15,10 @@ enum class Verdict { kFaster, kSlower, kSame };
 // "faster", "slower", "same".
 const char* verdictText(Verdict verdict);
 
+// p to three significant digits, or to as many more as it takes for the text to fall on the
+// same side of level as p itself (0.04996 against 0.05 is "0.04996", never "0.05").
+std::string pValueText(double p, double level);
+
 // The Wilcoxon signed-rank test of differences against a centre of 0 (zeros dropped).
 struct SignedRank {
   double pValue = 1;   // two-sided
@@ -38,15 +42,21 @@ struct PairedRatio {
 PairedRatio pairedRatio(const std::vector<double>& before, const std::vector<double>& after);
 
 // The same runs taken as two independent samples: the Hodges–Lehmann estimate of the ratio
-// after / before (the median of every ratio after[j] / before[i]) and its 95 % interval by the
-// Mann–Whitney critical value (normal approximation). Nothing for fewer than 2 runs a side.
+// after / before (the median of every ratio after[j] / before[i]) and its interval by the
+// Mann–Whitney critical value, covering at least wanted (exact up to kExactPairs pairs of runs,
+// else the normal approximation). Too few runs cannot reach wanted: the widest interval, from
+// the smallest ratio to the largest, then covers 1 - 2 / C(m + n, m) (2 and 2 runs: 67 %, 3 and
+// 3: 90 %), and reachesWanted is false. Nothing for fewer than 2 runs a side.
 struct RatioInterval {
   double estimate = 1;
   double low = 1;
   double high = 1;
+  double confidence = 0;
+  bool reachesWanted = true;
 };
 std::optional<RatioInterval> independentRatio(const std::vector<double>& before,
-                                              const std::vector<double>& after);
+                                              const std::vector<double>& after,
+                                              double wanted = 0.95);
 
 // A side's drift over the session: the median of its last ceil(k / 3) runs over the median of its
 // first ceil(k / 3), runs in the order they ran. 1 for fewer than 2 runs.

@@ -88,6 +88,7 @@ Distribution describe(const std::vector<double>& values) {
   std::vector<double> sortedDeviations = deviations;
   std::sort(sortedDeviations.begin(), sortedDeviations.end());
   const double mad = medianOfSorted(sortedDeviations);
+  d.mad = mad;
   double meanDeviation = 0;
   for (double deviation : deviations) meanDeviation += deviation / static_cast<double>(count);
   // Iglewicz and Hoaglin's score; with half the values equal the MAD is 0, and the mean absolute

@@ -39,6 +39,7 @@ struct Distribution {
   // the mean absolute deviation, scaled by 1.2533, when the MAD is 0); flagged, never dropped;
   // none below kMinimumOutlierRuns, where the MAD says too little.
   std::vector<int> outliers;
+  double mad = 0;  // median absolute deviation from the median
 };
 inline constexpr int kMinimumIntervalRuns = 6;  // 1 - 2 * 2^-5 falls short of 95 % below it
 inline constexpr int kMinimumOutlierRuns = 5;
