@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -50,6 +51,30 @@ json parsed(const std::string& text) {
   json out = json::parse(text, nullptr, false);
   EXPECT_FALSE(out.is_discarded()) << text;
   return out;
+}
+
+// True when each process whose number is a line of the file has ended (gone, or a zombie nobody
+// has reaped yet), within two seconds; false when the file names none.
+bool allEnded(const std::string& pidFile) {
+  std::vector<std::string> pids;
+  std::istringstream lines(fileText(pidFile));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) pids.push_back(line);
+  }
+  if (pids.empty()) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (const std::string& pid : pids) {
+    for (;;) {
+      const std::string stat = fileText("/proc/" + pid + "/stat");
+      const std::size_t close = stat.rfind(')');
+      if (stat.empty() || (close != std::string::npos && stat.compare(close + 2, 1, "Z") == 0)) {
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  return true;
 }
 
 TEST(AbTool, TwoBuildsAlternateInPinnedChildrenWithTheSameArguments) {
@@ -219,6 +244,100 @@ TEST(AbTool, ASignalStopsTheChildAndKeepsTheFinishedPairs) {
   ASSERT_EQ(document["combinations"].size(), 1u);
   EXPECT_GT(document["combinations"][0]["pairs"].size(), 0u);
   EXPECT_LT(document["combinations"][0]["pairs"].size(), 10000u);
+}
+
+
+TEST(AbTool, AChildIsWaitedForNotWhatItLeavesAndItsWholeGroupIsStopped) {
+  ScratchDirectory dir("ab");
+  const std::string pids = dir.path("pids");
+  const std::vector<std::string> common{"--n", "48", "--seed", "5", "--pairs", "6", "--format",
+                                        "json"};
+  const auto withCommon = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), common.begin(), common.end());
+    return arguments;
+  };
+  // A process left in the background holds the pipes open: the document is there as soon as the
+  // report has ended, and what it left is stopped with it.
+  {
+    const std::string young = script(dir, "background", "sleep 30 &\necho $! >> '" + pids +
+                                                            "'\nexec '" + kReport + "' \"$@\"\n");
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult r = ab(withCommon({kReport, young, "--timeout", "8"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    EXPECT_EQ(parsed(r.out)["combinations"][0]["pairs"].size(), 6u);
+    EXPECT_TRUE(allEnded(pids)) << "what a child left is not left running";
+  }
+  // A wrapper that does not exec: a timeout and a signal stop what it started too.
+  const std::string wrapper =
+      script(dir, "wrapper", "sleep 30 &\necho $! >> '" + pids + "'\nwait\n");
+  {
+    std::remove(pids.c_str());
+    const ProcessResult r = ab(withCommon({kReport, wrapper, "--timeout", "1"}));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("did not finish within 1 s"), std::string::npos) << r.err;
+    EXPECT_TRUE(allEnded(pids)) << "the timeout stops the group";
+  }
+  {
+    std::remove(pids.c_str());
+    ProcessSetup setup;
+    setup.signal = SIGTERM;
+    setup.signalAfterMilliseconds = 2500;
+    const ProcessResult r = ab(withCommon({kReport, wrapper, "--timeout", "60"}), setup);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+    EXPECT_TRUE(allEnded(pids)) << "the signal is passed on to the group";
+  }
+  // A long standard error is shown by its head and its tail, where the last word usually is.
+  {
+    const std::string noisy = script(
+        dir, "noisy",
+        "i=0\nwhile [ $i -lt 400 ]; do echo \"noise line $i\" >&2; i=$((i+1)); done\n"
+        "echo 'the real error' >&2\nexit 1\n");
+    const ProcessResult r = ab(withCommon({kReport, noisy}));
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("noise line 0\\x0A"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" bytes cut ...] "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the real error"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("noise line 200\\x0A"), std::string::npos) << "the middle is cut";
+  }
+}
+
+TEST(AbTool, StatusesAndHangupsHoldWhateverTheParentLeftIgnored) {
+  ScratchDirectory dir("ab");
+  const std::vector<std::string> common{"--n", "48", "--seed", "5", "--pairs", "6", "--format",
+                                        "json"};
+  const auto run = [&](const std::string& body, const ProcessSetup& setup) {
+    std::vector<std::string> arguments{kReport, script(dir, "new", body)};
+    arguments.insert(arguments.end(), common.begin(), common.end());
+    return ab(arguments, setup);
+  };
+  const std::string report = "'" + kReport + "' \"$@\"";
+  // Started with SIGCHLD ignored: every child's ending is still read.
+  ProcessSetup noChildSignal;
+  noChildSignal.ignoredSignals = {SIGCHLD};
+  {
+    const ProcessResult r = run(report + "\nexit 2\n", noChildSignal);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(parsed(r.out)["combinations"][0]["pairs"].size(), 6u);
+  }
+  {
+    const ProcessResult r = run("kill -SEGV $$\n", noChildSignal);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("killed by SIGSEGV"), std::string::npos) << r.err;
+  }
+  // A side that sends SIGHUP to the session and to itself: under nohup both go on; without,
+  // the session stops as for any signal.
+  const std::string hangup = "kill -HUP $PPID\nkill -HUP $$\nexec " + report + "\n";
+  ProcessSetup nohup;
+  nohup.ignoredSignals = {SIGHUP};
+  {
+    const ProcessResult r = run(hangup, nohup);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const json document = parsed(r.out);
+    EXPECT_EQ(document["interrupted"], false);
+    EXPECT_EQ(document["combinations"][0]["pairs"].size(), 6u);
+  }
+  EXPECT_EQ(run(hangup, {}).status, 128 + SIGHUP);
 }
 
 }  // namespace

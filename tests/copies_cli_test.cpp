@@ -138,4 +138,35 @@ TEST(Copies, RefusedBeforeAnythingRunsAndStoppedBySignals) {
   EXPECT_EQ(parsed(stopped.out)["interrupted_by"], "SIGTERM");
 }
 
+TEST(Copies, EndingsAndHangupsHoldWhateverTheParentLeftIgnored) {
+  if (allowedCpuCount() < 2) GTEST_SKIP() << "needs two CPUs for a second copy";
+  const std::vector<std::string> arguments{"--n", "64", "--repeat", "2", "--seed", "4",
+                                           "--no-peak", "--copies", "all", "--json"};
+  // Started with SIGCHLD ignored: a killed copy is still seen killed.
+  {
+    ProcessSetup setup;
+    setup.environment = {"LUBENCH_TEST_COPY_FAULT=die"};
+    setup.ignoredSignals = {SIGCHLD};
+    const ProcessResult r = runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE, arguments, setup);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("killed by SIGKILL"), std::string::npos) << r.err;
+    EXPECT_EQ(parsed(r.out)["benchmarks"][0]["copies"]["per_copy"][1]["signal"], "SIGKILL");
+  }
+  // Every copy is sent SIGHUP: under nohup each goes on as the report does; without, each ends.
+  ProcessSetup hangup;
+  hangup.environment = {"LUBENCH_TEST_COPY_FAULT=hangup"};
+  {
+    ProcessSetup nohup = hangup;
+    nohup.ignoredSignals = {SIGHUP};
+    const ProcessResult r = runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE, arguments, nohup);
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const json& copy : parsed(r.out)["benchmarks"][0]["copies"]["per_copy"]) {
+      EXPECT_TRUE(copy["finished"].get<bool>()) << copy;
+    }
+  }
+  const ProcessResult r = runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE, arguments, hangup);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("killed by SIGHUP"), std::string::npos) << r.err;
+}
+
 }  // namespace

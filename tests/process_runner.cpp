@@ -77,6 +77,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     signal(SIGXFSZ, SIG_DFL);
     // A signal the test sends is not to be ignored because the test itself was started so.
     if (setup.signal != 0) signal(setup.signal, SIG_DFL);
+    for (int ignored : setup.ignoredSignals) signal(ignored, SIG_IGN);
     execv(program.c_str(), argv.data());
     _exit(127);
   }

@@ -36,6 +36,8 @@ bool installStopHandlers() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a wait for a child wakes at once
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Ignored when lubench-report started (nohup): ignored by the session and its children too.
+    if (sigismember(&signalsIgnoredAtStart(), signal) == 1) continue;
     if (sigaction(signal, &action, nullptr) != 0) return false;
   }
   return true;

@@ -171,6 +171,11 @@ int reportMain(int argc, char** argv, const CopyResultHook& copyHook) {
   // kept.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  // Read before any handler is installed: what was ignored at the start stays ignored.
+  signalsIgnoredAtStart();
+  // An ignored SIGCHLD, inherited from whatever started the report, would make the kernel reap
+  // every child and copy at once, and each would read as having ended with status 0.
+  signal(SIGCHLD, SIG_DFL);
   if (!occupyClosedStandardDescriptors()) return kStatusSystem;
   // A stack too small for the factorisation's buffers would end the runs with a signal.
   if (!stackLimitAllows(kBlockLoopStackBytes, kProgram)) return kStatusSystem;

@@ -78,6 +78,21 @@ sigset_t handledSet() {
 
 }  // namespace
 
+const sigset_t& signalsIgnoredAtStart() {
+  static const sigset_t ignored = [] {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kSignals) {
+      struct sigaction current {};
+      if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+        sigaddset(&set, signal);
+      }
+    }
+    return set;
+  }();
+  return ignored;
+}
+
 int handledSignal(int index) {
   return kSignals[index];
 }
@@ -107,10 +122,8 @@ bool installInterruptionHandlers() {
   // Further handled signals wait while the handler writes.
   action.sa_mask = handledSet();
   for (int signal : kSignals) {
-    struct sigaction previous {};
-    if (sigaction(signal, nullptr, &previous) != 0) return false;
     // A signal the shell set to be ignored (nohup, a background job's SIGINT) stays ignored.
-    if (previous.sa_handler == SIG_IGN) continue;
+    if (sigismember(&signalsIgnoredAtStart(), signal) == 1) continue;
     if (sigaction(signal, &action, nullptr) != 0) return false;
   }
   return true;

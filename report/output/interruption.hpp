@@ -25,6 +25,11 @@ const char* signalName(int signal);
 // Documents the handler closes: the report on standard output and, with --out, the JSON file.
 inline constexpr int kMaxDocuments = 2;
 
+// The handled signals that were ignored when lubench-report started (nohup's SIGHUP, a
+// background job's SIGINT): they stay ignored in the report, in ab and in every child and copy.
+// Read by the first call, which reportMain makes before it changes any disposition.
+const sigset_t& signalsIgnoredAtStart();
+
 // Installs the handlers. Call once.
 bool installInterruptionHandlers();
 

@@ -7,12 +7,14 @@
 
 #include "child_process.hpp"
 #include "document_reader.hpp"
+#include "interruption.hpp"
 #include "program.hpp"
 #include "text_format.hpp"
 
 namespace {
 
-// Standard error shown with a failed child: its first part, enough for any message.
+// Standard error shown with a failed child: enough for any message; a longer one is shown by its
+// head and its tail (where the error that ended it usually is), the cut marked.
 constexpr std::size_t kShownErrorBytes = 2000;
 
 long long monotonicNanoseconds() {
@@ -33,9 +35,14 @@ std::string failureText(const std::string& who, const std::vector<std::string>& 
                         const ChildResult& result, double timeout, const std::string& what) {
   std::string text = who + ": " + shownCommand(argv) + ": " + what;
   if (what.empty()) text += describeEnding(result, timeout);
-  std::string err = result.err.substr(0, kShownErrorBytes);
-  while (!err.empty() && (err.back() == '\n' || err.back() == ' ')) err.pop_back();
-  if (!err.empty()) text += "\n  its standard error:\n    " + printable(err);
+  ErrorExcerpt err = errorExcerpt(result, kShownErrorBytes);
+  std::string& last = err.cutBytes > 0 ? err.tail : err.head;
+  while (!last.empty() && (last.back() == '\n' || last.back() == ' ')) last.pop_back();
+  std::string shown = printable(err.head);
+  if (err.cutBytes > 0) {
+    shown += " [... " + std::to_string(err.cutBytes) + " bytes cut ...] " + printable(err.tail);
+  }
+  if (!shown.empty()) text += "\n  its standard error:\n    " + shown;
   return text;
 }
 
@@ -43,7 +50,8 @@ std::string failureText(const std::string& who, const std::vector<std::string>& 
 // argument, runs, and prints the result line. Empty on success, else what went wrong.
 std::string probe(Side& side, const AbSessionOptions& options, const volatile sig_atomic_t* stop) {
   const std::vector<std::string> argv{side.executable, "--help"};
-  const ChildResult result = runChild({argv, options.cpu, options.timeoutSeconds}, stop);
+  const ChildResult result =
+      runChild({argv, options.cpu, options.timeoutSeconds}, stop, &signalsIgnoredAtStart());
   const std::string who = std::string("the ") + sideText(side.side) + " build";
   if (result.ending == ChildResult::Ending::kInterrupted) return {};
   if (result.ending == ChildResult::Ending::kExited && result.status == 0 &&
@@ -87,7 +95,8 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
                             ForwardedChoice{side.kernelFlags, options.vectorPath, options.kernel});
   AbRun run;
   run.startNanoseconds = monotonicNanoseconds() - sessionStart;
-  const ChildResult result = runChild({argv, options.cpu, options.timeoutSeconds}, stop);
+  const ChildResult result =
+      runChild({argv, options.cpu, options.timeoutSeconds}, stop, &signalsIgnoredAtStart());
   if (result.ending == ChildResult::Ending::kInterrupted || (stop != nullptr && *stop != 0)) {
     outcome.interrupted = true;
     return outcome;

@@ -51,7 +51,11 @@ struct Child {
 // The child's life: pinned, its own buffers, the runs between barriers, the records handed on.
 [[noreturn]] void runCopy(int copy, const RunOptions& options, const CpuPlace& place,
                           int toParent, int fromParent, const CopyResultHook& hook) {
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) signal(s, SIG_DFL);
+  // The report's handlers are not the copy's; a signal ignored when the report started (nohup's
+  // SIGHUP) stays ignored, as it is in the report.
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    if (sigismember(&signalsIgnoredAtStart(), s) != 1) signal(s, SIG_DFL);
+  }
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
