@@ -160,7 +160,8 @@ TEST(Copies, EndingsAndHangupsHoldWhateverTheParentLeftIgnored) {
     nohup.ignoredSignals = {SIGHUP};
     const ProcessResult r = runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE, arguments, nohup);
     EXPECT_EQ(r.status, 0) << r.err;
-    for (const json& copy : parsed(r.out)["benchmarks"][0]["copies"]["per_copy"]) {
+    const json document = parsed(r.out);
+    for (const json& copy : document["benchmarks"][0]["copies"]["per_copy"]) {
       EXPECT_TRUE(copy["finished"].get<bool>()) << copy;
     }
   }
