@@ -194,10 +194,18 @@ TEST(AbTool, EachFaultHasItsStatusAndKeepsWhatFinished) {
 
 TEST(AbTool, PlainBenchmarksAndRefusedOptions) {
   ScratchDirectory dir("ab");
-  const std::string fast =
-      script(dir, "fast", "echo 'time_spent1 runtime: 1000 nanoseconds'\n", false);
-  const std::string slow =
-      script(dir, "slow", "echo 'time_spent1 runtime: 3000 nanoseconds'\n", false);
+  // Each plain stand-in counts its runs (the --help probe is the first): the even ones are the
+  // untimed warm-ups, whose result lines must not be taken.
+  const auto counting = [&](const std::string& name, const std::string& timed) {
+    const std::string runs = dir.path(name + ".runs");
+    return script(dir, name,
+                  "echo x >> '" + runs + "'\nk=$(wc -l < '" + runs + "')\n"
+                  "if [ $((k % 2)) -eq 0 ]; then echo 'time_spent1 runtime: 99999 nanoseconds'\n"
+                  "else echo 'time_spent1 runtime: " + timed + " nanoseconds'; fi\n",
+                  false);
+  };
+  const std::string fast = counting("fast", "1000");
+  const std::string slow = counting("slow", "3000");
   const ProcessResult plain = ab({fast, slow, "--pairs", "6", "--format", "json"});
   ASSERT_EQ(plain.status, 0) << plain.err;
   const json document = parsed(plain.out);
@@ -206,17 +214,35 @@ TEST(AbTool, PlainBenchmarksAndRefusedOptions) {
   EXPECT_DOUBLE_EQ(document["combinations"][0]["ratio"]["median"].get<double>(), 3);
   EXPECT_EQ(document["combinations"][0]["ratio"]["verdict"], "slower");
   EXPECT_TRUE(document["combinations"][0]["pairs"][0]["old"]["fingerprint"].is_null());
-  // A plain benchmark against lubench-report: only the timed region is compared, and said so.
-  // A fixed seed: about one seed in seventy gives a matrix of order 48 whose growth under the
-  // block pivoting fails the residual check (status 2).
-  const ProcessResult mixed = ab({fast, kReport, "--n", "48", "--seed", "5", "--pairs", "6"});
+  for (const char* name : {"fast.runs", "slow.runs"}) {
+    const std::string runs = fileText(dir.path(name));
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 1 + 2 * 6)
+        << name << ": the probe, then a warm-up before each of the six timed runs";
+  }
+
+  // A plain benchmark against lubench-report: the report side is given the plain side's own
+  // order and block (a stand-in here runs order 48 and calls it 4096, with a fixed seed: about
+  // one seed in seventy gives a matrix of order 48 whose growth fails the residual check), and
+  // only the timed region is compared, and said so.
+  const std::string smallReport = script(dir, "small",
+                                         "prev=\nfor a do\n  shift\n"
+                                         "  case $prev in --n) v=48 ;; --seed) v=5 ;; *) v=$a ;; esac\n"
+                                         "  prev=$a\n  set -- \"$@\" \"$v\"\ndone\n"
+                                         "'" + kReport + "' \"$@\" | "
+                                         "sed 's/\"n\": 48,/\"n\": 4096,/'\n");
+  const ProcessResult mixed = ab({fast, smallReport, "--pairs", "6"});
   EXPECT_EQ(mixed.status, 0) << mixed.err;
   EXPECT_NE(mixed.out.find("fingerprints and steps are not compared"), std::string::npos);
+  EXPECT_NE(mixed.out.find("n 4096, block 32"), std::string::npos) << mixed.out;
 
   const std::string nothing = script(dir, "nothing", "echo hello\n", false);
   for (const auto& [arguments, status, said] :
        std::vector<std::tuple<std::vector<std::string>, int, std::string>>{
            {{fast, slow, "--n", "48,64"}, 64, "give one --n and one --block"},
+           {{kReport, slow, "--n", "64"}, 64, "the new build is a plain benchmark"},
+           {{fast, kReport, "--n", "64"}, 64, "--n 64 cannot be passed on"},
+           {{fast, slow, "--block", "8"}, 64, "--block 8 cannot be passed on"},
+           {{fast, kReport, "--seed", "5"}, 64, "--seed cannot be passed on"},
            {{kReport, kReport, "--pairs", "5"}, 64, "--pairs"},
            {{kReport, kReport, "--affinity", "100000"}, 64, "--affinity"},
            {{kReport, dir.path("missing")}, 1, "could not be started: No such file"},

@@ -117,7 +117,7 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
       "Measures two builds alternately in one session: OLD and NEW are lubench-report "
       "executables (or plain benchmarks printing \"time_spent1 runtime: N nanoseconds\"), each "
       "run started as its own process, pinned to one CPU, making one untimed warm-up run and "
-      "then one timed run, in pairs ordered old-new, new-old, old-new, ... (ABBA, which cancels "
+      "then one timed run (a plain benchmark: an untimed run of its own first), in pairs ordered old-new, new-old, old-new, ... (ABBA, which cancels "
       "a drift linear in time). Per combination: each side's median, the median of the per-pair "
       "ratios NEW/OLD with its distribution-free 95 % interval (slower when it lies above 1, "
       "faster below, else same), the Wilcoxon signed-rank p-value, the same ratio for each step, "
@@ -140,16 +140,19 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
   app.add_option("executables", executables, "OLD NEW: the two builds' executables")
       ->required()
       ->expected(2);
-  app.add_option("--n", orders, "order of the matrix, or a comma-separated list of orders")
+  app.add_option("--n", orders, "order of the matrix, or a comma-separated list of orders (with a plain benchmark "
+                 "on either side only its own, 4096)")
       ->check(numberList(kLargestInt, session.orders))
       ->capture_default_str();
-  app.add_option("--block", blocks, "column block size, or a comma-separated list of them")
+  app.add_option("--block", blocks, "column block size, or a comma-separated list of them (with a plain benchmark "
+                 "only its own, 32)")
       ->check(numberList(kLargestInt, session.blocks))
       ->capture_default_str();
   CLI::Option* seedOption =
       app.add_option("--seed", session.seed,
                      "seed of the matrix generator, the same for both builds (default: the "
-                     "calendar clock as the session starts)")
+                     "calendar clock as the session starts; not with a plain benchmark, which seeds its own "
+                     "matrix from the clock)")
           ->transform(decimalNumber(0, std::numeric_limits<unsigned>::max()));
   app.add_option("--vector-path", session.vectorPath,
                  "passed on to each side whose --help lists --vector-path and --kernel (auto: "

@@ -3,8 +3,10 @@
 #include <time.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
+#include "blocking.hpp"
 #include "child_process.hpp"
 #include "document_reader.hpp"
 #include "interruption.hpp"
@@ -75,6 +77,32 @@ std::string probe(Side& side, const AbSessionOptions& options, const volatile si
                          : "");
 }
 
+// Why the options cannot be passed on when a side is a plain benchmark, which ignores its
+// arguments and runs its own matrix (order 4096, block 32, seeded from the calendar clock); none
+// when they fit.
+std::optional<std::string> plainSideRefusal(const AbSessionOptions& options, const Side sides[2]) {
+  const Side& plain = sides[0].program == AbProgram::kPlain ? sides[0] : sides[1];
+  const std::string which = std::string("the ") + sideText(plain.side) + " build is a plain " +
+                            "benchmark, which takes no arguments and runs its own matrix (n " +
+                            std::to_string(kBenchmarkOrder) + ", block " +
+                            std::to_string(kBenchmarkBlock) + ", seeded from the clock): ";
+  if (options.orders.size() * options.blocks.size() > 1) {
+    return which + "give one --n and one --block with it, or none";
+  }
+  if (options.orders.front() != kBenchmarkOrder) {
+    return which + "--n " + std::to_string(options.orders.front()) +
+           " cannot be passed on to it; leave --n out";
+  }
+  if (options.blocks.front() != kBenchmarkBlock) {
+    return which + "--block " + std::to_string(options.blocks.front()) +
+           " cannot be passed on to it; leave --block out";
+  }
+  if (!options.seedFromClock) {
+    return which + "--seed cannot be passed on to it; leave --seed out";
+  }
+  return std::nullopt;
+}
+
 struct RunOutcome {
   std::optional<AbRun> run;
   std::string failure;  // a child that failed, hung or wrote no document
@@ -83,16 +111,58 @@ struct RunOutcome {
   std::string heldPaths;    // and what its build holds
 };
 
+// A plain benchmark's run: one untimed warm-up run, as a report side makes inside its own
+// process, then the timed run in what is left of the limit; the result line of the second.
+RunOutcome runPlain(const Side& side, int pairIndex, const AbSessionOptions& options,
+                    long long sessionStart, const volatile sig_atomic_t* stop) {
+  RunOutcome outcome;
+  const std::vector<std::string> argv{side.executable};
+  const std::string who = std::string("the ") + sideText(side.side) + " build, pair " +
+                          std::to_string(pairIndex + 1);
+  const long long begun = monotonicNanoseconds();
+  double limit = options.timeoutSeconds;
+  for (const bool warmUp : {true, false}) {
+    AbRun run;
+    run.startNanoseconds = monotonicNanoseconds() - sessionStart;
+    const ChildResult result = runChild({argv, options.cpu, limit}, stop, &signalsIgnoredAtStart());
+    if (result.ending == ChildResult::Ending::kInterrupted || (stop != nullptr && *stop != 0)) {
+      outcome.interrupted = true;
+      return outcome;
+    }
+    const bool exited = result.ending == ChildResult::Ending::kExited;
+    run.timedNanoseconds = resultLineNanoseconds(result.out);
+    if (!exited || result.status != 0 || run.timedNanoseconds <= 0) {
+      outcome.failure = failureText(
+          who + (warmUp ? " (its untimed warm-up run)" : ""), argv, result,
+          options.timeoutSeconds,
+          exited && result.status == 0 ? "printed no \"time_spent1 runtime: N nanoseconds\" line"
+                                       : "");
+      return outcome;
+    }
+    if (!warmUp) {
+      outcome.run = run;
+      return outcome;
+    }
+    limit = options.timeoutSeconds - static_cast<double>(monotonicNanoseconds() - begun) / 1e9;
+    if (limit <= 0) {
+      outcome.failure = failureText(who, argv, result, options.timeoutSeconds,
+                                    "took the whole --timeout in its untimed warm-up run");
+      return outcome;
+    }
+  }
+  return outcome;
+}
+
 RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int pairIndex,
                   const AbSessionOptions& options, bool warmUpFlag, long long sessionStart,
                   const volatile sig_atomic_t* stop) {
+  if (side.program == AbProgram::kPlain) {
+    return runPlain(side, pairIndex, options, sessionStart, stop);
+  }
   RunOutcome outcome;
   const std::vector<std::string> argv =
-      side.program == AbProgram::kPlain
-          ? std::vector<std::string>{side.executable}
-          : reportArguments(side.executable, combination.n, combination.block, combination.seed,
-                            warmUpFlag,
-                            ForwardedChoice{side.kernelFlags, options.vectorPath, options.kernel});
+      reportArguments(side.executable, combination.n, combination.block, combination.seed,
+                      warmUpFlag, ForwardedChoice{side.kernelFlags, options.vectorPath, options.kernel});
   AbRun run;
   run.startNanoseconds = monotonicNanoseconds() - sessionStart;
   const ChildResult result =
@@ -104,18 +174,6 @@ RunOutcome runOne(const Side& side, const AbCombinationRecord& combination, int 
   const std::string who = std::string("the ") + sideText(side.side) + " build, pair " +
                           std::to_string(pairIndex + 1);
   const bool exited = result.ending == ChildResult::Ending::kExited;
-  if (side.program == AbProgram::kPlain) {
-    run.timedNanoseconds = resultLineNanoseconds(result.out);
-    if (!exited || result.status != 0 || run.timedNanoseconds <= 0) {
-      outcome.failure = failureText(who, argv, result, options.timeoutSeconds,
-                                    exited && result.status == 0
-                                        ? "printed no \"time_spent1 runtime: N nanoseconds\" line"
-                                        : "");
-      return outcome;
-    }
-    outcome.run = run;
-    return outcome;
-  }
   // lubench-report: 0, or 2 for a failed check, with its document either way.
   if (!exited || (result.status != 0 && result.status != kStatusFailedCheck)) {
     outcome.failure = failureText(who, argv, result, options.timeoutSeconds, "");
@@ -247,10 +305,11 @@ AbSessionRecord runAbSession(const AbSessionOptions& options, const volatile sig
   session.newTakesKernel = sides[1].kernelFlags;
   const bool anyPlain =
       sides[0].program == AbProgram::kPlain || sides[1].program == AbProgram::kPlain;
-  if (anyPlain && session.combinationsWanted > 1) {
-    ending.usageError =
-        "a plain benchmark runs its own fixed size: give one --n and one --block with it";
-    return session;
+  if (anyPlain) {
+    if (std::optional<std::string> refusal = plainSideRefusal(options, sides)) {
+      ending.usageError = std::move(refusal);
+      return session;
+    }
   }
   // The same arguments on both sides: --warm-up only when both builds know it.
   const bool warmUpFlag = sides[0].warmUpFlag && sides[1].warmUpFlag;
