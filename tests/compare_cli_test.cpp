@@ -216,9 +216,9 @@ TEST(CompareTool, TheShiftGivesTheDirectionAndTheGate) {
   EXPECT_EQ(rows[0]["change"], 0.0);
   EXPECT_GT(rows[0]["shift_ns"].get<double>(), 0);
   EXPECT_EQ(rows[0]["verdict"], "slower");
-  EXPECT_EQ(runReportTool({"compare", old, slower, "--fail-above", "0"}).status, 4);
-  EXPECT_EQ(runReportTool({"compare", old, slower, "--fail-above", "1000"}).status, 0);
-  EXPECT_EQ(runReportTool({"compare", old, slower, "--fail-above", "2.5"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, slower, "--noise", "0", "--fail-above", "0"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, slower, "--noise", "0", "--fail-above", "1000"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", old, slower, "--noise", "0", "--fail-above", "2.5"}).status, 4);
   for (const char* bad : {"nan", "0x10", "1e2", "-1", "5%", "1000.5", ""}) {
     const ProcessResult refused = runReportTool({"compare", old, slower, "--fail-above", bad});
     EXPECT_EQ(refused.status, 64) << bad;
@@ -238,7 +238,7 @@ TEST(CompareTool, FewTiedRunsAreJudgedExactlyAndTheGateIsStrictAsPrinted) {
   EXPECT_NEAR(row["p_value"].get<double>(), 1.0 / 7, 1e-12) << compared.out;
   EXPECT_EQ(row["p_exact"], true);
   EXPECT_EQ(row["verdict"], "same");
-  EXPECT_EQ(runReportTool({"compare", one, six, "--fail-above", "0"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", one, six, "--noise", "0", "--fail-above", "0"}).status, 0);
   const std::string text = runReportTool({"compare", one, six}).out;
   EXPECT_NE(text.find("p-values: exact"), std::string::npos) << text;
   // Three against three can never be significant at 5 %.
@@ -246,16 +246,16 @@ TEST(CompareTool, FewTiedRunsAreJudgedExactlyAndTheGateIsStrictAsPrinted) {
       files.write("a3.json", document({{64, 32, "f1", std::vector<double>(3, 25000)}}).dump());
   const std::string threeNew =
       files.write("b3.json", document({{64, 32, "f1", std::vector<double>(3, 25001)}}).dump());
-  EXPECT_EQ(runReportTool({"compare", threeOld, threeNew, "--fail-above", "0"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", threeOld, threeNew, "--noise", "0", "--fail-above", "0"}).status, 0);
 
   // Exactly +10.0 % (1100 / 1000 - 1 is a hair above 0.1) is not more than 10; 9.9 is.
   const std::string base =
       files.write("base.json", document({{64, 32, "f1", std::vector<double>(9, 1000)}}).dump());
   const std::string plus10 =
       files.write("plus.json", document({{64, 32, "f1", std::vector<double>(9, 1100)}}).dump());
-  EXPECT_EQ(runReportTool({"compare", base, plus10, "--fail-above", "10"}).status, 0);
-  EXPECT_EQ(runReportTool({"compare", base, plus10, "--fail-above", "10.0"}).status, 0);
-  EXPECT_EQ(runReportTool({"compare", base, plus10, "--fail-above", "9.9"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", base, plus10, "--noise", "0", "--fail-above", "10"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", base, plus10, "--noise", "0", "--fail-above", "10.0"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", base, plus10, "--noise", "0", "--fail-above", "9.9"}).status, 4);
   // Past the exact range the p-value is marked approximate.
   const std::string manyOld =
       files.write("m1.json", document({{64, 32, "f1", around(1000, 60)}}).dump());
@@ -265,6 +265,57 @@ TEST(CompareTool, FewTiedRunsAreJudgedExactlyAndTheGateIsStrictAsPrinted) {
   EXPECT_EQ(json::parse(many.out, nullptr, false)["comparisons"][0]["rows"][0]["p_exact"], false);
   EXPECT_NE(runReportTool({"compare", manyOld, manyNew}).out.find("~ approximate"),
             std::string::npos);
+}
+
+TEST(CompareTool, AChangeIsCalledOnlyBeyondTheNoiseBetweenSessions) {
+  Files files;
+  // Fifteen runs each, every new run 5 % longer: the test is sure, the shift within 10 %.
+  const auto runs = [](double centre, double step) {
+    std::vector<double> times;
+    for (int i = 0; i < 15; ++i) times.push_back(centre + step * i);
+    return times;
+  };
+  const std::string old = files.write("old.json", document({{64, 32, "f1", runs(1000, 1)}}).dump());
+  const std::string plus5 =
+      files.write("plus5.json", document({{64, 32, "f1", runs(1050, 1)}}).dump());
+  const std::string plus15 =
+      files.write("plus15.json", document({{64, 32, "f1", runs(1150, 1)}}).dump());
+  const std::string plus10 =
+      files.write("plus10.json", document({{64, 32, "f1", runs(1100, 1)}}).dump());
+  const auto row = [&](const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{"compare"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    all.insert(all.end(), {"--format", "json"});
+    const json parsed = json::parse(runReportTool(all).out, nullptr, false);
+    EXPECT_EQ(parsed["comparisons"][0]["noise_floor_percent"].get<double>(),
+              std::find(all.begin(), all.end(), "--noise") == all.end() ? 10 : 2)
+        << parsed.dump();
+    return parsed["comparisons"][0]["rows"][0];
+  };
+  const json within = row({old, plus5});
+  EXPECT_LT(within["p_value"].get<double>(), 0.001);
+  EXPECT_EQ(within["verdict"], "same");
+  EXPECT_EQ(within["within_noise"], true);
+  EXPECT_EQ(row({old, plus5, "--noise", "2"})["verdict"], "slower");
+  EXPECT_EQ(row({old, plus15})["verdict"], "slower");
+  EXPECT_EQ(row({old, plus15})["within_noise"], false);
+  // The floor is strict as printed: +10.0 % is not beyond 10.
+  EXPECT_EQ(row({old, plus10})["verdict"], "same");
+  const std::string text = runReportTool({"compare", old, plus5}).out;
+  EXPECT_NE(text.find("same (within the noise floor)"), std::string::npos) << text;
+  EXPECT_NE(text.find("use lubench-report ab"), std::string::npos) << text;
+
+  // A gate below the floor could only trip on noise: refused, saying why, before any file is read.
+  const ProcessResult refused =
+      runReportTool({"compare", old, files.path("missing.json"), "--fail-above", "5"});
+  EXPECT_EQ(refused.status, 64);
+  EXPECT_NE(refused.err.find("below the noise floor of 10 %"), std::string::npos) << refused.err;
+  EXPECT_EQ(runReportTool({"compare", old, plus5, "--fail-above", "4", "--noise", "2"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, plus5, "--fail-above", "10"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", old, plus15, "--fail-above", "10"}).status, 4);
+  for (const char* bad : {"-1", "nan", "1e1", ""}) {
+    EXPECT_EQ(runReportTool({"compare", old, plus5, "--noise", bad}).status, 64) << bad;
+  }
 }
 
 TEST(CompareTool, TheKernelsOfOneOrderAndBlockAreComparedApart) {

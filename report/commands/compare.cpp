@@ -75,9 +75,11 @@ double hodgesLehmannShift(const std::vector<double>& before, const std::vector<d
   return spreadOf(std::move(differences)).median;
 }
 
-ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocument& after) {
+ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocument& after,
+                                  double noisePercent) {
   ComparisonResult result;
   Comparison c;
+  c.noisePercent = noisePercent;
   c.oldPath = before.path;
   c.newPath = after.path;
   for (const char* key : kComparedContextKeys) {
@@ -122,6 +124,11 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     row.oldRuns = static_cast<int>(old.timedNanoseconds.size());
     row.newRuns = static_cast<int>(now.timedNanoseconds.size());
     row.verdict = verdictOf(row, test);
+    // A shift the sessions' own noise could make is not a change, however sure the test is.
+    if (row.verdict != Verdict::kSame && !exceedsPercent(std::fabs(row.shiftShare), noisePercent)) {
+      row.verdict = Verdict::kSame;
+      row.withinNoise = true;
+    }
     logSum += std::log(row.newMedian / row.oldMedian);
     if (row.oldRuns < kComparisonRunsWanted || row.newRuns < kComparisonRunsWanted) {
       c.warnings.push_back(combinationName(old) + ": " + std::to_string(row.oldRuns) + " and " +

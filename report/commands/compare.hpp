@@ -20,8 +20,13 @@ inline constexpr int kComparisonRunsWanted = 9;
 // quantiles of each sample instead of every pair.
 inline constexpr std::size_t kExactShiftPairs = 4'000'000;
 inline constexpr int kShiftQuantiles = 2000;
-// --fail-above takes per cents from 0 to this.
+// --fail-above and --noise take per cents from 0 to this.
 inline constexpr double kLargestFailAbove = 1000;
+// The floor of noise between sessions, in per cent of the old median: runs within one session
+// vary less than sessions do (the machine's state moves between them), so a shift the test finds
+// significant is called a change only beyond this. Sessions of one build on a shared cloud
+// guest moved their medians this much against each other (docs/performance.md).
+inline constexpr double kDefaultNoisePercent = 10;
 // Exit statuses beside 0 and the usage status.
 inline constexpr int kStatusFingerprintMismatch = kStatusFingerprintsDisagree;
 inline constexpr int kStatusSlowdown = 4;
@@ -45,6 +50,8 @@ struct ComparedRow {
   int oldRuns = 0;
   int newRuns = 0;
   Verdict verdict = Verdict::kSame;
+  // Significant by the test, but the shift is no more than the noise floor: called the same.
+  bool withinNoise = false;
 };
 
 struct ContextDifference {
@@ -65,6 +72,7 @@ struct Comparison {
   std::vector<std::string> ranDifferences;
   std::vector<std::string> warnings;  // the documents' own, then the comparison's
   double geometricMeanRatio = 1;      // of new / old medians over the rows
+  double noisePercent = kDefaultNoisePercent;  // the floor the verdicts were given
 };
 
 // The Hodges–Lehmann shift of after against before: the median of every difference
@@ -75,13 +83,15 @@ double hodgesLehmannShift(const std::vector<double>& before, const std::vector<d
 // cent: +10.0 % is not more than 10, +10.1 % is.
 bool exceedsPercent(double share, double percent);
 
-// The comparison of two documents; an error message instead when they have no combination in
-// common.
+// The comparison of two documents, a change called only where the test finds it significant
+// and the shift is more than noisePercent per cent of the old median (as printed); an error
+// message instead when they have no combination in common.
 struct ComparisonResult {
   std::optional<Comparison> comparison;
   std::string error;
 };
-ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocument& after);
+ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocument& after,
+                                  double noisePercent = kDefaultNoisePercent);
 
 // The exit status for these comparisons: fingerprint mismatch first, then a significant
 // slowdown whose shift exceeds failAbovePercent of the old median (when given), else 0.
@@ -102,6 +112,7 @@ struct CompareCommandLine {
   std::vector<std::string> paths;
   std::string format = "text";
   std::optional<double> failAbove;
+  double noisePercent = kDefaultNoisePercent;
   std::optional<int> exitStatus;  // set when there is nothing to compare
 };
 CompareCommandLine parseCompareCommandLine(int argc, char** argv);

@@ -14,6 +14,9 @@
 
 namespace {
 
+// A per cent as given: 10, 2.5.
+std::string percentText(double percent) { return formatText("%g", percent); }
+
 std::string textOrMarkdown(const Comparison& c, bool markdown) {
   const std::string oldName = printable(c.oldPath), newName = printable(c.newPath);
   std::string out = (markdown ? "## " : "") + newName + " against " + oldName + "\n\n";
@@ -60,7 +63,8 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
     out += formatText(markdown ? "%.0f | %.0f | %+.1f%% | %+.1f%% | %s | %s | %s |\n"
                                : "%16.0f %16.0f %+8.1f%% %+8.1f%% %8s %9s  %s\n",
                       row.oldMedian, row.newMedian, 100 * row.change, 100 * row.shiftShare,
-                      p.c_str(), runs.c_str(), verdictText(row.verdict));
+                      p.c_str(), runs.c_str(),
+                      row.withinNoise ? "same (within the noise floor)" : verdictText(row.verdict));
   }
   out += "\np-values: ";
   if (!anyApproximate) {
@@ -70,6 +74,10 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
   } else {
     out += "exact (the distribution of U given the ties), ~ approximate (normal approximation)\n";
   }
+  out += formatText("noise floor: %s %% (--noise): a significant shift no larger is called the "
+                    "same, since sessions of one build differ that much; to compare two builds, "
+                    "use lubench-report ab (both alternating in one session)\n",
+                    percentText(c.noisePercent).c_str());
   out += formatText("geometric mean of new / old median times: %.3f (%+.1f %%)\n",
                     c.geometricMeanRatio, 100 * (c.geometricMeanRatio - 1));
   for (const std::string& name : c.onlyInOld) out += "only in " + oldName + ": " + name + "\n";
@@ -105,7 +113,8 @@ nlohmann::ordered_json asJson(const Comparison& c) {
                         {"p_exact", row.pExact},
                         {"old_runs", row.oldRuns},
                         {"new_runs", row.newRuns},
-                        {"verdict", verdictText(row.verdict)}});
+                        {"verdict", verdictText(row.verdict)},
+                        {"within_noise", row.withinNoise}});
   }
   return json{{"old", c.oldPath},
               {"new", c.newPath},
@@ -113,6 +122,7 @@ nlohmann::ordered_json asJson(const Comparison& c) {
               {"fingerprint_mismatches", c.fingerprintMismatches},
               {"ran_differences", c.ranDifferences},
               {"rows", rows},
+              {"noise_floor_percent", c.noisePercent},
               {"geometric_mean_ratio", c.geometricMeanRatio},
               {"only_in_old", c.onlyInOld},
               {"only_in_new", c.onlyInNew},
@@ -142,14 +152,16 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
       "Compares saved lubench-report --json documents: each later file against the "
       "first, combination by combination (same n, block and --kernel), with the Mann-Whitney U "
       "test; the direction and size of a change is the Hodges-Lehmann shift (the median "
-      "of every difference new - old). Status 3 when the same n, block and seed gave "
+      "of every difference new - old), and a change is called only beyond the noise between "
+      "sessions (--noise). Saved runs come from separate sessions: to compare two builds, use "
+      "lubench-report ab, which alternates them in one. Status 3 when the same n, block and seed gave "
       "different fingerprints; 4 with --fail-above when a combination is significantly "
       "slower by a shift of more than PCT per cent of its old median (as printed, to a tenth "
       "of a per cent).",
       "lubench-report compare"};
   app.option_defaults()->disable_flag_override();
   CompareCommandLine result;
-  std::string failAbove;
+  std::string failAbove, noise;
   app.add_option("files", result.paths, "OLD.json NEW.json [MORE.json ...]")
       ->required()
       ->expected(2, -1);
@@ -160,9 +172,28 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
                  "per cent (decimal digits with at most one point, 0 to 1000)")
       ->type_name("PCT")
       ->check(percentCheck());
+  app.add_option("--noise", noise,
+                 "the floor of noise between sessions: a significant shift of no more than PCT "
+                 "per cent of the old median is called the same (default " +
+                     percentText(kDefaultNoisePercent) +
+                     ", what sessions of one build moved on a shared cloud guest; lower it only "
+                     "where sessions of one build have been seen to agree more closely)")
+      ->type_name("PCT")
+      ->check(percentCheck());
   result.exitStatus = parseArguments(app, argc, argv, std::string(kProgram) + " compare");
   if (result.exitStatus) return result;
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
+  if (!noise.empty()) result.noisePercent = *parseFailAbove(noise);
+  if (result.failAbove && *result.failAbove < result.noisePercent) {
+    std::fprintf(stderr,
+                 "%s compare: --fail-above %s is below the noise floor of %s %% (--noise): "
+                 "compare cannot tell a shift that small from the noise between sessions; give "
+                 "a lower --noise where sessions of one build agree that closely, or gate two "
+                 "builds with lubench-report ab\n",
+                 kProgram, percentText(*result.failAbove).c_str(),
+                 percentText(result.noisePercent).c_str());
+    result.exitStatus = kStatusUsage;
+  }
   return result;
 }
 
@@ -188,7 +219,8 @@ int runCompare(int argc, char** argv) {
   if (!usable) return kStatusUsage;
   std::vector<Comparison> comparisons;
   for (std::size_t i = 1; i < documents.size(); ++i) {
-    ComparisonResult result = compareDocuments(documents[0], documents[i]);
+    ComparisonResult result =
+        compareDocuments(documents[0], documents[i], commandLine.noisePercent);
     if (!result.comparison) {
       std::fprintf(stderr, "%s compare: %s\n", kProgram, printable(result.error).c_str());
       return kStatusUsage;
