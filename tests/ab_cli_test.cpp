@@ -270,6 +270,7 @@ TEST(AbTool, ASignalStopsTheChildAndKeepsTheFinishedPairs) {
   ASSERT_EQ(document["combinations"].size(), 1u);
   EXPECT_GT(document["combinations"][0]["pairs"].size(), 0u);
   EXPECT_LT(document["combinations"][0]["pairs"].size(), 10000u);
+  EXPECT_EQ(document["finished_combinations"], 0) << "the combination was cut short";
 }
 
 

@@ -113,6 +113,41 @@ TEST(Copies, ACopyThatComputesWrongOrDiesIsNamedAndTheOthersKept) {
   EXPECT_EQ(clean.status, 0) << clean.err;
 }
 
+TEST(Copies, ADeadCopySaysHowItDiedAndTheResultLineSaysWhatFailed) {
+  if (allowedCpuCount() < 2) GTEST_SKIP() << "needs two CPUs for a second copy";
+  const auto faulty = [](const std::string& fault, std::vector<std::string> more) {
+    ProcessSetup setup;
+    setup.environment = {"LUBENCH_TEST_COPY_FAULT=" + fault};
+    std::vector<std::string> arguments{"--n", "64", "--seed", "4", "--no-peak", "--copies", "2"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE, arguments, setup);
+  };
+  for (const auto& [fault, died] : std::vector<std::pair<std::string, std::string>>{
+           {"die", "killed by SIGKILL"}, {"throw", "ended with status 70 without a result"}}) {
+    const ProcessResult r = faulty(fault, {"--json"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    const json dead = parsed(r.out)["benchmarks"][0]["copies"]["per_copy"][1];
+    EXPECT_EQ(dead["died"], died) << dead;
+    EXPECT_TRUE(dead["agrees"].is_null() && dead["median_timed_ns"].is_null()) << dead;
+    EXPECT_EQ(dead["exit_status"].is_null(), fault == "die") << dead;
+  }
+  // Every copy hung up on: no figure is made of copies that made none.
+  const ProcessResult all = faulty("hangup", {"--json"});
+  EXPECT_EQ(all.status, 1) << all.err;
+  const json copies = parsed(all.out)["benchmarks"][0]["copies"];
+  EXPECT_TRUE(copies["total_gflops"].is_null() && copies["overlap"].is_null()) << copies;
+  const ProcessResult text = faulty("hangup", {"--summary"});
+  EXPECT_NE(text.out.find("no copy finished"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("result: FAILED (copies died: CPU "), std::string::npos) << text.out;
+  // A dissent keeps its status 3 and is no longer PASSED.
+  const ProcessResult dissent = faulty("fingerprint", {"--summary"});
+  EXPECT_EQ(dissent.status, 3) << dissent.err;
+  EXPECT_NE(dissent.out.find("result: FAILED (copies disagree: CPU "), std::string::npos)
+      << dissent.out;
+  const ProcessResult md = faulty("die", {"--format", "md"});
+  EXPECT_NE(md.out.find("| 1 of 2 finished; died: CPU "), std::string::npos) << md.out;
+}
+
 TEST(Copies, RefusedBeforeAnythingRunsAndStoppedBySignals) {
   for (const auto& [arguments, status, said] :
        std::vector<std::tuple<std::vector<std::string>, int, std::string>>{

@@ -176,6 +176,39 @@ TEST(FleetTool, NeitherMarksNorBlamesBeyondWhatTheDocumentsShow) {
       << read.dump();
 }
 
+TEST(FleetTool, DeadCopiesAreNamedWithTheirNodeCpuAndHowTheyDied) {
+  ScratchDirectory dir("fleet");
+  json dead = copy(1, 0, "");
+  dead.update(json{{"median_timed_ns", nullptr}, {"fingerprint", nullptr}, {"agrees", nullptr},
+                   {"exit_status", nullptr}, {"finished", false}, {"signal", "SIGKILL"},
+                   {"died", "killed by SIGKILL"}});
+  Node node{"a", "X", 100};
+  node.copies = json{{"per_copy", json::array({copy(0, 150, "00000000000000aa"), dead})}};
+  json written = document(node);
+  written["context"]["rank"] = 3;
+  dir.write("a.json", written.dump());
+  // A document from before "died" names the signal alone.
+  dead.erase("died");
+  dead["signal"] = "SIGSEGV";
+  node.host = "b";
+  node.copies["per_copy"][1] = dead;
+  dir.write("b.json", document(node).dump());
+  const ProcessResult r = fleet({dir.path("a.json"), dir.path("b.json")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("a.json: a copy died: a rank 3, CPU 1 (core 1), n 4096 block 32: killed "
+                       "by SIGKILL"),
+            std::string::npos)
+      << r.out << r.err;
+  EXPECT_NE(r.out.find("a copy died: b, CPU 1 (core 1), n 4096 block 32: killed by SIGSEGV"),
+            std::string::npos)
+      << r.out << r.err;
+  const ProcessResult j = fleet({"--format", "json", dir.path("a.json")});
+  const json parsedFleet = json::parse(j.out, nullptr, false);
+  ASSERT_FALSE(parsedFleet.is_discarded()) << j.out;
+  EXPECT_NE(parsedFleet["warnings"].dump().find("killed by SIGKILL"), std::string::npos);
+  EXPECT_EQ(parsedFleet["combinations"][0]["groups"].size(), 2u) << "the live copy is ranked";
+}
+
 TEST(FleetTool, RanksStartedByMpirunWriteOneDocumentEachAndTheFleetReadsThem) {
   ScratchDirectory dir("fleet");
   std::vector<std::string> arguments;

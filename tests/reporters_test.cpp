@@ -150,6 +150,67 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   EXPECT_TRUE(full.ends_with("result: INTERRUPTED by SIGTERM after 1 of 2 combinations\n")) << full;
 }
 
+TEST(ReportReporters, CopiesThatDiedCountInNoFigureAndThoseThatDisagreeFailTheResult) {
+  CombinationRecord record =
+      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7)});
+  CopyRecord alive{CpuPlace{0}, record.runs, 0, 0, true};
+  const CopyRecord killed{CpuPlace{1}, {}, SIGKILL, 0, false}, silent{CpuPlace{2}, {}, 0, 0, false};
+  SweepContext context = contextOf({100});
+  context.options.copyPlaces = {CpuPlace{0}, CpuPlace{1}, CpuPlace{2}};
+  const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 1, 1, true};
+  const auto jsonOf = [&](const CombinationRecord& r) {
+    auto reporter = makeJsonReporter();
+    return nlohmann::json::parse(document(*reporter, context, {r}, complete))["benchmarks"][0];
+  };
+  record.copies = {alive, killed, silent};
+  const nlohmann::json some = jsonOf(record)["copies"];
+  for (const char* key : {"median_timed_ns", "median_gflops", "agrees", "exit_status"}) {
+    EXPECT_TRUE(some["per_copy"][1][key].is_null()) << key;
+  }
+  EXPECT_EQ(some["per_copy"][1]["died"], "killed by SIGKILL");
+  EXPECT_EQ(some["per_copy"][2]["died"], "wrote no result");
+  EXPECT_EQ(some["per_copy"][0]["died"], nullptr);
+  EXPECT_EQ(some["finished_count"], 1);
+  EXPECT_EQ(some["total_gflops"], some["per_copy"][0]["median_gflops"]);
+  auto rows = makeRowReporter(false);
+  EXPECT_NE(document(*rows, context, {record}, complete)
+                .find(",1 of 3 finished; died: CPU 1: killed by SIGKILL after 0 timed runs; "
+                      "died: CPU 2: wrote no result"),
+            std::string::npos);
+
+  // None finished: no figure at all, and the result says why it failed.
+  record.copies = {killed};
+  const nlohmann::json none = jsonOf(record)["copies"];
+  for (const char* key : {"total_gflops", "contention_ratio", "slowest_over_median", "overlap"}) {
+    EXPECT_TRUE(none[key].is_null()) << key;
+  }
+  auto table = makeTableReporter(true);
+  const std::string dead = document(*table, context, {record}, complete);
+  EXPECT_NE(dead.find("  no copy finished: no total, contention or overlap\n"), std::string::npos)
+      << dead;
+  EXPECT_EQ(dead.find("0.00 GFLOP/s"), std::string::npos) << dead;
+  EXPECT_NE(dead.find("DIED: killed by SIGKILL"), std::string::npos) << dead;
+  EXPECT_TRUE(dead.ends_with("result: FAILED (copies died: CPU 1: killed by SIGKILL after 0 "
+                             "timed runs)\n"))
+      << dead;
+
+  // A copy that gave other bytes fails the combination and the result line says which.
+  CopyRecord other = alive;
+  other.place.cpu = 1;
+  for (RunRecord& run : other.runs) run.fingerprint = 8;
+  record.copies = {alive, other};
+  EXPECT_FALSE(summarize(record, std::nullopt).passed);
+  table = makeTableReporter(true);
+  const std::string dissent = document(*table, context, {record}, complete);
+  EXPECT_NE(dissent.find("result: FAILED (copies disagree: CPU 1 gave 0000000000000008"),
+            std::string::npos)
+      << dissent;
+  table = makeTableReporter(false);
+  EXPECT_NE(document(*table, contextOf({100}), {record}, complete)
+                .find("result: FAILED (copies disagree: CPU 1"),
+            std::string::npos);
+}
+
 TEST(ReportReporters, EveryViewSaysThePathAndKernelThatRanAndWhatTheBuildHolds) {
   // The portable path runs everywhere: its kernel, forced beside the automatic choice.
   const HeldPath& portable = buildInfo().paths.back();

@@ -77,4 +77,13 @@ struct AbSessionRecord {
   std::vector<AbCombinationRecord> combinations;  // those with at least one finished pair
   int combinationsWanted = 0;
   AbEnding ending;
+
+  // The combinations that made every pair asked for; one cut short is not among them.
+  std::size_t wholeCombinations() const {
+    std::size_t whole = 0;
+    for (const AbCombinationRecord& c : combinations) {
+      if (static_cast<int>(c.pairs.size()) >= pairsWanted) ++whole;
+    }
+    return whole;
+  }
 };

@@ -295,9 +295,11 @@ int runAb(int argc, char** argv) {
     }
   }
   if (ending.signal != 0) {
-    std::fprintf(stderr, "%s ab: interrupted by %s: the %zu finished combination%s kept\n",
-                 kProgram, signalName(ending.signal), report.session.combinations.size(),
-                 report.session.combinations.size() == 1 ? "" : "s");
+    const std::size_t whole = report.session.wholeCombinations();
+    std::fprintf(stderr, "%s ab: interrupted by %s: the %zu finished combination%s kept%s\n",
+                 kProgram, signalName(ending.signal), whole, whole == 1 ? "" : "s",
+                 report.session.combinations.size() > whole ? ", and the finished pairs of the next"
+                                                            : "");
   }
   if (ending.childFailure) {
     std::fprintf(stderr, "%s ab: a run failed, the session stopped: %s\n", kProgram,

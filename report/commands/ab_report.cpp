@@ -187,8 +187,11 @@ std::string textOrMarkdown(const AbReport& report, bool markdown) {
   if (e.childFailure) out += "stopped: a run failed: " + printable(*e.childFailure) + "\n";
   if (e.signal != 0) out += std::string("stopped: interrupted by ") + signalName(e.signal) + "\n";
   if (e.signal != 0 || e.childFailure || e.fingerprintMismatch) {
-    out += formatText("finished: %zu of %d combinations (the last possibly in part)\n",
-                      s.combinations.size(), s.combinationsWanted);
+    const std::size_t whole = s.wholeCombinations();
+    out += formatText("finished: %zu of %d combinations", whole, s.combinationsWanted);
+    out += s.combinations.size() > whole
+               ? formatText(", and %zu pairs of the next\n", s.combinations.back().pairs.size())
+               : std::string("\n");
   }
   return out;
 }
@@ -287,7 +290,7 @@ std::string documentText(const AbReport& report) {
       {"residual_failures", e.residualFailures},
       {"interrupted", !interruptedBy.is_null()},
       {"interrupted_by", interruptedBy},
-      {"finished_combinations", s.combinations.size()},
+      {"finished_combinations", s.wholeCombinations()},
       {"combinations_wanted", s.combinationsWanted}};
   return jsonText(document, 2) + "\n";
 }

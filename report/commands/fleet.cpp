@@ -103,6 +103,18 @@ std::string entryName(const FleetEntry& e) {
   return name;
 }
 
+// "FILE: a copy died: HOST rank R, CPU C (core K), n N block B: killed by SIGKILL".
+std::string deadCopyWarning(const std::string& file, const std::string& node,
+                            const SavedCombination& c, const SavedCopy& copy) {
+  FleetEntry entry;
+  entry.node = node;
+  entry.cpu = copy.cpu;
+  entry.core = copy.core;
+  return printable(file) + ": a copy died: " + printable(entryName(entry)) + ", n " +
+         std::to_string(c.n) + " block " + std::to_string(c.block) + ": " +
+         (copy.died.empty() ? std::string("did not finish") : printable(copy.died));
+}
+
 // Ranks a group and marks its slow entries.
 void rank(FleetGroup& group, double slowerThan) {
   std::sort(group.entries.begin(), group.entries.end(), [](const auto& a, const auto& b) {
@@ -180,7 +192,11 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
       singles.build = build;
       singles.entries.push_back(std::move(single));
       for (const SavedCopy& copy : c.copies) {
-        if (!copy.finished) continue;
+        // A dead copy has no figure to rank; it is named, not dropped unseen.
+        if (!copy.finished) {
+          report.warnings.push_back(deadCopyWarning(file, node, c, copy));
+          continue;
+        }
         FleetGroup& copies = groups[{build, true}];
         copies.build = build;
         copies.copies = true;

@@ -240,6 +240,13 @@ std::vector<SavedCopy> copiesOf(const json& benchmark, const std::string& where,
     const auto finished = copy.find("finished");
     saved.finished = finished != copy.end() && finished->is_boolean() && finished->get<bool>() &&
                      saved.medianNanoseconds > 0 && !saved.fingerprint.empty();
+    // How a dead copy ended; a document from before "died" names its signal alone.
+    const auto died = copy.find("died"), signal = copy.find("signal");
+    if (died != copy.end() && died->is_string()) saved.died = died->get<std::string>();
+    if (saved.died.empty() && signal != copy.end() && signal->is_string()) {
+      saved.died = "killed by " + signal->get<std::string>();
+    }
+    if (saved.died.size() > 200) saved.died.resize(200);  // a hostile document's megabytes
     copies.push_back(std::move(saved));
   }
   return copies;

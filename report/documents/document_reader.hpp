@@ -28,6 +28,7 @@ struct SavedCopy {
   std::string fingerprint;  // empty when the copy made no run
   double medianNanoseconds = 0;  // of its timed runs; 0 when it made none
   bool finished = false;
+  std::string died;  // how a dead copy ended, as its document says; may be empty
 };
 
 // One combination of order, block and asked kernel with at least one timed run.

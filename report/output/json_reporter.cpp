@@ -62,26 +62,33 @@ json copiesJson(const CombinationRecord& record, const CopiesSummary& c, long lo
                           {"fingerprint", formatFingerprint(run.fingerprint)}});
     }
     const char* signal = copy.signal != 0 ? sigabbrev_np(copy.signal) : nullptr;
+    // A copy that did not finish has no figures and no say on the fingerprint: null, not 0.
+    const bool done = copy.finished;
     perCopy.push_back(json{
         {"cpu", copy.place.cpu},
         {"core", optionalJson(copy.place.core)},
         {"package", optionalJson(copy.place.package)},
         {"numa_node", optionalJson(copy.place.node)},
         {"runs", runs},
-        {"median_timed_ns", copy.timed.median},
-        {"median_gflops", copy.medianGflops},
-        {"fingerprint", copy.finished || !runs.empty() ? json(formatFingerprint(copy.fingerprint))
-                                                      : json(nullptr)},
-        {"agrees", copy.agrees},
-        {"finished", copy.finished},
+        {"median_timed_ns", done ? json(copy.timed.median) : json(nullptr)},
+        {"median_gflops", done ? json(copy.medianGflops) : json(nullptr)},
+        {"fingerprint", done || !runs.empty() ? json(formatFingerprint(copy.fingerprint))
+                                              : json(nullptr)},
+        {"agrees", done ? json(copy.agrees) : json(nullptr)},
+        {"finished", done},
         {"signal", signal != nullptr ? json(std::string("SIG") + signal) : json(nullptr)},
-        {"exit_status", copy.exitStatus}});
+        {"exit_status", copy.signal != 0 ? json(nullptr) : json(copy.exitStatus)},
+        {"died", done ? json(nullptr) : json(copy.died)}});
   }
+  const auto numberOrNull = [](const std::optional<double>& value) {
+    return value ? json(*value) : json(nullptr);
+  };
   return json{{"count", c.copies.size()},
-              {"total_gflops", c.totalGflops},
-              {"contention_ratio", c.contentionRatio},
-              {"slowest_over_median", c.slowestOverMedian},
-              {"overlap", c.overlap},
+              {"finished_count", c.finishedCount()},
+              {"total_gflops", numberOrNull(c.totalGflops)},
+              {"contention_ratio", numberOrNull(c.contentionRatio)},
+              {"slowest_over_median", numberOrNull(c.slowestOverMedian)},
+              {"overlap", numberOrNull(c.overlap)},
               {"per_copy", perCopy},
               {"dissents", c.dissents},
               {"deaths", c.deaths},

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "copies_text.hpp"
 #include "labels.hpp"
 #include "reporter.hpp"
 #include "text_format.hpp"
@@ -96,6 +97,15 @@ const std::vector<Column>& lapackColumns() {
   return all;
 }
 
+// With --copies: how many copies finished, and each that died or disagreed.
+const Column& copiesColumn() {
+  static const Column column{"copies", "copies", [](const RowSource& r) {
+                               return r.summary.copies ? copiesCell(*r.summary.copies)
+                                                       : std::string();
+                             }};
+  return column;
+}
+
 class RowReporter : public Reporter {
  public:
   explicit RowReporter(bool markdown) : markdown_(markdown) {}
@@ -103,6 +113,7 @@ class RowReporter : public Reporter {
   void context(const SweepContext& context, const TextSink& sink) override {
     lapack_ = context.options.base.compareLapack;
     kernel_ = context.options.kernels != std::vector<std::string>{"auto"};
+    copies_ = !context.options.copyPlaces.empty();
     std::vector<std::string> names;
     for (const Column& column : shown()) {
       names.emplace_back(markdown_ ? column.markdownName : column.csvName);
@@ -121,6 +132,7 @@ class RowReporter : public Reporter {
     if (s.lapack) {
       for (const Column& column : lapackColumns()) cells.push_back(column.cell(source));
     }
+    if (copies_) cells.push_back(copiesColumn().cell(source));
     sink(line(cells));
   }
 
@@ -133,6 +145,7 @@ class RowReporter : public Reporter {
     if (kernel_) all.push_back(kernelColumn());
     all.insert(all.end(), columns().begin(), columns().end());
     if (lapack_) all.insert(all.end(), lapackColumns().begin(), lapackColumns().end());
+    if (copies_) all.push_back(copiesColumn());
     return all;
   }
 
@@ -151,6 +164,7 @@ class RowReporter : public Reporter {
   bool markdown_;
   bool lapack_ = false;
   bool kernel_ = false;
+  bool copies_ = false;
 };
 
 }  // namespace

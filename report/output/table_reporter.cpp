@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "interruption.hpp"
+#include "copies_text.hpp"
 #include "labels.hpp"
 #include "reporter.hpp"
 #include "text_format.hpp"
@@ -163,7 +164,13 @@ class TableReporter : public Reporter {
     }
     switch (end.kind) {
       case SweepEnd::Kind::kComplete:
-        if (summaryOnly_ || listed) out += formatText("result: %s\n", passedText(end.passed));
+        if (summaryOnly_ || listed) {
+          std::vector<const CopiesSummary*> copies;
+          for (const Row& row : rows_) {
+            if (row.summary.copies) copies.push_back(&*row.summary.copies);
+          }
+          out += "result: " + resultText(end.passed, copies) + "\n";
+        }
         break;
       case SweepEnd::Kind::kInterrupted:
         out += formatText("result: INTERRUPTED by %s after %d of %d combinations\n",
@@ -307,7 +314,9 @@ class TableReporter : public Reporter {
            "\n";
     out += std::string("comparison with the plain scalar rendering: ") +
            referenceCheckText(record.reference) + "\n";
-    out += std::string("result: ") + passedText(s.passed) + "\n";
+    std::vector<const CopiesSummary*> copies;
+    if (s.copies) copies.push_back(&*s.copies);
+    out += "result: " + resultText(s.passed, copies) + "\n";
     sink(out);
   }
 
@@ -327,38 +336,6 @@ class TableReporter : public Reporter {
       }
       out += formatText("  %5d: %s; %s\n", trial.order, chosen.c_str(), rates.c_str());
     }
-    return out;
-  }
-
-  // The copies run together: their figures, one line per copy, and what went wrong.
-  static std::string copiesText(const CopiesSummary& c, const Summary& single) {
-    std::string out = formatText(
-        "\ncopies: %zu at once, one process per CPU; the single copy above ran with the others "
-        "idle\n",
-        c.copies.size());
-    out += formatText(
-        "  total %.2f GFLOP/s; the median copy took %.3f x the single copy's time (contention), "
-        "the slowest %.3f x the median's; the timed regions overlapped %.1f %%\n",
-        c.totalGflops, c.contentionRatio, c.slowestOverMedian, 100 * c.overlap);
-    out += formatText("  %5s %5s %8s %5s %16s %9s  %-16s\n", "CPU", "core", "package", "node",
-                      "median (ns)", "GFLOP/s", "fingerprint");
-    const auto optional = [](const std::optional<int>& value) {
-      return value ? std::to_string(*value) : std::string("-");
-    };
-    for (const CopySummary& copy : c.copies) {
-      out += formatText("  %5d %5s %8s %5s %16.0f %9.2f  %-16s%s\n", copy.place.cpu,
-                        optional(copy.place.core).c_str(), optional(copy.place.package).c_str(),
-                        optional(copy.place.node).c_str(), copy.timed.median, copy.medianGflops,
-                        formatFingerprint(copy.fingerprint).c_str(),
-                        !copy.finished ? "  DIED"
-                        : copy.agrees  ? ""
-                                       : "  DIFFERS");
-    }
-    out += formatText("  single copy: median %.0f ns, %.2f GFLOP/s\n", single.timed.spread.median,
-                      single.gflops.median);
-    for (const std::string& dissent : c.dissents) out += "  COPIES DISAGREE: " + dissent + "\n";
-    for (const std::string& death : c.deaths) out += "  COPY DIED: " + death + "\n";
-    for (const std::string& warning : c.warnings) out += "  warning: " + warning + "\n";
     return out;
   }
 

@@ -121,113 +121,6 @@ Spread spreadOfLapack(const std::vector<RunRecord>& runs, Field field) {
   return spreadOf(std::move(values));
 }
 
-// "SIGKILL" for signal 9.
-std::string sigabbrevOf(int signal) {
-  const char* name = sigabbrev_np(signal);
-  return name != nullptr ? std::string("SIG") + name : "signal " + std::to_string(signal);
-}
-
-std::string placeText(const CpuPlace& place) {
-  std::string text = "CPU " + std::to_string(place.cpu);
-  if (place.core) text += " (core " + std::to_string(*place.core) + ")";
-  return text;
-}
-
-std::string hex(unsigned long long fingerprint) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", fingerprint);
-  return text;
-}
-
-CopiesSummary summarizeCopies(const CombinationRecord& record, double singleMedian,
-                              unsigned long long singleFingerprint) {
-  CopiesSummary c;
-  // The fingerprint most copies gave, the single copy counting as one of them.
-  std::vector<std::pair<unsigned long long, int>> votes{{singleFingerprint, 1}};
-  for (const CopyRecord& copy : record.copies) {
-    if (copy.runs.empty()) continue;
-    const unsigned long long print = copy.runs.back().fingerprint;
-    auto found = std::find_if(votes.begin(), votes.end(),
-                              [&](const auto& vote) { return vote.first == print; });
-    if (found == votes.end()) {
-      votes.emplace_back(print, 1);
-    } else {
-      ++found->second;
-    }
-  }
-  const unsigned long long majority =
-      std::max_element(votes.begin(), votes.end(), [](const auto& a, const auto& b) {
-        return a.second < b.second;
-      })->first;
-  if (singleFingerprint != majority) {
-    c.dissents.push_back("the single copy gave " + hex(singleFingerprint) + " where the copies gave " +
-                         hex(majority));
-  }
-  std::vector<double> medians;
-  std::size_t runCount = 0;
-  for (const CopyRecord& copy : record.copies) {
-    CopySummary one;
-    one.place = copy.place;
-    one.signal = copy.signal;
-    one.exitStatus = copy.exitStatus;
-    one.finished = copy.finished;
-    std::vector<double> times, rates;
-    for (const RunRecord& run : copy.runs) {
-      times.push_back(static_cast<double>(run.timedNanoseconds));
-      rates.push_back(run.gflops);
-      if (run.fingerprint != majority) one.agrees = false;
-    }
-    one.timed = spreadOf(times);
-    one.medianGflops = spreadOf(rates).median;
-    if (!copy.runs.empty()) one.fingerprint = copy.runs.back().fingerprint;
-    if (!one.agrees) {
-      c.dissents.push_back(placeText(copy.place) + " gave " + hex(one.fingerprint) + " where " +
-                           (singleFingerprint == majority ? "the single copy and " : "") +
-                           "most copies gave " + hex(majority));
-    }
-    if (!copy.finished) {
-      c.deaths.push_back(placeText(copy.place) + ": " +
-                         (copy.signal != 0 ? std::string("killed by ") + sigabbrevOf(copy.signal)
-                                           : "ended with status " + std::to_string(copy.exitStatus)) +
-                         " after " + std::to_string(copy.runs.size()) + " timed runs");
-    } else {
-      c.totalGflops += one.medianGflops;
-      medians.push_back(one.timed.median);
-      runCount = std::max(runCount, copy.runs.size());
-    }
-    c.copies.push_back(one);
-  }
-  if (!medians.empty()) {
-    const double medianCopy = spreadOf(medians).median;
-    c.contentionRatio = singleMedian > 0 ? medianCopy / singleMedian : 0;
-    c.slowestOverMedian = *std::max_element(medians.begin(), medians.end()) / medianCopy;
-  }
-  std::vector<double> overlaps;
-  for (std::size_t i = 0; i < runCount; ++i) {
-    long long latestStart = 0, earliestEnd = 0;
-    std::vector<double> durations;
-    for (const CopyRecord& copy : record.copies) {
-      if (!copy.finished || i >= copy.runs.size()) continue;
-      const RunRecord& run = copy.runs[i];
-      const long long end = run.startNanoseconds + run.timedNanoseconds;
-      if (durations.empty() || run.startNanoseconds > latestStart) latestStart = run.startNanoseconds;
-      if (durations.empty() || end < earliestEnd) earliestEnd = end;
-      durations.push_back(static_cast<double>(run.timedNanoseconds));
-    }
-    const double duration = spreadOf(durations).median;
-    if (duration > 0) {
-      overlaps.push_back(std::max(0.0, static_cast<double>(earliestEnd - latestStart) / duration));
-    }
-  }
-  c.overlap = spreadOf(overlaps).median;
-  if (!overlaps.empty() && c.overlap < kOverlapWarning) {
-    c.warnings.push_back("the copies' timed regions overlapped " +
-                         std::to_string(static_cast<int>(100 * c.overlap)) +
-                         " % of the median run, below 90 %: they did not all run together");
-  }
-  return c;
-}
-
 }  // namespace
 
 std::vector<KernelTrialSummary> summarizeKernelTrials(const std::vector<RunRecord>& runs) {
@@ -304,7 +197,11 @@ Summary summarize(const CombinationRecord& record, const std::optional<PeakMeasu
   }
   s.passed =
       s.residualsPassed && s.fingerprintsAgree && record.reference != ReferenceCheck::kDiffers;
-  if (!record.copies.empty()) s.copies = summarizeCopies(record, median, s.fingerprint);
+  if (!record.copies.empty()) {
+    s.copies = summarizeCopies(record, median, s.fingerprint);
+    // Copies that disagree fail the combination as runs that disagree do.
+    if (!s.copies->dissents.empty()) s.passed = false;
+  }
   s.kernelTrials = summarizeKernelTrials(runs);
   return s;
 }

@@ -58,27 +58,37 @@ struct CopySummary {
   Spread timed;  // ns, of its timed runs; all zero when it made none
   double medianGflops = 0;
   unsigned long long fingerprint = 0;  // its last run's
-  bool agrees = true;                  // every run gave the fingerprint most copies gave
-  int signal = 0;                      // the signal that ended it, or 0
+  bool agrees = true;  // every run gave the fingerprint most copies gave (finished copies only)
+  int signal = 0;      // the signal that ended it, or 0
   int exitStatus = 0;
   bool finished = false;
+  // How a copy that did not finish ended: "killed by SIGKILL", "exited with status 70 without a
+  // result", "wrote no result"; empty for a finished copy.
+  std::string died;
 };
 
-// The copies of one combination set against each other and against the single copy.
+// The copies of one combination set against each other and against the single copy. The
+// figures are over the finished copies only, and empty when none finished.
 struct CopiesSummary {
   std::vector<CopySummary> copies;
-  double totalGflops = 0;        // the finished copies' median rates added up
-  double contentionRatio = 0;    // the median copy's median time over the single copy's
-  double slowestOverMedian = 0;  // the slowest copy's median time over the median copy's
+  std::optional<double> totalGflops;        // the finished copies' median rates added up
+  std::optional<double> contentionRatio;    // the median copy's median time over the single copy's
+  std::optional<double> slowestOverMedian;  // the slowest copy's median time over the median's
   // For each run, the time every copy was inside its timed region (the earliest end minus the
   // latest start) over the copies' median duration; the median of that over the runs.
-  double overlap = 0;
+  std::optional<double> overlap;
   std::vector<std::string> dissents;  // a copy, or the single copy, whose bytes differ
   std::vector<std::string> deaths;    // a copy that did not finish, and why
   std::vector<std::string> warnings;  // copies that hardly ran together
+  int finishedCount() const;
 };
 // Copies overlapping less than this are warned of: they did not run together.
 inline constexpr double kOverlapWarning = 0.9;
+
+// The copies of record set against each other and against the single copy, whose median time
+// and fingerprint are given. Only finished copies vote on the fingerprint and count in figures.
+CopiesSummary summarizeCopies(const CombinationRecord& record, double singleMedian,
+                              unsigned long long singleFingerprint);
 
 // The kernel trials of a combination's runs, trial by trial (every run of a combination makes
 // the same trials, at the same orders): how often each kernel was chosen there, and each
