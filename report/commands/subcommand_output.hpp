@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interruption.hpp"
+#include "kept_copy.hpp"
 #include "output_target.hpp"
 
 // The --out of ab, export and fleet, held to what the main command's --out holds to: {host} and
@@ -57,10 +58,6 @@ bool commitWaiting(PendingOutput& output, const std::string& lost, std::string& 
 bool writeWholeText(const std::string& text, const std::optional<OutputTarget>& target,
                     const std::string& name, const std::string& lost);
 
-// A copy of text in a new file of the temporary directory ($TMPDIR, else /tmp), named after
-// stem, for a finished result whose output may never be written. Its path; empty when no copy
-// could be made.
-std::string keepCopy(const std::string& text, const std::string& stem);
 
 // The session's document of ab put in place at the end. When the output may wait for a FIFO's
 // reader, the text is first kept in a file of its own (unless standard output already has it,

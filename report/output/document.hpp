@@ -24,6 +24,8 @@ class ReportDocument {
   Reporter& reporter() { return *reporter_; }
   // "on standard output" or "in NAME" (the file's name, printable), for messages.
   std::string where() const { return output_ ? "in " + name_ : "on " + name_; }
+  // The output's name as given, made printable.
+  const std::string& name() const { return name_; }
   void write(std::string_view text);
   // Flushes; false when anything written so far was lost.
   bool flush();
