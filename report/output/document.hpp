@@ -45,6 +45,10 @@ class ReportDocument {
   // is first cut back to its last whole state and closed there. False, after saying why on
   // standard error, when anything written was lost.
   bool finish(bool keep);
+  // Sets what a signal while the document is finished says. A FIFO without a reader may wait for
+  // ever: a finished document (anything) is first kept in a file of its own, whose name this
+  // returns (empty when there is none) and the message names. Call with the signals held.
+  std::string keepWhileWaiting(bool anything) const;
 
  private:
   std::unique_ptr<Reporter> reporter_;

@@ -8,7 +8,6 @@
 
 #include "clock.hpp"
 #include "interruption.hpp"
-#include "kept_copy.hpp"
 #include "lapack_peer.hpp"
 #include "launcher.hpp"
 #include "measurement.hpp"
@@ -58,28 +57,6 @@ std::optional<int> pinnedCpu() {
     if (CPU_ISSET(cpu, &set)) return cpu;
   }
   return std::nullopt;
-}
-
-}  // namespace
-
-namespace {
-
-// Sets what a signal while document is written says. A FIFO without a reader may wait for
-// ever: a finished document (anything) is first kept in a file of its own, whose name it
-// returns (empty when there is none), and which the message names. Call with the signals held.
-std::string keepWhileWaiting(const ReportDocument& document, bool anything) {
-  const OutputForSignals view = document.forSignals();
-  if (!anything || view.descriptor >= 0 || view.buffered == nullptr) {
-    setInterruptionNotice(" while writing the report " + document.where() +
-                          ", which may be lost; the runs had finished");
-    return {};
-  }
-  const std::string kept = keepCopy(*view.buffered, "lubench-report");
-  setInterruptionNotice(" while waiting for a reader of " + document.name() +
-                        ": the document was not written" +
-                        (kept.empty() ? " (no copy of it could be kept)"
-                                      : "; it is kept in " + printable(kept)));
-  return kept;
 }
 
 }  // namespace
@@ -275,7 +252,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
       clearDocument(static_cast<int>(d));
       if (document.mayWait()) {
         waiting.push_back(&document);
-        kept.push_back(keepWhileWaiting(document, anything));
+        kept.push_back(document.keepWhileWaiting(anything));
       } else {
         finished = document.finish(anything) && finished;
       }
@@ -284,7 +261,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   for (std::size_t w = 0; w < waiting.size(); ++w) {
     if (w > 0) {
       const SignalsHeld held;
-      kept[w] = keepWhileWaiting(*waiting[w], anything);
+      kept[w] = waiting[w]->keepWhileWaiting(anything);
     }
     const bool written = waiting[w]->finish(anything);
     if (!written && !kept[w].empty()) {
