@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -368,6 +369,51 @@ TEST(AbTool, StatusesAndHangupsHoldWhateverTheParentLeftIgnored) {
 }
 
 }  // namespace
+
+TEST(AbTool, OutNeverReplacesABuildTakesHostAndRankAndASignalKeepsTheDocument) {
+  ScratchDirectory dir("ab");
+  const std::string fast =
+      script(dir, "fast", "echo 'time_spent1 runtime: 1000 nanoseconds'\n", false);
+  const std::string slow =
+      script(dir, "slow", "echo 'time_spent1 runtime: 3000 nanoseconds'\n", false);
+  const std::string before = fileText(fast);
+  ASSERT_EQ(symlink(slow.c_str(), dir.path("to-slow").c_str()), 0);
+  // Refused before any run, with one line: an executable, the same through a link, no name.
+  for (const auto& [out, said] : std::vector<std::pair<std::string, std::string>>{
+           {fast, "names an input"}, {dir.path("to-slow"), "names an input"},
+           {"", "needs a file name"}}) {
+    const ProcessResult r = ab({fast, slow, "--pairs", "6", "--out", out});
+    EXPECT_EQ(r.status, 64) << out << "\n" << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "") << "nothing ran";
+  }
+  EXPECT_EQ(fileText(fast), before);
+  ProcessSetup ranked;
+  ranked.environment = {"SLURM_PROCID=3"};
+  const ProcessResult named =
+      ab({fast, slow, "--pairs", "6", "--out", dir.path("s-{host}-{rank}.json")}, ranked);
+  ASSERT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(parsed(fileText(dir.path("s-" + hostName() + "-3.json")))["document_kind"],
+            "ab_session");
+
+  // A FIFO nobody reads: the signal ends the wait with its own status, and the finished session
+  // is kept in a file that the message names.
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ProcessSetup interrupted;
+  interrupted.signal = SIGINT;
+  interrupted.signalWhen = "geometric mean";
+  interrupted.environment = {"TMPDIR=" + dir.path("")};
+  const ProcessResult r = ab({fast, slow, "--pairs", "6", "--out", fifo}, interrupted);
+  EXPECT_EQ(r.status, 128 + SIGINT) << r.err;
+  const std::string said = "interrupted by SIGINT while waiting for a reader of " + fifo +
+                           ": the session's document was not written; it is kept in ";
+  const std::size_t at = r.err.find(said);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  const std::string kept = r.err.substr(at + said.size(), r.err.find('\n', at) - at - said.size());
+  EXPECT_EQ(parsed(fileText(kept))["combinations"][0]["pairs"].size(), 6u) << kept;
+}
 
 TEST(AbTool, APathAndKernelArePassedOnlyToSidesThatListThem) {
   ScratchDirectory dir("ab");

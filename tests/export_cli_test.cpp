@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -62,6 +66,56 @@ TEST(ExportTool, GoogleBenchmarksCompareReadsItAndAgreesWithCompare) {
                                            {"export", dir.path("diff.json"), "--format", "bmf"});
   EXPECT_EQ(refused.status, 64);
   EXPECT_NE(refused.err.find("not a lubench-report document"), std::string::npos) << refused.err;
+}
+
+TEST(ExportTool, OutputsNeverReplaceTheDocumentAndSaySoWhenTheyAreNotWritten) {
+  ScratchDirectory dir("export");
+  const std::string text = document(1.0e9).dump();
+  const std::string source = dir.write("run.json", text);
+  ASSERT_EQ(symlink(source.c_str(), dir.path("link.json").c_str()), 0);
+  const auto exported = [&](const std::string& from, const std::string& out,
+                            const ProcessSetup& setup = {}) {
+    return runProcess(LUBENCH_REPORT_EXECUTABLE,
+                      {"export", from, "--format", "bmf", "--out", out}, setup);
+  };
+  for (const auto& [out, said] : std::vector<std::pair<std::string, std::string>>{
+           {source, "names an input"}, {dir.path("link.json"), "names an input"},
+           {"", "needs a file name"}}) {
+    const ProcessResult r = exported(source, out);
+    EXPECT_EQ(r.status, 64) << out << "\n" << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  }
+  std::ifstream in(source);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text) << "the document stays";
+
+  ProcessSetup ranked;
+  ranked.environment = {"OMPI_COMM_WORLD_RANK=2"};
+  ASSERT_EQ(exported(source, dir.path("b-{host}-{rank}.json"), ranked).status, 0);
+  std::ifstream named(dir.path("b-" + hostName() + "-2.json"));
+  EXPECT_TRUE(json::parse(named, nullptr, false).contains("lu/n:4096/block:32/median"));
+
+  // A document without a combination has nothing to export: refused, not written as {}.
+  json empty = document(1.0e9);
+  empty["benchmarks"] = json::array();
+  const ProcessResult nothing =
+      runProcess(LUBENCH_REPORT_EXECUTABLE,
+                 {"export", dir.write("empty.json", empty.dump()), "--format", "gbench"});
+  EXPECT_EQ(nothing.status, 64);
+  EXPECT_EQ(nothing.out, "");
+  EXPECT_NE(nothing.err.find("holds no combination"), std::string::npos) << nothing.err;
+
+  // A FIFO nobody reads: a signal ends the wait with its own status and says what was lost.
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ProcessSetup interrupted;
+  interrupted.signal = SIGTERM;
+  interrupted.signalAfterMilliseconds = 1500;
+  const ProcessResult r = exported(source, fifo, interrupted);
+  EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
+  EXPECT_NE(r.err.find("interrupted by SIGTERM while waiting for a reader of " + fifo +
+                       ": the export was not written"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

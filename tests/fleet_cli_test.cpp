@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -48,10 +53,10 @@ json copy(int cpu, double median, const std::string& fingerprint) {
               {"finished", true}};
 }
 
-ProcessResult fleet(const std::vector<std::string>& arguments) {
+ProcessResult fleet(const std::vector<std::string>& arguments, const ProcessSetup& setup = {}) {
   std::vector<std::string> all{"fleet"};
   all.insert(all.end(), arguments.begin(), arguments.end());
-  return runProcess(LUBENCH_REPORT_EXECUTABLE, all);
+  return runProcess(LUBENCH_REPORT_EXECUTABLE, all, setup);
 }
 
 TEST(FleetTool, RanksLikeNodesMarksTheSlowAndNamesEveryDissenter) {
@@ -278,6 +283,56 @@ TEST(FleetTool, TheKernelsAskedForAreRankedApartEachNodeSayingWhatItRan) {
   const std::string text = fleet({dir.path("")}).out;
   EXPECT_NE(text.find("n 4096, block 32, kernel k2, seed 42"), std::string::npos) << text;
   EXPECT_NE(text.find("avx2     k2 "), std::string::npos) << text;
+}
+
+TEST(FleetTool, OutputsNeverReplaceADocumentAndMarkdownCellsHoldWhatTheyAreGiven) {
+  ScratchDirectory dir("fleet");
+  const std::string nodes = dir.path("nodes");
+  std::filesystem::create_directory(nodes);
+  const std::string text = document({"a|b", "AMD EPYC", 1.0e9}).dump();
+  const std::string first = dir.write("nodes/a.json", text);
+  dir.write("nodes/b.json", document({"c", "AMD EPYC", 1.1e9}).dump());
+  ASSERT_EQ(symlink(first.c_str(), dir.path("to-a.json").c_str()), 0);
+  // A document read from a directory, the same through a link, and no name: refused.
+  for (const auto& [out, said] : std::vector<std::pair<std::string, std::string>>{
+           {nodes + "/b.json", "names an input"}, {dir.path("to-a.json"), "names an input"},
+           {"", "needs a file name"}}) {
+    const ProcessResult r = fleet({nodes, "--out", out});
+    EXPECT_EQ(r.status, 64) << out << "\n" << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(json::parse(std::ifstream(first))["context"]["host_name"], "a|b");
+
+  // A '|' from a document stays inside its Markdown cell.
+  ProcessSetup ranked;
+  ranked.environment = {"PMIX_RANK=7"};
+  ASSERT_EQ(fleet({nodes, "--format", "md", "--out", dir.path("f-{host}-{rank}.md")}, ranked).status,
+            0);
+  std::ifstream in(dir.path("f-" + hostName() + "-7.md"));
+  const std::string md(std::istreambuf_iterator<char>(in), {});
+  EXPECT_NE(md.find("| a\\|b | "), std::string::npos) << md;
+  std::istringstream lines(md);
+  for (std::string row; std::getline(lines, row);) {
+    if (!row.starts_with("| ")) continue;
+    std::size_t cells = 0;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      cells += row[i] == '|' && (i == 0 || row[i - 1] != '\\');
+    }
+    EXPECT_EQ(cells, 8u) << row;
+  }
+
+  // A FIFO nobody reads: a signal ends the wait with its own status and says what was lost.
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ProcessSetup interrupted;
+  interrupted.signal = SIGHUP;
+  interrupted.signalAfterMilliseconds = 1500;
+  const ProcessResult r = fleet({nodes, "--out", fifo}, interrupted);
+  EXPECT_EQ(r.status, 128 + SIGHUP) << r.err;
+  EXPECT_NE(r.err.find("interrupted by SIGHUP while waiting for a reader of " + fifo +
+                       ": the fleet's report was not written"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

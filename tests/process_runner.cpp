@@ -136,3 +136,9 @@ std::string ScratchDirectory::write(const std::string& name, const std::string& 
   std::ofstream(file) << text;
   return file;
 }
+
+std::string hostName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) return {};
+  return host;
+}

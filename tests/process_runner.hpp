@@ -41,6 +41,9 @@ struct ProcessResult {
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessSetup& setup = {});
 
+// This machine's host name, as the {host} of an --out gives it when it holds no '/'.
+std::string hostName();
+
 // A directory of the test's own under the system's temporary directory, removed with everything
 // in it when the test ends.
 class ScratchDirectory {

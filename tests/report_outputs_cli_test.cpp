@@ -211,6 +211,22 @@ TEST(ReportOutputs, ASignalAtAnyMomentLeavesAValidDocument) {
             std::string::npos)
       << signalled.err;
   EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+
+  // After the runs, waiting for a reader of a FIFO nobody reads: the finished document is kept
+  // in a file of its own, which the message names.
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const ProcessResult waiting = runReportTool(
+      {"--n", "64", "--seed", "1", "--no-peak", "--out", fifo},
+      {.environment = {"TMPDIR=" + dir.path("")}, .signal = SIGINT, .signalWhen = "result:"});
+  EXPECT_EQ(waiting.status, 128 + SIGINT) << waiting.err;
+  const std::string said = "interrupted by SIGINT while waiting for a reader of " + fifo +
+                           ": the document was not written; it is kept in ";
+  const std::size_t at = waiting.err.find(said);
+  ASSERT_NE(at, std::string::npos) << waiting.err;
+  const std::string kept =
+      waiting.err.substr(at + said.size(), waiting.err.find('\n', at) - at - said.size());
+  EXPECT_EQ(documentIn(kept)["benchmarks"].size(), 1u) << kept;
 }
 
 TEST(ReportOutputs, TextThatIsNotUtf8BecomesReplacementCharacters) {

@@ -69,6 +69,8 @@ class PendingOutput {
   // the device or FIFO (waiting for a reader). False, with error set, when that fails; the
   // temporary file is then removed.
   bool commit(std::string& error);
+  // True when commit may wait: a FIFO that had no reader when the output was created.
+  bool waitsForReader() const { return target_.kind == OutputTarget::Kind::kStream && fd_ < 0; }
   OutputForSignals forSignals() const;
   const OutputTarget& target() const { return target_; }
 

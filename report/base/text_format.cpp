@@ -81,3 +81,12 @@ std::string jsonText(const nlohmann::ordered_json& value, int indent) {
 std::string jsonText(const nlohmann::json& value, int indent) {
   return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
 }
+
+std::string markdownCell(std::string_view text) {
+  std::string out;
+  for (const char c : printable(text)) {
+    if (c == '|') out += '\\';
+    out += c;
+  }
+  return out;
+}

@@ -14,6 +14,10 @@
 // shown on or the terminal it is shown in.
 std::string printable(std::string_view text);
 
+// printable(text) as one cell of a Markdown table: each '|', which would end the cell, written
+// as "\|" (printable already wrote each backslash as "\\").
+std::string markdownCell(std::string_view text);
+
 // A JSON value as text, indent as in nlohmann::json::dump (-1: one line). Bytes that are not
 // valid UTF-8, from the user, the system or a file name, become U+FFFD instead of an exception.
 std::string jsonText(const nlohmann::ordered_json& value, int indent = -1);

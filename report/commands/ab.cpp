@@ -20,6 +20,7 @@
 #include "output.hpp"
 #include "program.hpp"
 #include "progress.hpp"
+#include "subcommand_output.hpp"
 #include "text_format.hpp"
 
 namespace {
@@ -79,36 +80,6 @@ std::string sessionContextText(int cpu) {
   }
   return jsonText(json);
 }
-
-// The progress line on a terminal, between runs.
-class AbProgressLine {
- public:
-  AbProgressLine(bool enabled, bool canErase) : enabled_(enabled), canErase_(canErase) {}
-  ~AbProgressLine() { clear(); }
-  AbProgressLine(const AbProgressLine&) = delete;
-  AbProgressLine& operator=(const AbProgressLine&) = delete;
-
-  void show(const std::string& text) {
-    if (!enabled_) return;
-    std::string line = text.substr(0, kProgressWidth);
-    const std::size_t shown = line.size();
-    if (!canErase_ && shown < shownLength_) line.append(shownLength_ - shown, ' ');
-    std::fprintf(stderr, "\r%s%s", line.c_str(), canErase_ ? "\033[K" : "");
-    std::fflush(stderr);
-    shownLength_ = shown;
-  }
-  void clear() {
-    if (!enabled_ || shownLength_ == 0) return;
-    std::fprintf(stderr, "\r%s\r", canErase_ ? "\033[K" : std::string(shownLength_, ' ').c_str());
-    std::fflush(stderr);
-    shownLength_ = 0;
-  }
-
- private:
-  bool enabled_;
-  bool canErase_;
-  std::size_t shownLength_ = 0;
-};
 
 }  // namespace
 
@@ -187,10 +158,12 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
   app.add_option("--format", result.format, "text, md or json (the session's document)")
       ->check(CLI::IsMember({"text", "md", "json"}))
       ->capture_default_str();
-  app.add_option("--out", outPath,
-                 "also write the session's JSON document to FILE (under a temporary name beside "
-                 "it until complete; a device or FIFO once, at the end)")
-      ->type_name("FILE");
+  const CLI::Option* outOption =
+      app.add_option("--out", outPath,
+                     "also write the session's JSON document to FILE (under a temporary name "
+                     "beside it until complete; a device or FIFO once, at the end; {host} and "
+                     "{rank} as in the main command's --out; never OLD or NEW)")
+          ->type_name("FILE");
   app.add_option("--fail-above", failAbove,
                  "exit with status 4 when a combination is significantly slower by more than PCT "
                  "per cent (its median pair ratio)")
@@ -208,9 +181,13 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
     session.cpu = static_cast<int>(*parseWholeNumber(affinity, 0, CPU_SETSIZE - 1));
   }
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
-  bool refused = false;
-  result.out = resolveSubcommandOut(outPath, std::string(kProgram) + " ab", refused);
-  if (refused) result.exitStatus = kStatusUsage;
+  // The executables as the children will start them, so that --out replaces neither.
+  SubcommandOut out = resolveSubcommandOut(
+      outOption->count() > 0, outPath,
+      {executableFile(session.oldExecutable), executableFile(session.newExecutable)},
+      std::string(kProgram) + " ab");
+  if (out.refused) result.exitStatus = kStatusUsage;
+  result.out = std::move(out.target);
   return result;
 }
 
@@ -275,6 +252,9 @@ int runAb(int argc, char** argv) {
                          combination + 1, combinations, std::min(pairsDone + 1, pairs), pairs));
   };
   report.session = runAbSession(options, &stopSignal, progress);
+  // A signal the session's ending holds has been answered (the session stopped); one that came
+  // after it, or comes from now on, stops a wait for the reader of --out.
+  if (report.session.ending.signal != 0) stopSignal = 0;
   line.clear();
   report.summary = summarizeAb(report.session);
   const AbEnding& ending = report.session.ending;
@@ -288,11 +268,10 @@ int runAb(int argc, char** argv) {
   out.write(formatAb(report, commandLine.format));
   bool written = out.finish();
   if (outFile) {
-    if (!outFile->append(formatAb(report, "json")) || !outFile->commit(error)) {
-      if (error.empty()) error = std::strerror(outFile->error());
-      std::fprintf(stderr, "%s ab: --out: %s\n", kProgram, printable(error).c_str());
-      written = false;
-    }
+    written = writeKeepingCopy(*outFile, formatAb(report, "json"),
+                               written && commandLine.format == "json",
+                               std::string(kProgram) + " ab", &stopSignal) &&
+              written;
   }
   if (ending.signal != 0) {
     const std::size_t whole = report.session.wholeCombinations();

@@ -95,35 +95,6 @@ CLI::Validator percentCheck() {
       "PCT");
 }
 
-std::optional<OutputTarget> resolveSubcommandOut(const std::string& path, const std::string& name,
-                                                 bool& usageError) {
-  usageError = false;
-  if (path.empty()) return std::nullopt;
-  TargetResolution resolution = resolveOutputTarget(path, "--out");
-  if (!resolution.target) {
-    std::fprintf(stderr, "%s: %s\n", name.c_str(), printable(resolution.error).c_str());
-    usageError = true;
-  }
-  return resolution.target;
-}
-
-bool writeWholeText(const std::string& text, const std::optional<OutputTarget>& target,
-                    const std::string& name) {
-  if (!target) {
-    StandardOutput out(kProgram);
-    out.write(text);
-    return out.finish();
-  }
-  std::string error;
-  std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
-  if (file && (!file->append(text) || !file->commit(error)) && error.empty()) {
-    error = std::strerror(file->error());
-  }
-  if (file && error.empty()) return true;
-  std::fprintf(stderr, "%s: %s\n", name.c_str(), printable(error).c_str());
-  return false;
-}
-
 std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const std::string& name) {
   try {
     app.parse(argc, argv);
@@ -351,9 +322,7 @@ CommandLine parseCommandLine(int argc, char** argv,
   };
   // --out's {host} and {rank}: one name per node and per rank under any launcher.
   if (outOption->count() > 0) {
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-    const ExpandedName expanded = expandPlaceholders(outPath, host, readLauncher().rank);
+    const ExpandedName expanded = expandPlaceholdersHere(outPath);
     if (!expanded.error.empty()) return refuse("--out: " + expanded.error);
     outPath = expanded.name;
   }

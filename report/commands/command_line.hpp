@@ -33,16 +33,6 @@ CLI::Validator decimalNumber(long long smallest, long long largest);
 // A CLI11 check that accepts per cents as parseFailAbove (compare.hpp) reads them.
 CLI::Validator percentCheck();
 
-// A subcommand's --out: resolved before anything runs; nothing when not given. On a refusal the
-// reason is said ("NAME: --out: ...") and usageError is set.
-std::optional<OutputTarget> resolveSubcommandOut(const std::string& path, const std::string& name,
-                                                 bool& usageError);
-
-// A finished text written whole: to target when there is one (under a temporary name until
-// complete), else to standard output. False, after saying why ("NAME: ..."), when it fails.
-bool writeWholeText(const std::string& text, const std::optional<OutputTarget>& target,
-                    const std::string& name);
-
 // A comma-separated list of distinct whole numbers in [1, largest], each parseWholeNumber.
 struct ParsedList {
   std::vector<int> values;

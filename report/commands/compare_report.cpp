@@ -57,7 +57,9 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
     // An approximate p-value is marked ~: it can be further off with few runs.
     const std::string p = (row.pExact ? "" : "~") + pValueText(row.pValue, kSignificance);
     (row.pExact ? anyExact : anyApproximate) = true;
-    const std::string kernel = printable(row.kernelOption);
+    // The kernel's name comes from a document: in a Markdown cell a '|' would end the cell.
+    const std::string kernel =
+        markdown ? markdownCell(row.kernelOption) : printable(row.kernelOption);
     out += formatText(markdown ? "| %d | %d | " : "%7d %7d ", row.n, row.block);
     if (kernels) out += formatText(markdown ? "%s | " : "%-18s ", kernel.c_str());
     out += formatText(markdown ? "%.0f | %.0f | %+.1f%% | %+.1f%% | %s | %s | %s |\n"

@@ -11,6 +11,7 @@
 #include "output_target.hpp"
 #include "program.hpp"
 #include "statistics.hpp"
+#include "subcommand_output.hpp"
 #include "text_format.hpp"
 
 namespace {
@@ -122,14 +123,17 @@ int runExport(int argc, char** argv) {
   app.add_option("--format", format, "gbench or bmf")
       ->required()
       ->check(CLI::IsMember({"gbench", "bmf"}));
-  app.add_option("--out", outPath, "write to FILE instead of standard output")->type_name("FILE");
+  const CLI::Option* outOption =
+      app.add_option("--out", outPath,
+                     "write to FILE instead of standard output ({host} and {rank} as in the "
+                     "main command's --out; never the document read)")
+          ->type_name("FILE");
   if (const auto status = parseArguments(app, argc, argv, std::string(kProgram) + " export")) {
     return *status;
   }
   const std::string name = std::string(kProgram) + " export";
-  bool refused = false;
-  const std::optional<OutputTarget> target = resolveSubcommandOut(outPath, name, refused);
-  if (refused) return kStatusUsage;
+  const SubcommandOut out = resolveSubcommandOut(outOption->count() > 0, outPath, {path}, name);
+  if (out.refused) return kStatusUsage;
   const DocumentReading reading = readDocument(path);
   for (const std::string& problem : reading.problems) {
     std::fprintf(stderr, "%s export: %s\n", kProgram, problem.c_str());
@@ -138,6 +142,15 @@ int runExport(int argc, char** argv) {
   for (const std::string& warning : reading.warnings) {
     std::fprintf(stderr, "%s export: warning: %s\n", kProgram, printable(warning).c_str());
   }
-  return writeWholeText(exportDocument(*reading.document, format), target, name) ? 0
-                                                                                : kStatusSystem;
+  // An export without a benchmark would read to its tools as a run that measured nothing.
+  if (reading.document->combinations.empty()) {
+    std::fprintf(stderr, "%s export: %s holds no combination: there is nothing to export\n",
+                 kProgram, printable(path).c_str());
+    return kStatusUsage;
+  }
+  const std::string lost = "the export was not written (" + printable(path) +
+                           " is unchanged: export it again)";
+  return writeWholeText(exportDocument(*reading.document, format), out.target, name, lost)
+             ? 0
+             : kStatusSystem;
 }

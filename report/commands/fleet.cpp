@@ -16,6 +16,7 @@
 #include "output_target.hpp"
 #include "program.hpp"
 #include "statistics.hpp"
+#include "subcommand_output.hpp"
 #include "text_format.hpp"
 
 namespace {
@@ -59,49 +60,12 @@ std::string nodeOf(const SavedDocument& document) {
   return node;
 }
 
-// The files named: each regular file as it is, each directory's *.json files in name order.
-std::vector<std::string> expand(const std::vector<std::string>& paths,
-                                std::vector<std::string>& skipped) {
-  std::vector<std::string> files;
-  for (const std::string& path : paths) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-      files.push_back(path);
-      continue;
-    }
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) {
-      skipped.push_back("cannot read the directory " + printable(path) + ": " +
-                        std::strerror(errno));
-      continue;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) names.push_back(name);
-    }
-    closedir(dir);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) files.push_back(path + "/" + name);
-  }
-  return files;
-}
-
 struct Key {
   int n, block;
   unsigned seed;
   std::string kernelOption;
   auto operator<=>(const Key&) const = default;
 };
-
-std::string entryName(const FleetEntry& e) {
-  std::string name = e.node;
-  if (e.cpu) {
-    name += ", CPU " + std::to_string(*e.cpu);
-    if (e.core) name += " (core " + std::to_string(*e.core) + ")";
-  }
-  return name;
-}
 
 // "FILE: a copy died: HOST rank R, CPU C (core K), n N block B: killed by SIGKILL".
 std::string deadCopyWarning(const std::string& file, const std::string& node,
@@ -140,6 +104,42 @@ void rank(FleetGroup& group, double slowerThan) {
 
 }  // namespace
 
+std::vector<std::string> fleetFiles(const std::vector<std::string>& paths,
+                                std::vector<std::string>& skipped) {
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+      files.push_back(path);
+      continue;
+    }
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) {
+      skipped.push_back("cannot read the directory " + printable(path) + ": " +
+                        std::strerror(errno));
+      continue;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) files.push_back(path + "/" + name);
+  }
+  return files;
+}
+
+std::string entryName(const FleetEntry& e) {
+  std::string name = e.node;
+  if (e.cpu) {
+    name += ", CPU " + std::to_string(*e.cpu);
+    if (e.core) name += " (core " + std::to_string(*e.core) + ")";
+  }
+  return name;
+}
+
 FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions& options) {
   FleetReport report;
   std::map<Key, std::map<std::pair<std::string, bool>, FleetGroup>> byCombination;
@@ -147,7 +147,7 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
   // counted twice they would outvote the rest.
   std::map<std::pair<dev_t, ino_t>, std::string> filesRead;
   std::map<std::string, std::string> nodesRead;
-  for (const std::string& file : expand(paths, report.skipped)) {
+  for (const std::string& file : fleetFiles(paths, report.skipped)) {
     struct stat status {};
     if (stat(file.c_str(), &status) == 0) {
       const auto [seen, first] = filesRead.emplace(std::pair{status.st_dev, status.st_ino}, file);
@@ -261,112 +261,6 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
   return report;
 }
 
-std::string formatFleet(const FleetReport& report, const std::string& format,
-                        const FleetOptions& options) {
-  const auto nameOrNull = [](const std::string& name) {
-    return name.empty() ? json(nullptr) : json(name);
-  };
-  if (format == "json") {
-    json combinations = json::array();
-    for (const FleetCombination& c : report.combinations) {
-      json groups = json::array();
-      for (const FleetGroup& g : c.groups) {
-        json entries = json::array();
-        for (const FleetEntry& e : g.entries) {
-          entries.push_back(json{{"node", e.node},
-                                 {"cpu", e.cpu ? json(*e.cpu) : json(nullptr)},
-                                 {"core", e.core ? json(*e.core) : json(nullptr)},
-                                 {"median_ns", e.medianNanoseconds},
-                                 {"over_median", e.overMedian},
-                                 {"slow", e.slow},
-                                 {"fingerprint", e.fingerprint},
-                                 {"vector_path", nameOrNull(e.vectorPath)},
-                                 {"kernel", nameOrNull(e.kernel)},
-                                 {"file", e.file}});
-        }
-        groups.push_back(json{{"build", g.build},
-                              {"copies", g.copies},
-                              {"median_ns", g.median},
-                              {"min_ns", g.min},
-                              {"max_ns", g.max},
-                              {"entries", entries}});
-      }
-      combinations.push_back(json{{"n", c.n},
-                                  {"block", c.block},
-                                  {"seed", c.seed},
-                                  {"kernel_option", c.kernelOption},
-                                  {"majority_fingerprint", c.fingerprintTie
-                                                               ? json(nullptr)
-                                                               : json(c.majorityFingerprint)},
-                                  {"fingerprint_tie", c.fingerprintTie},
-                                  {"dissents", c.dissents},
-                                  {"groups", groups}});
-    }
-    return jsonText(json{{"document_kind", "fleet"},
-                         {"documents", report.documents},
-                         {"slower_than_percent", options.slowerThan},
-                         {"skipped", report.skipped},
-                         {"warnings", report.warnings},
-                         {"combinations", combinations}},
-                    2) +
-           "\n";
-  }
-  const bool markdown = format == "md";
-  std::string out = formatText("%slubench-report fleet: %d document%s\n", markdown ? "## " : "",
-                               report.documents, report.documents == 1 ? "" : "s");
-  for (const FleetCombination& c : report.combinations) {
-    out += formatText("\n%s%s, seed %u\n", markdown ? "### " : "",
-                      combinationName(c.n, c.block, c.kernelOption).c_str(), c.seed);
-    for (const FleetGroup& g : c.groups) {
-      out += formatText("\n%s%s (%zu %s): median %.0f ns, from %.0f to %.0f\n",
-                        markdown ? "" : "  ", printable(g.build).c_str(), g.entries.size(),
-                        g.copies ? "copies run together"
-                        : g.entries.size() == 1 ? "node"
-                                                : "nodes",
-                        g.median, g.min, g.max);
-      if (markdown) {
-        out +=
-            "\n| node | median (ns) | over median | fingerprint | path | kernel | |\n"
-            "|---|---|---|---|---|---|---|\n";
-      }
-      for (const FleetEntry& e : g.entries) {
-        const char* mark = e.slow ? "SLOW" : "";
-        const char* path = e.vectorPath.empty() ? "?" : e.vectorPath.c_str();
-        const char* kernel = e.kernel.empty() ? "?" : e.kernel.c_str();
-        out += markdown ? formatText("| %s | %.0f | %+.1f %% | %s | %s | %s | %s |\n",
-                                     printable(entryName(e)).c_str(), e.medianNanoseconds,
-                                     100 * e.overMedian, e.fingerprint.c_str(), path, kernel, mark)
-                        : formatText("    %-40s %16.0f %+7.1f %%  %s  %-8s %-18s %s\n",
-                                     printable(entryName(e)).c_str(), e.medianNanoseconds,
-                                     100 * e.overMedian, e.fingerprint.c_str(), path, kernel, mark);
-      }
-    }
-    for (const std::string& dissent : c.dissents) {
-      out += (c.fingerprintTie ? "  FINGERPRINTS DISAGREE: " : "  FINGERPRINT DISSENTS: ") +
-             dissent + "\n";
-    }
-  }
-  for (const std::string& skipped : report.skipped) out += "skipped: " + printable(skipped) + "\n";
-  for (const std::string& warning : report.warnings) out += "warning: " + printable(warning) + "\n";
-  return out;
-}
-
-int fleetStatus(const FleetReport& report, const FleetOptions& options) {
-  if (report.documents == 0) return kStatusUsage;
-  for (const FleetCombination& c : report.combinations) {
-    if (!c.dissents.empty()) return kStatusFingerprintsDisagree;
-  }
-  if (!options.failBelow) return 0;
-  for (const FleetCombination& c : report.combinations) {
-    for (const FleetGroup& g : c.groups) {
-      for (const FleetEntry& e : g.entries) {
-        if (exceedsPercent(e.overMedian, *options.failBelow)) return kStatusSlowdown;
-      }
-    }
-  }
-  return 0;
-}
-
 int runFleet(int argc, char** argv) {
   CLI::App app{
       "Sets the documents of many nodes side by side (each file named, and the *.json files of "
@@ -382,7 +276,11 @@ int runFleet(int argc, char** argv) {
   app.add_option("paths", paths, "FILES|DIRS")->required();
   app.add_option("--format", format, "text, md or json")
       ->check(CLI::IsMember({"text", "md", "json"}));
-  app.add_option("--out", outPath, "write to FILE instead of standard output")->type_name("FILE");
+  const CLI::Option* outOption =
+      app.add_option("--out", outPath,
+                     "write to FILE instead of standard output ({host} and {rank} as in the "
+                     "main command's --out; never a document read)")
+          ->type_name("FILE");
   const CLI::Validator percent = percentCheck();
   app.add_option("--slower-than", slowerThan,
                  "mark entries slower than their group's median by more than PCT per cent "
@@ -402,9 +300,11 @@ int runFleet(int argc, char** argv) {
   if (!slowerThan.empty()) options.slowerThan = *parseFailAbove(slowerThan);
   if (!failBelow.empty()) options.failBelow = parseFailAbove(failBelow);
   const std::string name = std::string(kProgram) + " fleet";
-  bool refused = false;
-  const std::optional<OutputTarget> target = resolveSubcommandOut(outPath, name, refused);
-  if (refused) return kStatusUsage;
+  // Every document the fleet would read, so that --out replaces none of them.
+  std::vector<std::string> unreadable;
+  const SubcommandOut out = resolveSubcommandOut(outOption->count() > 0, outPath,
+                                                 fleetFiles(paths, unreadable), name);
+  if (out.refused) return kStatusUsage;
   const FleetReport report = readFleet(paths, options);
   for (const std::string& skipped : report.skipped) {
     std::fprintf(stderr, "%s fleet: skipped: %s\n", kProgram, printable(skipped).c_str());
@@ -413,7 +313,10 @@ int runFleet(int argc, char** argv) {
     std::fprintf(stderr, "%s fleet: no document could be read\n", kProgram);
     return kStatusUsage;
   }
-  const bool written = writeWholeText(formatFleet(report, format, options), target, name);
+  const bool written =
+      writeWholeText(formatFleet(report, format, options), out.target, name,
+                     "the fleet's report was not written (no document read was changed: "
+                     "run fleet again)");
   const int status = fleetStatus(report, options);
   for (const FleetCombination& c : report.combinations) {
     for (const std::string& dissent : c.dissents) {

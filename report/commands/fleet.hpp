@@ -68,6 +68,14 @@ struct FleetOptions {
   std::optional<double> failBelow;
 };
 
+// The files paths name: each file as it is, each directory's *.json files in name order;
+// a directory that cannot be read is said in skipped.
+std::vector<std::string> fleetFiles(const std::vector<std::string>& paths,
+                                    std::vector<std::string>& skipped);
+
+// "node7 rank 3", and ", CPU 5 (core 5)" for a copy.
+std::string entryName(const FleetEntry& entry);
+
 // Reads paths (files, and the *.json files of each directory, not recursive), one document at
 // a time: memory grows with the nodes and copies, not with their runs.
 FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions& options);

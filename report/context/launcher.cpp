@@ -1,5 +1,7 @@
 #include "launcher.hpp"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "text_format.hpp"
@@ -102,4 +104,10 @@ ExpandedName expandPlaceholders(const std::string& name, const std::string& host
     i = close;
   }
   return result;
+}
+
+ExpandedName expandPlaceholdersHere(const std::string& name) {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+  return expandPlaceholders(name, host, readLauncher().rank);
 }

@@ -32,3 +32,7 @@ struct ExpandedName {
 };
 ExpandedName expandPlaceholders(const std::string& name, const std::string& host,
                                 const std::optional<long long>& rank);
+
+// expandPlaceholders with this machine's host name and the rank of the launcher that started
+// this process: what every --out's name means.
+ExpandedName expandPlaceholdersHere(const std::string& name);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "interruption.hpp"
+#include "kept_copy.hpp"
 #include "program.hpp"
 #include "text_format.hpp"
 
@@ -90,4 +92,19 @@ bool ReportDocument::finish(bool keep) {
   std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
   output_.reset();
   return false;
+}
+
+std::string ReportDocument::keepWhileWaiting(bool anything) const {
+  const OutputForSignals view = forSignals();
+  if (!anything || view.descriptor >= 0 || view.buffered == nullptr) {
+    setInterruptionNotice(" while writing the report " + where() +
+                          ", which may be lost; the runs had finished");
+    return {};
+  }
+  const std::string kept = keepCopy(*view.buffered, "lubench-report");
+  setInterruptionNotice(" while waiting for a reader of " + name_ +
+                        ": the document was not written" +
+                        (kept.empty() ? " (no copy of it could be kept)"
+                                      : "; it is kept in " + printable(kept)));
+  return kept;
 }

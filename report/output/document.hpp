@@ -24,6 +24,8 @@ class ReportDocument {
   Reporter& reporter() { return *reporter_; }
   // "on standard output" or "in NAME" (the file's name, printable), for messages.
   std::string where() const { return output_ ? "in " + name_ : "on " + name_; }
+  // The output's name as given, made printable.
+  const std::string& name() const { return name_; }
   void write(std::string_view text);
   // Flushes; false when anything written so far was lost.
   bool flush();
@@ -43,6 +45,10 @@ class ReportDocument {
   // is first cut back to its last whole state and closed there. False, after saying why on
   // standard error, when anything written was lost.
   bool finish(bool keep);
+  // Sets what a signal while the document is finished says. A FIFO without a reader may wait for
+  // ever: a finished document (anything) is first kept in a file of its own, whose name this
+  // returns (empty when there is none) and the message names. Call with the signals held.
+  std::string keepWhileWaiting(bool anything) const;
 
  private:
   std::unique_ptr<Reporter> reporter_;

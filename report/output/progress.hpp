@@ -51,3 +51,34 @@ class ProgressDisplay {
   std::size_t shownLength_ = 0;
   std::string clearing_;
 };
+
+// ab's progress line on a terminal, between runs: the text shown, cut to kProgressWidth,
+// replacing the last.
+class AbProgressLine {
+ public:
+  AbProgressLine(bool enabled, bool canErase) : enabled_(enabled), canErase_(canErase) {}
+  ~AbProgressLine() { clear(); }
+  AbProgressLine(const AbProgressLine&) = delete;
+  AbProgressLine& operator=(const AbProgressLine&) = delete;
+
+  void show(const std::string& text) {
+    if (!enabled_) return;
+    std::string line = text.substr(0, kProgressWidth);
+    const std::size_t shown = line.size();
+    if (!canErase_ && shown < shownLength_) line.append(shownLength_ - shown, ' ');
+    std::fprintf(stderr, "\r%s%s", line.c_str(), canErase_ ? "\033[K" : "");
+    std::fflush(stderr);
+    shownLength_ = shown;
+  }
+  void clear() {
+    if (!enabled_ || shownLength_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", canErase_ ? "\033[K" : std::string(shownLength_, ' ').c_str());
+    std::fflush(stderr);
+    shownLength_ = 0;
+  }
+
+ private:
+  bool enabled_;
+  bool canErase_;
+  std::size_t shownLength_ = 0;
+};

@@ -237,6 +237,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   const bool anything = end.kind == SweepEnd::Kind::kComplete || end.finished > 0;
   if (end.kind != SweepEnd::Kind::kComplete) end.passed = false;
   std::vector<ReportDocument*> waiting;  // devices and FIFOs, written outside the hold
+  std::vector<std::string> kept;         // the copy of each waiting document, if any
   {
     const SignalsHeld held;
     for (std::size_t d = 0; d < documents.size(); ++d) {
@@ -251,18 +252,25 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
       clearDocument(static_cast<int>(d));
       if (document.mayWait()) {
         waiting.push_back(&document);
+        kept.push_back(document.keepWhileWaiting(anything));
       } else {
         finished = document.finish(anything) && finished;
       }
     }
   }
-  for (ReportDocument* document : waiting) {
-    {
+  for (std::size_t w = 0; w < waiting.size(); ++w) {
+    if (w > 0) {
       const SignalsHeld held;
-      setInterruptionNotice(" while writing the report " + document->where() +
-                            ", which may be lost; the runs had finished");
+      kept[w] = waiting[w]->keepWhileWaiting(anything);
     }
-    finished = document->finish(anything) && finished;
+    const bool written = waiting[w]->finish(anything);
+    if (!written && !kept[w].empty()) {
+      std::fprintf(notes, "%s: the document is kept in %s\n", kProgram,
+                   printable(kept[w]).c_str());
+    } else if (!kept[w].empty()) {
+      unlink(kept[w].c_str());
+    }
+    finished = written && finished;
   }
   if (picture) {
     const SignalsHeld held;
