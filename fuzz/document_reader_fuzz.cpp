@@ -1,5 +1,6 @@
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "ab_session.hpp"
@@ -9,7 +10,7 @@
 
 // Any bytes as a saved document, or as what a child of lubench-report ab printed: the reader
 // must return records or problems, never abort, and what it accepts must go through the
-// comparison, every format and both exports without fault.
+// comparison, every format and both exports without fault, whole or a piece at a time.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   if (!(resultLineNanoseconds(std::string(text)) >= 0)) __builtin_trap();
@@ -22,6 +23,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       formatComparisons({*result.comparison}, format);
     }
   }
-  for (const char* format : {"gbench", "bmf"}) exportDocument(*reading.document, format);
+  for (const char* format : {"gbench", "bmf"}) {
+    const std::string whole = exportDocument(*reading.document, format);
+    // Written a piece at a time, the export is the same text; an output that fails stops it.
+    std::string pieces;
+    const bool written = writeExport(*reading.document, format, [&](std::string_view piece) {
+      pieces.append(piece);
+      return true;
+    });
+    if (!written || pieces != whole) __builtin_trap();
+    if (writeExport(*reading.document, format, [](std::string_view) { return false; })) {
+      __builtin_trap();
+    }
+  }
   return 0;
 }

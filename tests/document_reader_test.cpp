@@ -323,3 +323,33 @@ TEST(DocumentReader, AskedKernelsKeyTheCombinationsAndOlderDocumentsStillRead) {
             std::string::npos)
       << lenient.warnings[1];
 }
+
+TEST(DocumentReader, ShapesNoDocumentHasAreRefusedAsTheyAreParsed) {
+  // Nesting deeper than any document's, and an array of more entries than any context holds:
+  // refused with one line, before they can fill the memory.
+  std::string deep = "{\"context\": {\"json_schema_version\": 2, \"x\": ";
+  for (int i = 0; i < 200; ++i) deep += "[";
+  for (int i = 0; i < 200; ++i) deep += "]";
+  deep += "}, \"benchmarks\": []}";
+  EXPECT_EQ(parseDocument(deep, "d.json").problems,
+            std::vector<std::string>{"d.json: is nested deeper than 128 levels: not a document"});
+  json wide = goodDocument();
+  wide["context"]["x"] = json(std::vector<int>(100001, 1));
+  EXPECT_NE(problemsOf(wide).find("more than 100000 entries outside the runs"), std::string::npos);
+  // The runs are read one at a time: many of them read, and every bad one counted though only
+  // the first are listed.
+  json many = goodDocument();
+  many["benchmarks"][0]["runs"] = json(std::vector<json>(150000, run(5)));
+  many["benchmarks"][1]["runs"] = json(std::vector<json>(30, run(-1)));
+  many["benchmarks"][1]["runs"][3] = run(7);
+  const DocumentReading reading = parseDocument(many.dump(), "d.json");
+  ASSERT_EQ(reading.problems.size(), 21u);
+  EXPECT_EQ(reading.problems[20], "d.json: 9 more problems not listed");
+  EXPECT_NE(reading.problems[3].find("benchmarks[1] (n 128, block 32), runs[4]: \"timed_ns\""),
+            std::string::npos)
+      << reading.problems[3];
+  many["benchmarks"][1]["runs"] = json::array({run(1)});
+  const DocumentReading read = parseDocument(many.dump(), "d.json");
+  ASSERT_TRUE(read.document);
+  EXPECT_EQ(read.document->combinations[0].timedNanoseconds.size(), 150000u);
+}

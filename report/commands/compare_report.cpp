@@ -1,6 +1,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 
 #include "command_line.hpp"
@@ -207,7 +209,21 @@ int runCompare(int argc, char** argv) {
   std::vector<std::vector<std::string>> warnings;
   bool usable = true;
   for (const std::string& path : commandLine.paths) {
-    DocumentReading reading = readDocument(path);
+    // Memory that runs out (or a size in the data beyond any container's) ends the comparison
+    // with one line: a usage error said before it goes first.
+    const auto outOfMemory = [&] {
+      std::fprintf(stderr, "%s compare: %s: out of memory while reading it\n", kProgram,
+                   printable(path).c_str());
+      return usable ? kStatusSystem : kStatusUsage;
+    };
+    DocumentReading reading;
+    try {
+      reading = readDocument(path);
+    } catch (const std::bad_alloc&) {
+      return outOfMemory();
+    } catch (const std::length_error&) {
+      return outOfMemory();
+    }
     for (const std::string& problem : reading.problems) {
       std::fprintf(stderr, "%s compare: %s\n", kProgram, problem.c_str());
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "document_reader.hpp"
 
@@ -14,6 +16,15 @@
 //   ("lu/n:N/block:B/kernel:NAME/median" when a kernel was asked for) whose
 //   "latency" carries the median timed region as value and its distribution-free 95 % interval
 //   as lower_value and upper_value (left out below 6 runs, where no interval reaches 95 %).
+
+// Where an export goes, a piece at a time: false once the output has failed.
+using ExportWriter = std::function<bool(std::string_view)>;
+
+// Writes the export of document to write as it is made, a combination's runs at a time, so that
+// an export is never held whole; format is "gbench" or "bmf". False when write failed (the
+// export stopped there).
+bool writeExport(const SavedDocument& document, const std::string& format,
+                 const ExportWriter& write);
 
 // The export of document as text; format is "gbench" or "bmf".
 std::string exportDocument(const SavedDocument& document, const std::string& format);

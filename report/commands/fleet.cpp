@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <nlohmann/json.hpp>
 
 #include "command_line.hpp"
@@ -159,7 +161,20 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
         continue;
       }
     }
-    DocumentReading reading = readDocument(file);
+    // A file that memory does not suffice for is skipped like one that is not a document, and
+    // the fleet goes on with what it has read.
+    DocumentReading reading;
+    try {
+      reading = readDocument(file);
+    } catch (const std::bad_alloc&) {
+      report.skipped.push_back(printable(file) + ": out of memory while reading it");
+      ++report.outOfMemory;
+      continue;
+    } catch (const std::length_error&) {
+      report.skipped.push_back(printable(file) + ": out of memory while reading it");
+      ++report.outOfMemory;
+      continue;
+    }
     if (!reading.document) {
       report.skipped.push_back(reading.problems.empty() ? printable(file) + ": not a document"
                                                         : reading.problems.front());
@@ -325,5 +340,6 @@ int runFleet(int argc, char** argv) {
                    dissent.c_str());
     }
   }
-  return written ? status : kStatusSystem;
+  // A file skipped for want of memory is a failure of memory: 1, before 3 and 4.
+  return written && report.outOfMemory == 0 ? status : kStatusSystem;
 }

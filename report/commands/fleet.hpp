@@ -60,6 +60,7 @@ struct FleetReport {
   std::vector<std::string> skipped;  // files that are not documents, with the reason
   std::vector<std::string> warnings;
   int documents = 0;
+  int outOfMemory = 0;  // files skipped because memory ran out while reading them
   std::vector<FleetCombination> combinations;
 };
 

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "report_main.hpp"
 
@@ -183,6 +185,16 @@ int reportMain(int argc, char** argv, const CopyResultHook& copyHook) {
     return run(argc, argv, copyHook);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory\n", kProgram);
+    return kStatusSystem;
+  } catch (const std::length_error&) {
+    std::fprintf(stderr, "%s: out of memory: a size beyond any container's\n", kProgram);
+    return kStatusSystem;
+  } catch (const std::exception& error) {
+    // Nothing else is expected here; whatever it is ends the program with a line, not an abort.
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+    return kStatusSystem;
+  } catch (...) {
+    std::fprintf(stderr, "%s: an unexpected failure\n", kProgram);
     return kStatusSystem;
   }
 }
