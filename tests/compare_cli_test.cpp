@@ -79,7 +79,7 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
                                                                 {512, 32, "f4", around(100, 3)}},
                                                                "def")
                                                           .dump());
-  const ProcessResult compared = runReportTool({"compare", old, changed});
+  const ProcessResult compared = runReportTool({"compare", old, changed, "--noise", "10"});
   EXPECT_EQ(compared.status, 0) << compared.err;
   const std::string& text = compared.out;
   // The context's differences come first, then a row per shared combination.
@@ -95,10 +95,10 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
   EXPECT_NE(text.find("geometric mean of new / old median times: "), std::string::npos);
 
   // A significant slowdown beyond the allowed share is status 4; within it, 0.
-  EXPECT_EQ(runReportTool({"compare", old, changed, "--fail-above", "10"}).status, 4);
-  EXPECT_EQ(runReportTool({"compare", old, changed, "--fail-above", "50"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", old, changed, "--noise", "10", "--fail-above", "10"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, changed, "--noise", "10", "--fail-above", "50"}).status, 0);
 
-  const ProcessResult asJson = runReportTool({"compare", old, changed, "--format", "json"});
+  const ProcessResult asJson = runReportTool({"compare", old, changed, "--noise", "10", "--format", "json"});
   const json parsed = json::parse(asJson.out, nullptr, false);
   ASSERT_FALSE(parsed.is_discarded()) << asJson.out;
   const json& rows = parsed["comparisons"][0]["rows"];
@@ -106,7 +106,7 @@ TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
   EXPECT_EQ(rows[0]["verdict"], "faster");
   EXPECT_LT(rows[0]["p_value"].get<double>(), 0.001);
   EXPECT_EQ(rows[2]["verdict"], "same");
-  EXPECT_NE(runReportTool({"compare", old, changed, "--format", "md"}).out.find("| 64 | 32 |"),
+  EXPECT_NE(runReportTool({"compare", old, changed, "--noise", "10", "--format", "md"}).out.find("| 64 | 32 |"),
             std::string::npos);
 
   // The same n, block and seed with other bytes: said loudly, status 3, however the times compare.
@@ -210,7 +210,7 @@ TEST(CompareTool, TheShiftGivesTheDirectionAndTheGate) {
   after.insert(after.end(), 4, 900.0);
   const std::string old = files.write("old.json", document({{64, 32, "f1", before}}).dump());
   const std::string slower = files.write("new.json", document({{64, 32, "f1", after}}).dump());
-  const ProcessResult compared = runReportTool({"compare", old, slower, "--format", "json"});
+  const ProcessResult compared = runReportTool({"compare", old, slower, "--noise", "0", "--format", "json"});
   const json rows = json::parse(compared.out, nullptr, false)["comparisons"][0]["rows"];
   ASSERT_EQ(rows.size(), 1u) << compared.out;
   EXPECT_EQ(rows[0]["change"], 0.0);
@@ -282,37 +282,41 @@ TEST(CompareTool, AChangeIsCalledOnlyBeyondTheNoiseBetweenSessions) {
       files.write("plus15.json", document({{64, 32, "f1", runs(1150, 1)}}).dump());
   const std::string plus10 =
       files.write("plus10.json", document({{64, 32, "f1", runs(1100, 1)}}).dump());
-  const auto row = [&](const std::vector<std::string>& arguments) {
+  const auto compared = [&](const std::vector<std::string>& arguments) {
     std::vector<std::string> all{"compare"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     all.insert(all.end(), {"--format", "json"});
-    const json parsed = json::parse(runReportTool(all).out, nullptr, false);
-    EXPECT_EQ(parsed["comparisons"][0]["noise_floor_percent"].get<double>(),
-              std::find(all.begin(), all.end(), "--noise") == all.end() ? 10 : 2)
-        << parsed.dump();
-    return parsed["comparisons"][0]["rows"][0];
+    return json::parse(runReportTool(all).out, nullptr, false)["comparisons"][0];
   };
-  const json within = row({old, plus5});
+  const auto row = [&](const std::vector<std::string>& arguments) {
+    return compared(arguments)["rows"][0];
+  };
+  const json within = row({old, plus5, "--noise", "10"});
   EXPECT_LT(within["p_value"].get<double>(), 0.001);
   EXPECT_EQ(within["verdict"], "same");
   EXPECT_EQ(within["within_noise"], true);
   EXPECT_EQ(row({old, plus5, "--noise", "2"})["verdict"], "slower");
-  EXPECT_EQ(row({old, plus15})["verdict"], "slower");
-  EXPECT_EQ(row({old, plus15})["within_noise"], false);
+  EXPECT_EQ(row({old, plus15, "--noise", "10"})["verdict"], "slower");
+  EXPECT_EQ(row({old, plus15, "--noise", "10"})["within_noise"], false);
+  EXPECT_EQ(compared({old, plus15, "--noise", "10"})["noise_floor_percent"], 10);
   // The floor is strict as printed: +10.0 % is not beyond 10.
-  EXPECT_EQ(row({old, plus10})["verdict"], "same");
+  EXPECT_EQ(row({old, plus10, "--noise", "10"})["verdict"], "same");
+  // The default floor is a measured one, never below 2 %: a 5 % shift is within it.
+  EXPECT_GE(compared({old, plus5})["noise_floor_percent"].get<double>(), 2);
+  EXPECT_EQ(row({old, plus5})["within_noise"], true);
   const std::string text = runReportTool({"compare", old, plus5}).out;
   EXPECT_NE(text.find("same (within the noise floor)"), std::string::npos) << text;
   EXPECT_NE(text.find("use lubench-report ab"), std::string::npos) << text;
 
   // A gate below the floor could only trip on noise: refused, saying why, before any file is read.
-  const ProcessResult refused =
-      runReportTool({"compare", old, files.path("missing.json"), "--fail-above", "5"});
+  const ProcessResult refused = runReportTool(
+      {"compare", old, files.path("missing.json"), "--fail-above", "5", "--noise", "10"});
   EXPECT_EQ(refused.status, 64);
   EXPECT_NE(refused.err.find("below the noise floor of 10 %"), std::string::npos) << refused.err;
+  EXPECT_EQ(runReportTool({"compare", old, plus5, "--fail-above", "1"}).status, 64);
   EXPECT_EQ(runReportTool({"compare", old, plus5, "--fail-above", "4", "--noise", "2"}).status, 4);
-  EXPECT_EQ(runReportTool({"compare", old, plus5, "--fail-above", "10"}).status, 0);
-  EXPECT_EQ(runReportTool({"compare", old, plus15, "--fail-above", "10"}).status, 4);
+  EXPECT_EQ(runReportTool({"compare", old, plus5, "--fail-above", "10", "--noise", "10"}).status, 0);
+  EXPECT_EQ(runReportTool({"compare", old, plus15, "--fail-above", "10", "--noise", "10"}).status, 4);
   for (const char* bad : {"-1", "nan", "1e1", ""}) {
     EXPECT_EQ(runReportTool({"compare", old, plus5, "--noise", bad}).status, 64) << bad;
   }
@@ -331,7 +335,7 @@ TEST(CompareTool, TheKernelsOfOneOrderAndBlockAreComparedApart) {
                                         {64, 32, "f1", around(1500), "k1", "k1"},
                                         {64, 32, "f1", around(900), "k2", "k2"}})
                                   .dump());
-  const ProcessResult compared = runReportTool({"compare", old, changed, "--format", "json"});
+  const ProcessResult compared = runReportTool({"compare", old, changed, "--noise", "10", "--format", "json"});
   ASSERT_EQ(compared.status, 0) << compared.err;
   const json c = json::parse(compared.out)["comparisons"][0];
   ASSERT_EQ(c["rows"].size(), 2u) << c.dump();

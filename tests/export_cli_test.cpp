@@ -57,7 +57,7 @@ TEST(ExportTool, GoogleBenchmarksCompareReadsItAndAgreesWithCompare) {
   EXPECT_LT(entry["utest"]["time_pvalue"].get<double>(), 0.001);
 
   const ProcessResult compared = runProcess(LUBENCH_REPORT_EXECUTABLE,
-                                            {"compare", fast, slow, "--format", "json"});
+                                            {"compare", fast, slow, "--noise", "0", "--format", "json"});
   ASSERT_EQ(compared.status, 0) << compared.err;
   EXPECT_EQ(json::parse(compared.out)["comparisons"][0]["rows"][0]["verdict"], "slower");
 
