@@ -89,6 +89,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
     // The program's output so far, read until the text appears or the program has ended.
     for (;;) {
       if (readFile(outPath).find(setup.signalWhen) != std::string::npos) {
+        if (setup.signalDelayMilliseconds > 0) usleep(1000 * setup.signalDelayMilliseconds);
         kill(child, setup.signal);
         break;
       }

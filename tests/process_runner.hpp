@@ -26,6 +26,8 @@ struct ProcessSetup {
   int signal = 0;
   std::string signalWhen = {};
   int signalAfterMilliseconds = 0;
+  // With signalWhen: how long after the text is seen the signal is sent.
+  int signalDelayMilliseconds = 0;
   // Signals the program starts with ignored, as nohup or a careless parent would leave them.
   std::vector<int> ignoredSignals = {};
 };

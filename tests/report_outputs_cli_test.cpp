@@ -212,13 +212,27 @@ TEST(ReportOutputs, ASignalAtAnyMomentLeavesAValidDocument) {
       << signalled.err;
   EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
 
-  // After the runs, waiting for a reader of a FIFO nobody reads: the finished document is kept
-  // in a file of its own, which the message names.
+  // During the runs, with a FIFO nobody has opened for reading: the document cannot be written
+  // there, and the message says so rather than leave "kept in" standing.
   const std::string fifo = dir.path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const ProcessResult running = runReportTool(
+      {"--n", "64,512,1024", "--seed", "1", "--no-peak", "--out", fifo},
+      {.signal = SIGTERM, .signalWhen = "result:"});
+  EXPECT_EQ(running.status, 128 + SIGTERM) << running.err;
+  EXPECT_NE(running.err.find(fifo + ": no reader had opened it, so the document was not written"),
+            std::string::npos)
+      << running.err;
+
+  // After the runs, waiting for a reader of a FIFO nobody reads: the finished document is kept
+  // in a file of its own, which the message names. The signal comes once the wait has begun,
+  // well after the last result line.
   const ProcessResult waiting = runReportTool(
       {"--n", "64", "--seed", "1", "--no-peak", "--out", fifo},
-      {.environment = {"TMPDIR=" + dir.path("")}, .signal = SIGINT, .signalWhen = "result:"});
+      {.environment = {"TMPDIR=" + dir.path("")},
+       .signal = SIGINT,
+       .signalWhen = "result:",
+       .signalDelayMilliseconds = 500});
   EXPECT_EQ(waiting.status, 128 + SIGINT) << waiting.err;
   const std::string said = "interrupted by SIGINT while waiting for a reader of " + fifo +
                            ": the document was not written; it is kept in ";

@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "text_format.hpp"
+
 namespace {
 
 constexpr int kSignals[kHandledSignalCount] = {SIGINT, SIGTERM, SIGHUP};
@@ -18,6 +20,9 @@ struct Document {
   bool active = false;
   OutputForSignals output;
   long long wholeLength = -1;
+  // Said when the handler finds no reader on a FIFO it would write the document to, so that the
+  // notice's "kept in NAME" is not taken at its word.
+  std::string noReader;
   std::string closing[kHandledSignalCount];
 };
 struct InterruptionTexts {
@@ -25,6 +30,7 @@ struct InterruptionTexts {
   std::vector<pid_t> children;
   std::string terminalClearing;
   std::string notice[kHandledSignalCount];
+  std::string unreadFifos;  // the handler's: each document's noReader it had to say
 };
 // Owned for the life of the process: the handler may run until exit.
 InterruptionTexts* gTexts = nullptr;
@@ -47,6 +53,10 @@ extern "C" void onHandledSignal(int signal) {
     // Copies still running stop with the report.
     for (const pid_t child : gTexts->children) kill(child, SIGKILL);
     writeAll(STDERR_FILENO, gTexts->terminalClearing);
+    // Built from texts made before the signal: appending to a string with enough capacity
+    // reserved does not allocate.
+    std::string& unreadFifos = gTexts->unreadFifos;
+    unreadFifos.clear();
     for (const Document& document : gTexts->documents) {
       if (!document.active) continue;
       const OutputForSignals& output = document.output;
@@ -55,7 +65,10 @@ extern "C" void onHandledSignal(int signal) {
       if (fd < 0 && !output.openPath.empty()) {
         fd = open(output.openPath.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
       }
-      if (fd < 0) continue;
+      if (fd < 0) {
+        if (!output.openPath.empty()) unreadFifos += document.noReader;
+        continue;
+      }
       if (document.wholeLength >= 0 && ftruncate(fd, document.wholeLength) == 0) {
         lseek(fd, 0, SEEK_END);
       }
@@ -65,6 +78,7 @@ extern "C" void onHandledSignal(int signal) {
       if (!output.renameFrom.empty()) rename(output.renameFrom.c_str(), output.renameTo.c_str());
     }
     writeAll(STDERR_FILENO, gTexts->notice[index]);
+    writeAll(STDERR_FILENO, unreadFifos);
   }
   _exit(128 + signal);
 }
@@ -135,6 +149,13 @@ void setDocument(int index, const OutputForSignals& output, long long wholeLengt
   document.active = true;
   document.output = output;
   document.wholeLength = wholeLength;
+  document.noReader = output.openPath.empty()
+                          ? std::string()
+                          : "lubench-report: " + printable(output.openPath) +
+                                ": no reader had opened it, so the document was not written there\n";
+  std::size_t room = 0;
+  for (const Document& each : gTexts->documents) room += each.noReader.size();
+  gTexts->unreadFifos.reserve(room);
 }
 
 void clearDocument(int index) {
