@@ -94,6 +94,17 @@ TEST(ExportTool, OutputsNeverReplaceTheDocumentAndSaySoWhenTheyAreNotWritten) {
   std::ifstream named(dir.path("b-" + hostName() + "-2.json"));
   EXPECT_TRUE(json::parse(named, nullptr, false).contains("lu/n:4096/block:32/median"));
 
+  // A file-size limit: the output is not put in place, and the message names it.
+  const ProcessResult tooLarge =
+      runProcess(LUBENCH_REPORT_EXECUTABLE,
+                 {"export", source, "--format", "gbench", "--out", dir.path("small.json")},
+                 {.fileSizeLimit = 1024});
+  EXPECT_EQ(tooLarge.status, 1);
+  EXPECT_NE(tooLarge.err.find("cannot write " + dir.path("small.json") + ": File too large"),
+            std::string::npos)
+      << tooLarge.err;
+  EXPECT_NE(access(dir.path("small.json").c_str(), F_OK), 0);
+
   // A document without a combination has nothing to export: refused, not written as {}.
   json empty = document(1.0e9);
   empty["benchmarks"] = json::array();

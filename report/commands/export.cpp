@@ -197,7 +197,7 @@ bool writeTo(const SavedDocument& document, const std::string& format,
     const std::string lost = "the export was not written (" + printable(path) +
                              " is unchanged: export it again)";
     if ((!written || !commitWaiting(*file, lost, error)) && error.empty()) {
-      error = std::strerror(file->error());
+      error = "cannot write " + printable(target->given) + ": " + std::strerror(file->error());
     }
   }
   if (file && error.empty()) return true;

@@ -108,7 +108,9 @@ bool writeWholeText(const std::string& text, const std::optional<OutputTarget>& 
   std::string error;
   std::unique_ptr<PendingOutput> file = PendingOutput::create(*target, error);
   if (file && file->append(text) && commitWaiting(*file, lost, error)) return true;
-  if (file && error.empty()) error = std::strerror(file->error());
+  if (file && error.empty()) {
+    error = "cannot write " + printable(target->given) + ": " + std::strerror(file->error());
+  }
   std::fprintf(stderr, "%s: %s\n", name.c_str(), printable(error).c_str());
   return false;
 }
