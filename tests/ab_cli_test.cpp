@@ -290,9 +290,11 @@ TEST(AbTool, AChildIsWaitedForNotWhatItLeavesAndItsWholeGroupIsStopped) {
     const std::string young = script(dir, "background", "sleep 30 &\necho $! >> '" + pids +
                                                             "'\nexec '" + kReport + "' \"$@\"\n");
     const auto start = std::chrono::steady_clock::now();
+    // Were the pipes' ends waited for, the first run would meet the 8 s limit (status 1); the
+    // bound on the whole session leaves room for a sanitized build on a loaded machine.
     const ProcessResult r = ab(withCommon({kReport, young, "--timeout", "8"}));
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(25));
     EXPECT_EQ(parsed(r.out)["combinations"][0]["pairs"].size(), 6u);
     EXPECT_TRUE(allEnded(pids)) << "what a child left is not left running";
   }
