@@ -96,8 +96,8 @@ void BM_BlockedLuAndSolveWithStepTimes(benchmark::State& state) {
 }
 
 // The timed region with sweeps of Arg 1 blocks each (1: a trailing pass per block, as without
-// look-ahead; 2: the look-ahead's pairs), so that what the look-ahead gains is measured on the
-// same data in the same run. The factors of both must agree byte for byte.
+// look-ahead; 2 to 4: the look-ahead's groups), so that what each depth gains is measured on the
+// same data in the same run. The factors of each must agree byte for byte.
 void BM_LookAheadDepth(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int blocksPerSweep = static_cast<int>(state.range(1));
@@ -181,7 +181,7 @@ BENCHMARK(BM_BlockedLuAndSolveWithStepTimes)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookAheadDepth)
-    ->ArgsProduct({{1024, kBenchmarkOrder}, {1, 2}})
+    ->ArgsProduct({{1024, kBenchmarkOrder}, {1, 2, 3, 4}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScalarRendering)

@@ -40,6 +40,12 @@ inline constexpr int kCopyPrefetchRows = 16;
 // trailing pass each. Its pivot search covers a whole block in one call.
 inline constexpr int kMaxLookAheadBlock = 64;
 static_assert(kMaxLookAheadBlock <= kMaxPivotSearchColumns);
+// Most blocks whose trailing updates share one sweep over the matrix, and the most rows below such
+// a group that its blocks' interchanges can move up (each block but the first moves at most one a
+// column).
+inline constexpr int kMaxBlocksPerSweep = 4;
+inline constexpr int kMaxMovingRows = (kMaxBlocksPerSweep - 1) * kMaxLookAheadBlock;
+static_assert(kMaxBlocksPerSweep * kMaxLookAheadBlock <= kMaxPassDepth);
 
 // Widest block whose multipliers are computed a vector of rows at a time, and how many vectors
 // of rows are taken at once (their divisions overlap).

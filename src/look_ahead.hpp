@@ -9,34 +9,40 @@
 #include "simd.hpp"
 #include "trailing_product.hpp"
 
-// The trailing updates of two consecutive blocks, K = [first, end) and K' = [end, next), shared by
-// one sweep over the matrix. Block K's update is cut in three:
-//   1. the columns of K' (updateNextBlockColumns), so that K' can choose its pivots;
-//   2. the remaining columns of K''s own rows (finishNextBlockRows) and of the rows below that
-//      K''s interchanges will move (finishRows), done before any of them moves: a row carries its
-//      multipliers when it moves, but the scratch matrix does not move, so the row's products
-//      must land where it stood;
-//   3. everything else, in the sweep over [next, n)^2 that then adds K''s update
-//      (sweepTrailingSubmatrix).
+// The trailing updates of a group of consecutive blocks of equal width, K1 ... KG (G >= 2) over
+// [groupFirst, groupEnd), shared by one sweep over the matrix below and to the right of the group.
+// After each block Kj's panel (j < G), its update is cut in three:
+//   1. the columns of the group's later blocks, all rows below Kj (updateNextBlockColumns), so
+//      that K(j+1) can choose its pivots;
+//   2. the columns right of the group in the group's rows below Kj (finishNextBlockRows), and in
+//      the rows below the group that K(j+1)'s interchanges will move up (finishRows), done before
+//      any of them moves: a row carries its multipliers when it moves, but the scratch matrix does
+//      not move, so the row's products must land where it stood. A position below the group is
+//      listed once the first interchange touches it; from then on it takes each later block's
+//      update here as well, so every listed position holds K1 ... K(G-1)'s updates by the sweep;
+//   3. everything else, in the sweep over [groupEnd, n)^2 that also adds KG's update, in which the
+//      listed positions take KG's alone (sweepTrailingSubmatrix).
 // Every entry of a and of the scratch matrix s receives the same rounded operations in the same
 // order as when each block runs its own trailing pass. Whole tiles go through kernel.
 
 namespace lubench::LUBENCH_PATH_NAMESPACE {
 
-// Block [first, end)'s trailing update restricted to columns [end, next), rows [end, n):
-// s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next <= n.
-inline void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int next,
+// Block [first, end)'s trailing update restricted to columns [end, groupEnd), rows [end, n):
+// s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires
+// first < end < groupEnd <= n.
+inline void updateNextBlockColumns(double* a, double* s, int n, int first, int end, int groupEnd,
                                    const TileKernel& kernel) {
-  runTrailingPass(a, a, s, a, n, TrailingRegion{end, n, end, next, first, end - first, 1, {}},
+  runTrailingPass(a, a, s, a, n, TrailingRegion{end, n, end, groupEnd, first, end - first, 1, {}},
                   kernel);
 }
 
-// Block [first, end)'s trailing update of the next block's rows [end, next), columns [next, n):
-// s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires first < end < next < n.
-inline void finishNextBlockRows(double* a, double* s, int n, int first, int end, int next,
+// Block [first, end)'s trailing update of the group's rows below it, [end, groupEnd), columns
+// [groupEnd, n): s[r][c] = +0 + the block's products, then a[r][c] -= s[r][c]. Requires
+// first < end < groupEnd < n.
+inline void finishNextBlockRows(double* a, double* s, int n, int first, int end, int groupEnd,
                                 const TileKernel& kernel) {
-  runTrailingPass(a, a, s, a, n, TrailingRegion{end, next, next, n, first, end - first, 1, {}},
-                  kernel);
+  runTrailingPass(a, a, s, a, n,
+                  TrailingRegion{end, groupEnd, groupEnd, n, first, end - first, 1, {}}, kernel);
 }
 
 // Block [first, end)'s trailing update of the rows at positions[0 .. count), columns [colBegin, n):
@@ -44,7 +50,7 @@ inline void finishNextBlockRows(double* a, double* s, int n, int first, int end,
 // a[r][c] -= s[r][c]. The rows are gathered kTileEdge at a time into a packed panel and run
 // through the tile kernel into a small buffer, then scattered. Positions must be distinct rows
 // >= end, at most kMaxLookAheadBlock of them; end - first <= kMaxLookAheadBlock; colBegin >= end.
-inline void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
+inline void finishRowChunk(double* a, double* s, int n, int first, int end, int colBegin,
                        const int* positions, int count, const TileKernel& kernel) {
   const int depth = end - first;
   const int panels = (count + kTileEdge - 1) / kTileEdge;
@@ -91,41 +97,76 @@ inline void finishRows(double* a, double* s, int n, int first, int end, int colB
   if (streamed) finishStreamingStores();
 }
 
-// The rows below block [end, next) that its interchanges (pivotRows[i] for column end + i) will
-// move up, each once, in the order the pivot search found them.
+// finishRowChunk for any number of distinct positions, kMaxLookAheadBlock at a time (each row's
+// entries are independent of the others').
+inline void finishRows(double* a, double* s, int n, int first, int end, int colBegin,
+                       const int* positions, int count, const TileKernel& kernel) {
+  for (int done = 0; done < count; done += kMaxLookAheadBlock) {
+    finishRowChunk(a, s, n, first, end, colBegin, positions + done,
+                   smallerOf(kMaxLookAheadBlock, count - done), kernel);
+  }
+}
+
+// The positions below a group that its blocks' interchanges have moved rows out of (or will, for
+// the block whose pivots were found last), each listed once, in the order found.
 struct MovingRows {
-  int rows[kMaxLookAheadBlock];
+  int rows[kMaxMovingRows];
   int count = 0;
   FinishedRows finished() const { return FinishedRows{rows, count}; }
 };
-inline MovingRows rowsMovedFromBelow(const int* pivotRows, int end, int next) {
-  MovingRows moving;
-  for (int i = 0; i < next - end; ++i) {
+
+// Appends to moving the positions at or below groupEnd that block [blockBegin, blockEnd)'s
+// interchanges (pivotRows[i] for column blockBegin + i) touch and that it does not list yet.
+// Returns how many it listed before.
+inline int listRowsMovedFromBelow(MovingRows& moving, const int* pivotRows, int blockBegin,
+                                  int blockEnd, int groupEnd) {
+  const int listedBefore = moving.count;
+  for (int i = 0; i < blockEnd - blockBegin; ++i) {
     const int p = pivotRows[i];
     bool listed = false;
     for (int k = 0; k < moving.count; ++k) listed = listed || moving.rows[k] == p;
-    if (p >= next && !listed) moving.rows[moving.count++] = p;
+    if (p >= groupEnd && !listed) moving.rows[moving.count++] = p;
   }
-  return moving;
+  return listedBefore;
 }
 
-// Block [first, end)'s update of the rest of the next block's own rows and of the moving rows,
-// where they stand now, before any of them moves (step 2 above).
-inline void finishRowsBeforeTheyMove(double* a, double* s, int n, int first, int end, int next,
-                                     const MovingRows& moving, const TileKernel& kernel) {
-  finishNextBlockRows(a, s, n, first, end, next, kernel);
-  finishRows(a, s, n, first, end, next, moving.rows, moving.count, kernel);
+// The blocks of a group: block j (from 0) is [first + j * width, first + (j + 1) * width), and
+// the group ends at first + blocks * width.
+struct BlockGroup {
+  int first, width, blocks;
+  int begin(int j) const { return first + j * width; }
+  int end() const { return first + blocks * width; }
+};
+
+// Step 2 above before block `block` of group (>= 1) makes its interchanges, where the rows stand:
+// block - 1's update of the group's rows below it, columns right of the group; and of the
+// positions in moving, columns right of the group, after the earlier blocks' updates of the
+// positions listed from listedBefore on, which no interchange has touched before.
+inline void finishRowsBeforeTheyMove(double* a, double* s, int n, const BlockGroup& group,
+                                     int block, const MovingRows& moving, int listedBefore,
+                                     const TileKernel& kernel) {
+  const int groupEnd = group.end();
+  const int previous = group.begin(block - 1);
+  finishNextBlockRows(a, s, n, previous, group.begin(block), groupEnd, kernel);
+  for (int j = 0; j < block - 1; ++j) {
+    finishRows(a, s, n, group.begin(j), group.begin(j + 1), groupEnd, moving.rows + listedBefore,
+               moving.count - listedBefore, kernel);
+  }
+  finishRows(a, s, n, previous, group.begin(block), groupEnd, moving.rows, moving.count, kernel);
 }
 
-// The rest of both blocks' updates over [next, n)^2, tile by tile: for each entry, block
-// [first, end)'s products from +0 stored to s and subtracted from a (except in the rows listed in
-// finished, which finishRows has done), then block [end, next)'s the same way. a is read and
-// written once; s receives both stores. Requires both blocks of equal width <= kMaxLookAheadBlock
-// and next < n.
-// The kernels come from trial (see runTrailingPass).
-inline void sweepTrailingSubmatrix(double* a, double* s, int n, int first, int next,
+// The rest of the group's updates over [groupEnd, n)^2, tile by tile: for each entry, each block's
+// products from +0 stored to s and subtracted from a, block after block, except in the rows listed
+// in finished, which take the last block's alone (finishRows has done the others). a is read and
+// written once; s receives every block's stores. Requires group.blocks <= kMaxBlocksPerSweep,
+// group.width <= kMaxLookAheadBlock and group.end() < n. The kernels come from trial (see
+// runTrailingPass).
+inline void sweepTrailingSubmatrix(double* a, double* s, int n, const BlockGroup& group,
                                    const FinishedRows& finished, KernelTrial& trial) {
-  runTrailingPass(a, a, s, a, n, TrailingRegion{next, n, next, n, first, next - first, 2, finished},
+  const int groupEnd = group.end();
+  runTrailingPass(a, a, s, a, n,
+                  TrailingRegion{groupEnd, n, groupEnd, n, group.first, groupEnd - group.first,
+                                 group.blocks, finished},
                   kernelInUse(trial), &trial);
 }
 

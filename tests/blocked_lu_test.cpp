@@ -101,12 +101,16 @@ TEST(BlockedLu, TallPanelsMatchScalarReference) {
 // reference: matrix, permutation, the whole scratch matrix (which starts as NaNs) and the
 // singular messages.
 void expectKernelMatchesReference(const KernelChoice& choice, const std::vector<double>& input,
-                                  int n, int b, const Factorisation& want) {
-  SCOPED_TRACE(describe(choice) + ", n = " + std::to_string(n) + ", b = " + std::to_string(b));
+                                  int n, int b, const Factorisation& want,
+                                  int blocksPerSweep = 2) {
+  SCOPED_TRACE(describe(choice) + ", n = " + std::to_string(n) + ", b = " + std::to_string(b) +
+               ", blocks per sweep " + std::to_string(blocksPerSweep));
   Factorisation got{input, identityPermutation(n),
                     std::vector<double>(input.size(), std::numeric_limits<double>::quiet_NaN())};
-  got.singularMessages = countSingularMessages(
-      [&] { blockedLuWith(choice, got.a.data(), got.perm.data(), got.scratch.data(), n, b); });
+  got.singularMessages = countSingularMessages([&] {
+    blockedLuWith(choice, got.a.data(), got.perm.data(), got.scratch.data(), n, b, nullptr,
+                  blocksPerSweep);
+  });
   EXPECT_TRUE(sameBits(want.a, got.a));
   EXPECT_EQ(want.perm, got.perm);
   EXPECT_TRUE(sameBits(want.scratch, got.scratch));
@@ -135,19 +139,36 @@ std::vector<std::vector<double>> lookAheadMatrices(int n, int b) {
   entry(special, n - 2, b) = std::numeric_limits<double>::quiet_NaN();
   entry(special, n / 2, n - 1) = std::numeric_limits<double>::infinity();
   cases.push_back(special);
+  // Within a group of blocks, one position below the group touched by every block after the
+  // first: the bottom row wins column b, the row it swaps down wins column 2b, and so on; a second
+  // position joins at the third block. Their first block's entries are small, so that block's own
+  // pivots leave them where they are.
+  auto sharedPosition = randomMatrix(n, 35);
+  for (int c = 0; c < b && c < n; ++c) {
+    for (int r : {n - 2, n - 1}) entry(sharedPosition, r, c) *= 1e-3;
+    for (int r = b; r < n - 2; r += b) entry(sharedPosition, r, c) *= 1e-3;
+  }
+  entry(sharedPosition, n - 1, b) = 1e6;
+  for (int k = 1; (k + 1) * b < n; ++k) entry(sharedPosition, k * b, (k + 1) * b) = 1e6;
+  if (2 * b + 1 < n) entry(sharedPosition, n - 2, 2 * b + 1) = 1e7;
+  cases.push_back(sharedPosition);
   return cases;
 }
 
 TEST(BlockedLu, LookAheadMatchesScalarReferenceWithEveryKernel) {
-  // Below and just above two blocks, an odd number of blocks (a last group of one), blocks that
-  // do not divide n, and sweeps with whole tiles and clipped ones.
-  const std::pair<int, int> shapes[] = {{63, 32}, {65, 32}, {97, 32},  {129, 32}, {200, 32},
-                                        {33, 16}, {100, 7}, {150, 64}, {40, 3}};
+  // Below and just above one group, groups that do not divide the blocks (a last group shorter
+  // than the rest, or of one), blocks that do not divide n, sweeps with whole tiles and clipped
+  // ones, and for each group size given (more than the most a sweep takes is the most).
+  const std::pair<int, int> shapes[] = {{63, 32}, {65, 32},  {97, 32}, {129, 32},
+                                        {200, 32}, {33, 16}, {100, 7}, {150, 64},
+                                        {40, 3},  {300, 32}, {161, 16}};
   for (auto [n, b] : shapes) {
     for (const auto& input : lookAheadMatrices(n, b)) {
       const Factorisation want = factoriseReference(input, n, b);
       for (const KernelChoice& choice : runnableKernels()) {
-        expectKernelMatchesReference(choice, input, n, b, want);
+        for (int blocksPerSweep : {2, 3, 4, 7}) {
+          expectKernelMatchesReference(choice, input, n, b, want, blocksPerSweep);
+        }
       }
     }
   }
