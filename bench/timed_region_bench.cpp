@@ -8,10 +8,12 @@
 #include <ctime>
 #include <iterator>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "bench_support.hpp"
+#include "blocking.hpp"
 #include "clock.hpp"
 #include "lapack_peer.hpp"
 #include "linalg.hpp"
@@ -20,6 +22,7 @@
 #include "scalar_reference.hpp"
 #include "test_data.hpp"
 #include "timed_region.hpp"
+#include "vector_paths.hpp"
 #include "verification.hpp"
 
 namespace {
@@ -96,22 +99,38 @@ void BM_BlockedLuAndSolveWithStepTimes(benchmark::State& state) {
 }
 
 // The timed region with sweeps of Arg 1 blocks each (1: a trailing pass per block, as without
-// look-ahead; 2 to 4: the look-ahead's groups), so that what each depth gains is measured on the
-// same data in the same run. The factors of each must agree byte for byte.
+// look-ahead; 2 to 4: the look-ahead's groups) on the vector path of index Arg 2 in
+// vectorPaths(), so that what each depth gains is measured on the same data in the same run, in
+// the sweeps themselves ("sweep_ms") and in the steps outside them ("outside_ms", the block loop's
+// other steps), each a mean per run. The factors of each must agree byte for byte.
 void BM_LookAheadDepth(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const int blocksPerSweep = static_cast<int>(state.range(1));
+  const VectorPath& path = vectorPaths()[static_cast<std::size_t>(state.range(2))];
   LuProblem problem(n, kSeed);
   TimedRegionOptions options;
   options.blocksPerSweep = blocksPerSweep;
+  options.choice.path = &path;
+  options.timeSteps = true;
   double timed = 0;
+  long long sweep = 0;
+  long long outside = 0;
   for (auto _ : state) {
     problem.reset();
-    const double seconds = timedRegionSeconds(state, problem, n, options);
+    TimedRegionResult result;
+    const double seconds = timedRegionSeconds(state, problem, n, options, &result);
     state.SetIterationTime(seconds);
     timed += seconds;
+    for (int step = 0; step < kLuStepCount; ++step) {
+      const long long spent = result.stepNanoseconds[static_cast<std::size_t>(step)];
+      (static_cast<LuStep>(step) == LuStep::kTrailingSweep ? sweep : outside) += spent;
+    }
   }
   reportRate(state, hplFlops(n), timed);
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["sweep_ms"] = 1e-6 * static_cast<double>(sweep) / runs;
+  state.counters["outside_ms"] = 1e-6 * static_cast<double>(outside) / runs;
+  state.SetLabel(path.name);
 
   std::vector<double> a = problem.original();
   std::vector<double> s(a.size(), 0.0);
@@ -121,6 +140,20 @@ void BM_LookAheadDepth(benchmark::State& state) {
   if (std::memcmp(a.data(), problem.a(), a.size() * sizeof(double)) != 0 ||
       std::memcmp(perm.data(), problem.perm(), perm.size() * sizeof(int)) != 0) {
     state.SkipWithError("the factors differ from the look-ahead block loop's");
+  }
+}
+
+// Every depth on the widest path at two orders, and at the benchmark's order on each other path
+// this CPU runs with vectors of four doubles or more.
+void lookAheadDepthArguments(benchmark::internal::Benchmark* benchmark) {
+  const std::span<const VectorPath> paths = vectorPaths();
+  for (std::size_t p = 0; p < paths.size(); ++p) {
+    const bool widest = &paths[p] == &widestRunnablePath();
+    if (!paths[p].cpuRuns() || (!widest && paths[p].routines.lanes < 4)) continue;
+    for (int blocks = 1; blocks <= kMaxBlocksPerSweep; ++blocks) {
+      if (widest) benchmark->Args({1024, blocks, static_cast<long long>(p)});
+      benchmark->Args({kBenchmarkOrder, blocks, static_cast<long long>(p)});
+    }
   }
 }
 
@@ -181,7 +214,7 @@ BENCHMARK(BM_BlockedLuAndSolveWithStepTimes)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LookAheadDepth)
-    ->ArgsProduct({{1024, kBenchmarkOrder}, {1, 2, 3, 4}})
+    ->Apply(lookAheadDepthArguments)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScalarRendering)

@@ -109,8 +109,9 @@ struct PathRoutines {
   bool fusedMultiplyAddInstruction;  // the path has a fused multiply-add instruction
   const TileKernel* kernels;  // kernelCount entries, the path's default first
   int kernelCount;
-  // The block loop (blockedLu) with whole tiles by the plan's kernels; blocksPerSweep 1 turns
-  // the look-ahead off. Returns the number of columns reported singular.
+  int blocksPerSweep;  // the path's schedule: blocks whose updates share one sweep
+  // The block loop (blockedLu) with whole tiles by the plan's kernels and blocksPerSweep blocks a
+  // sweep (1 turns the look-ahead off). Returns the number of columns reported singular.
   int (*blockedLu)(double* a, int* perm, double* s, int n, int b, const KernelPlan& plan,
                    StepObserver* observer, int blocksPerSweep);
   // Both triangular solves into y and x (n entries each; x may be y).

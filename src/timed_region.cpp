@@ -17,6 +17,11 @@ void sayUnresolvable(const char* program) {
                program, fixedKernelName(), runnablePathsAndKernels().c_str());
 }
 
+// The blocks a sweep takes on path: its own schedule for kPathSchedule, else as asked.
+int sweepDepthOn(const VectorPath& path, int blocksPerSweep) {
+  return blocksPerSweep == kPathSchedule ? path.routines.blocksPerSweep : blocksPerSweep;
+}
+
 }  // namespace
 
 // Never inlined: its work vectors must not share a frame with the block loop's buffers, which
@@ -61,7 +66,7 @@ int blockedLuWith(const KernelChoice& choice, double* a, int* perm, double* s, i
                   StepObserver* observer, int blocksPerSweep) {
   const KernelChoice run = resolvedChoiceOrWidest(choice);
   return run.path->routines.blockedLu(a, perm, s, n, b, planFor(choice, run, nullptr), observer,
-                                      blocksPerSweep);
+                                      sweepDepthOn(*run.path, blocksPerSweep));
 }
 
 void blockedLu(double* a, int* perm, double* s, int n, int b) {
@@ -91,7 +96,8 @@ std::optional<TimedRegionResult> runTimedRegion(const TimedProblem& problem,
   result.kernelTried = plan.count > 1;
   result.singularColumns =
       result.ran.path->routines.blockedLu(problem.a, problem.perm, problem.s, problem.n, problem.b,
-                                          plan, observer, options.blocksPerSweep);
+                                          plan, observer,
+                                          sweepDepthOn(*result.ran.path, options.blocksPerSweep));
   solveOnPath(*result.ran.path, problem.perm, problem.a, problem.rhs, problem.n);
   if (!readMonotonicClock(result.end, program)) return std::nullopt;
   if (result.trials.count > 0) {

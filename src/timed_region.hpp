@@ -19,8 +19,8 @@
 //   4. the block row of U;
 //   5. s's trailing region [end, n)^2 set to zero, then cache1(a, a, s, n, end, b, ib);
 //   6. the trailing update a -= s over [end, n)^2
-// (steps 5 and 6 run as one pass over the tiles, and two consecutive blocks share one such sweep
-// with look-ahead, see runBlockedLu; a, perm and s end exactly as the steps in this order leave
+// (steps 5 and 6 run as one pass over the tiles, and a few consecutive blocks share one such
+// sweep with look-ahead, see runBlockedLu; a, perm and s end exactly as the steps in this order leave
 // them, for any contents of s on entry).
 // perm (n entries, normally the identity on entry) records the interchanges: perm[r] is the
 // input row now at position r. On return a holds L (unit diagonal not stored) and U of the row-
@@ -40,10 +40,12 @@ KernelPlan planFor(const KernelChoice& choice, const KernelChoice& resolved, Ker
 
 // blockedLu on the path and kernel given (resolved as resolveChoice does; a choice that cannot
 // be resolved falls back to the widest path's default kernel; a choice without a kernel tries
-// the path's kernels), telling observer (may be null) of each finished step; blocksPerSweep 1
-// turns the look-ahead off. Returns the number of columns reported singular.
+// the path's kernels), telling observer (may be null) of each finished step; blocksPerSweep blocks
+// share a sweep (kPathSchedule: the path's own number; 1 turns the look-ahead off). Returns the
+// number of columns reported singular.
+inline constexpr int kPathSchedule = 0;
 int blockedLuWith(const KernelChoice& choice, double* a, int* perm, double* s, int n, int b,
-                  StepObserver* observer = nullptr, int blocksPerSweep = 2);
+                  StepObserver* observer = nullptr, int blocksPerSweep = kPathSchedule);
 
 // choice resolved as resolveChoice does, or the widest path's default kernel where it cannot be.
 KernelChoice resolvedChoiceOrWidest(const KernelChoice& choice);
@@ -66,7 +68,7 @@ struct TimedProblem {
 struct TimedRegionOptions {
   KernelChoice choice;     // null members: chosen after the first clock reading
   bool timeSteps = false;  // time each step of the block loop (one clock reading per step)
-  int blocksPerSweep = 2;  // 1 turns the look-ahead off
+  int blocksPerSweep = kPathSchedule;  // blocks a sweep; 1 turns the look-ahead off
 };
 
 struct TimedRegionResult {

@@ -34,6 +34,7 @@ const PathRoutines kRoutines{
     kFusedMultiplyAddInstruction,
     Kernels::kEntries,
     static_cast<int>(sizeof Kernels::kEntries / sizeof Kernels::kEntries[0]),
+    Kernels::kBlocksPerSweep,
     &runBlockedLu,
     &solveTriangles,
     &runTrailingRegion,

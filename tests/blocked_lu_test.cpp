@@ -174,6 +174,37 @@ TEST(BlockedLu, LookAheadMatchesScalarReferenceWithEveryKernel) {
   }
 }
 
+// Counts the sweeps over the trailing submatrix the block loop reports.
+class SweepCounter final : public StepObserver {
+ public:
+  void finished(LuStep step) override { sweeps += step == LuStep::kTrailingSweep ? 1 : 0; }
+  int sweeps = 0;
+};
+
+TEST(BlockedLu, SweepsFollowEachPathsSchedule) {
+  // n = 300 in blocks of 32: nine whole blocks and one of 12. Groups never take the last block,
+  // so one block before it runs a pass of its own whenever the groups do not reach it.
+  constexpr int n = 300;
+  constexpr int b = 32;
+  const int sweepsFor[] = {0, 9, 5, 3, 3};  // by blocks a sweep
+  const std::vector<double> input = randomMatrix(n, 41);
+  for (const KernelChoice& choice : runnableKernels()) {
+    SCOPED_TRACE(describe(choice));
+    const int schedule = choice.path->routines.blocksPerSweep;
+    ASSERT_GE(schedule, 1);
+    ASSERT_LE(schedule, 4);
+    for (int blocksPerSweep : {kPathSchedule, 1, 2, 3, 4}) {
+      Factorisation f{input, identityPermutation(n), std::vector<double>(input.size())};
+      SweepCounter counter;
+      blockedLuWith(choice, f.a.data(), f.perm.data(), f.scratch.data(), n, b, &counter,
+                    blocksPerSweep);
+      EXPECT_EQ(counter.sweeps,
+                sweepsFor[blocksPerSweep == kPathSchedule ? schedule : blocksPerSweep])
+          << blocksPerSweep << " blocks a sweep asked for";
+    }
+  }
+}
+
 TEST(BlockedLu, PivotSearchChoosesTheSamePivotsWithAnyCopySize) {
   // A copy smaller than a column makes the search take it a piece at a time; a copy of a few
   // columns makes it take the block a group at a time. Either way it must choose the pivots the

@@ -388,24 +388,30 @@ TEST(ReportTool, TheKernelTrialsOfEachRunAreRecordedAndAForcedKernelIsNeverTried
   const nlohmann::json& context = automatic["context"];
   const nlohmann::json& run = automatic["benchmarks"][0]["runs"][0];
   nlohmann::json held;
+  int blocksPerSweep = 0;
   for (const nlohmann::json& path : context["vector_paths"]) {
-    if (path["name"] == context["vector_path"]) held = path["kernels"];
+    if (path["name"] != context["vector_path"]) continue;
+    held = path["kernels"];
+    blocksPerSweep = path["blocks_per_sweep"].get<int>();
   }
   ASSERT_TRUE(held.is_array()) << context.dump();
   if (held.size() < 2 || !context["fixed_kernel"].is_null()) {
     EXPECT_NE(run["kernel_choice"], "trial");
     EXPECT_TRUE(run["kernel_trials"].empty());
   } else {
-    // Order 640: the first pair's sweep (576) and the one at two thirds of it (384) are tried.
+    // Order 640: the first group's sweep is tried (576 with pairs of blocks, 512 with groups of
+    // four), and again once the region has shrunk to two thirds of it (384 with pairs).
     EXPECT_EQ(run["kernel_choice"], "trial");
-    ASSERT_EQ(run["kernel_trials"].size(), 2u) << run.dump();
-    EXPECT_EQ(run["kernel_trials"][0]["order"], 576);
-    EXPECT_EQ(run["kernel_trials"][0]["candidates"].size(), held.size());
-    EXPECT_EQ(run["kernel"], run["kernel_trials"][1]["chosen"]);
+    const nlohmann::json& trials = run["kernel_trials"];
+    ASSERT_EQ(trials.size(), blocksPerSweep == 2 ? 2u : 1u) << run.dump();
+    EXPECT_EQ(trials[0]["order"], 640 - 32 * blocksPerSweep);
+    EXPECT_EQ(trials[0]["depth"], 32 * blocksPerSweep);
+    EXPECT_EQ(trials[0]["candidates"].size(), held.size());
+    EXPECT_EQ(run["kernel"], trials[trials.size() - 1]["chosen"]);
     const nlohmann::json& summary = automatic["benchmarks"][0]["kernel_trials"];
-    ASSERT_EQ(summary.size(), 2u);
-    EXPECT_EQ(summary[1]["order"], 384);
-    EXPECT_EQ(summary[1]["runs"], 1);
+    ASSERT_EQ(summary.size(), trials.size());
+    EXPECT_EQ(summary[summary.size() - 1]["order"], trials[trials.size() - 1]["order"]);
+    EXPECT_EQ(summary[summary.size() - 1]["runs"], 1);
   }
   std::vector<std::string> forcedArguments = common;
   forcedArguments.insert(forcedArguments.end(), {"--kernel", held.back()});

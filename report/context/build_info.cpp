@@ -116,7 +116,8 @@ BuildInfo makeBuildInfo() {
   info.kernel = automatic.kernel != nullptr ? automatic.kernel->name : "";
   if (fixedKernelName() != nullptr) info.fixedKernel = fixedKernelName();
   for (const VectorPath& held : vectorPaths()) {
-    HeldPath entry{held.name, held.needs, held.routines.lanes, held.cpuRuns(), {}};
+    HeldPath entry{held.name, held.needs, held.routines.lanes, held.cpuRuns(), {},
+                   held.routines.blocksPerSweep};
     for (const TileKernel& kernel : kernelsOf(held)) entry.kernels.push_back(kernel.name);
     info.paths.push_back(entry);
   }

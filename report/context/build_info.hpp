@@ -16,6 +16,7 @@ struct HeldPath {
   int doubles = 0;    // per vector
   bool runsHere = false;
   std::vector<std::string> kernels;  // the default first
+  int blocksPerSweep = 0;            // the path's schedule: blocks whose updates share a sweep
 };
 struct BuildInfo {
   std::string version;

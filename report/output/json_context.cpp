@@ -29,7 +29,8 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
                          {"needs", path.needs},
                          {"doubles", path.doubles},
                          {"runs_here", path.runsHere},
-                         {"kernels", path.kernels}});
+                         {"kernels", path.kernels},
+                         {"blocks_per_sweep", path.blocksPerSweep}});
   }
   json load = nullptr;
   if (m.loadAverage)

@@ -90,9 +90,10 @@ std::string heldPathsText() {
     for (const std::string& kernel : path.kernels) {
       kernels += (kernels.empty() ? "" : ", ") + kernel;
     }
-    out += formatText("    %s (needs %s; %d double%s): %s%s\n", path.name.c_str(),
-                      path.needs.c_str(), path.doubles, path.doubles == 1 ? "" : "s",
-                      kernels.c_str(), path.runsHere ? "" : "; not on this CPU");
+    out += formatText("    %s (needs %s; %d double%s; %d blocks a sweep): %s%s\n",
+                      path.name.c_str(), path.needs.c_str(), path.doubles,
+                      path.doubles == 1 ? "" : "s", path.blocksPerSweep, kernels.c_str(),
+                      path.runsHere ? "" : "; not on this CPU");
   }
   return out;
 }
