@@ -35,17 +35,22 @@ void runTrailingPass(const double* left, const double* right, double* out, doubl
   const bool outAligned = reinterpret_cast<std::uintptr_t>(out) % 64 == 0 && n % 8 == 0 &&
                           region.colBegin % 8 == 0;
   bool streamed = false;
+  // Columns whose right panels one pass of depth packs at once: a group of whole column tiles.
+  const auto groupWidthAt = [](int depth) {
+    return largerOf(1, kPackedRightEntries / (depth * kTileEdge)) * kTileEdge;
+  };
   if (trial != nullptr) {
-    beginPass(*trial, region.rowEnd - region.rowBegin, region.colEnd - region.colBegin,
-              region.depth);
+    // The trial times rows of tiles of the first pass's first group.
+    const int timedColumns = smallerOf(groupWidthAt(smallerOf(kMaxPassDepth, region.depth)),
+                                       region.colEnd - region.colBegin);
+    beginPass(*trial, region.rowEnd - region.rowBegin, timedColumns, region.depth);
   }
   for (int k0 = region.first, depth = 0; k0 < innerEnd; k0 += depth) {
     depth = smallerOf(kMaxPassDepth, innerEnd - k0);
     const bool firstPass = k0 == region.first;
     const bool lastPass = k0 + depth == innerEnd;
     const int passSegmentDepth = region.segments > 1 ? segmentDepth : depth;
-    const int groupTiles = largerOf(1, kPackedRightEntries / (depth * kTileEdge));
-    const int groupWidth = groupTiles * kTileEdge;
+    const int groupWidth = groupWidthAt(depth);
     for (int group = region.colBegin; group < region.colEnd; group += groupWidth) {
       const int groupEnd = smallerOf(group + groupWidth, region.colEnd);
       // The group's whole column tiles, packed once for this pass.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "blocking.hpp"
 #include "reference.hpp"
 #include "timed_region.hpp"
 #include "vector_paths.hpp"
@@ -51,7 +52,7 @@ struct TrialRun {
 // The widest path's block loop over input with the fake candidates (count of them), the fake
 // clock and the given costs per trial.
 TrialRun runWithFakes(const std::vector<double>& input, int n, int b, int count,
-                      std::vector<std::vector<long long>> costs) {
+                      std::vector<std::vector<long long>> costs, int blocksPerSweep = 2) {
   TrialRun run{input, identityPermutation(n),
                std::vector<double>(input.size(), std::numeric_limits<double>::quiet_NaN())};
   costsByTrial = std::move(costs);
@@ -61,7 +62,7 @@ TrialRun runWithFakes(const std::vector<double>& input, int n, int b, int count,
   const KernelPlan plan{kFakes, count, &fakeClock, &run.log};
   countSingularMessages([&] {
     widestRunnablePath().routines.blockedLu(run.a.data(), run.perm.data(), run.scratch.data(), n, b,
-                                            plan, nullptr, 2);
+                                            plan, nullptr, blocksPerSweep);
   });
   activeLog = nullptr;
   return run;
@@ -106,6 +107,20 @@ TEST(KernelTrial, TheFasterCandidateWinsAndEveryByteStaysThePlainOrders) {
   EXPECT_GT(tilesRun[0], 0);
   EXPECT_GT(tilesRun[1], 0);
   expectSameAsReference(run, input, n, b);
+}
+
+TEST(KernelTrial, TheRecordSaysHowManyColumnsEachTimedRowHeld) {
+  // Groups of four blocks: the sweep's depth of 128 packs 2048 columns of its right panels at
+  // once, so each timed row of the first sweep (order 2072) is 64 whole tiles, not the region's
+  // width; the rate drawn from the record must use what was timed.
+  const int n = 2200, b = 32;
+  const TrialRun run = runWithFakes(randomMatrix(n, 55), n, b, kCandidates, {{100, 50}}, 4);
+  ASSERT_GE(run.log.count, 1);
+  const KernelTrialLog::Trial& first = run.log.trials[0];
+  EXPECT_EQ(first.order, n - 4 * b);
+  EXPECT_EQ(first.depth, 4 * b);
+  EXPECT_EQ(first.columns, 2048);
+  EXPECT_EQ(first.medianNanoseconds[0], first.columns / kTileEdge * 100);
 }
 
 TEST(KernelTrial, TheDefaultStaysWhenARivalIsFasterByLessThanTheMargin) {

@@ -7,7 +7,8 @@
 
 // The registry's entries: every kernel for whole tiles, listed per vector width, the width's
 // default first, and the width's schedule: how many blocks share one sweep over the matrix (see
-// look_ahead.hpp), set by measurement at the benchmark's order (docs/performance.md). A path holds
+// look_ahead.hpp), set by measurement at the benchmark's order and changed from the pairs of
+// blocks only where a deeper group was measured faster and nowhere slower (docs/performance.md). A path holds
 // the list of its own width (kDoubleLanes), each kernel compiled with the path's flags. A new
 // kernel is a header of its own in this folder with its constants, and one line here.
 
@@ -32,7 +33,7 @@ struct KernelList<8> {
 
 template <>
 struct KernelList<4> {
-  static constexpr int kBlocksPerSweep = 4;
+  static constexpr int kBlocksPerSweep = 2;
   static constexpr TileKernel kEntries[] = {
       {"bands_6_5x2v4",
        "bands of 6 and 5 rows x 2 vectors of 4 doubles, each block stored as it finishes",
@@ -42,7 +43,7 @@ struct KernelList<4> {
 
 template <>
 struct KernelList<2> {
-  static constexpr int kBlocksPerSweep = 4;
+  static constexpr int kBlocksPerSweep = 2;
   static constexpr TileKernel kEntries[] = {
       {"bands_6_5x2v2",
        "bands of 6 and 5 rows x 2 vectors of 2 doubles, each block stored as it finishes",
@@ -52,7 +53,7 @@ struct KernelList<2> {
 
 template <>
 struct KernelList<1> {
-  static constexpr int kBlocksPerSweep = 4;
+  static constexpr int kBlocksPerSweep = 2;
   static constexpr TileKernel kEntries[] = {
       {"bands_6_5x2v1", "bands of 6 and 5 rows x 2 scalars, each block stored as it finishes",
        &accumulateTileInRowBands<1>},
