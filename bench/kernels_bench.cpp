@@ -163,9 +163,9 @@ void BM_CorePeak(benchmark::State& state) {
 }
 
 // The memory traffic the trailing updates cannot avoid, without their arithmetic, for sweeps of
-// Arg 1 blocks each (1: a pass per block; 2: the look-ahead's pairs): for every sweep, each
-// block's scratch region written (streaming stores, as the sweep writes them; a pair writes the
-// same addresses twice) and the trailing submatrix read and written once. Set beside
+// Arg 1 blocks each (1: a pass per block; 2 to 4: the look-ahead's groups): for every sweep, each
+// block's scratch region written (streaming stores, as the sweep writes them; a group writes the
+// same addresses once per block) and the trailing submatrix read and written once. Set beside
 // BM_TileKernelInCache, this bounds how fast the trailing updates can be on this machine.
 void BM_PlainOrderMemoryPasses(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
@@ -218,7 +218,7 @@ BENCHMARK(BM_TrailingSweep)
 BENCHMARK(BM_TileKernelInCache)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CorePeak)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlainOrderMemoryPasses)
-    ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {1, 2}})
+    ->ArgsProduct({{1024, 2048, kBenchmarkOrder}, {1, 2, 3, 4}})
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
