@@ -50,6 +50,28 @@ TEST(ReportTool, HelpListsTheOptions) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   // The peak is on by default: no option may be shown with a misleading value.
   EXPECT_EQ(run.out.find("{false}"), std::string::npos) << run.out;
+  // The peak is the core's chains of separate multiplies and adds, not the tile kernel's rate.
+  EXPECT_NE(run.out.find("peak for separate multiplies and adds"), std::string::npos) << run.out;
+  // Every subcommand is found from the main help, each on a line of its own.
+  for (const char* subcommand : {"compare", "ab", "export", "fleet"}) {
+    EXPECT_NE(run.out.find("\n  " + std::string(subcommand) + " "), std::string::npos)
+        << subcommand << "\n" << run.out;
+  }
+  EXPECT_NE(run.out.find("--version"), std::string::npos);
+}
+
+TEST(ReportTool, VersionSaysWhatTheBuildIsAndRunsNothing) {
+  const ProcessResult run = runReportTool({"--version", "--n", "64", "--json"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(run.out.starts_with("lubench-report ")) << run.out;
+  EXPECT_NE(run.out.find("\ncommit: "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\ncompiler: "), std::string::npos) << run.out;
+  // Every build holds the portable path, whose kernel runs everywhere.
+  EXPECT_NE(run.out.find("\n  portable: bands_6_5x2v1\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("timed region"), std::string::npos) << "nothing may run: " << run.out;
+  // A version asked for with a bad option is still a usage error.
+  EXPECT_EQ(runReportTool({"--version", "--n", "0"}).status, 64);
 }
 
 TEST(ReportTool, AnOrderTooLargeForTheMemoryIsRefusedBeforeAllocating) {

@@ -17,6 +17,7 @@
 #include "launcher.hpp"
 #include "output.hpp"
 #include "plot.hpp"
+#include "program_help.hpp"
 #include "text_format.hpp"
 #include "vector_paths.hpp"
 
@@ -170,6 +171,7 @@ CommandLine parseCommandLine(int argc, char** argv,
       "fingerprint of the factorisation. Each combination is written as soon as it finishes. On "
       "a terminal, progress is shown on standard error between runs.",
       kProgram};
+  app.footer(subcommandsText());
   // A flag is a flag: --json=yes is a usage error, not a spelling of true.
   app.option_defaults()->disable_flag_override();
   SweepOptions sweep;
@@ -222,9 +224,10 @@ CommandLine parseCommandLine(int argc, char** argv,
   bool peak = false, noPeak = false;
   CLI::Option* peakOption =
       app.add_flag("--peak", peak,
-                   "measure this core's floating-point rate first (the tile kernel on operands in "
-                   "the first-level cache, under half a second) and show each rate as a share of "
-                   "it; on by default");
+                   "measure this core's peak for separate multiplies and adds first (independent "
+                   "chains of them on registers, under half a second) and show each rate as a "
+                   "share of it, with the tile kernel's rate in the first-level cache beside it; "
+                   "on by default");
   app.add_flag("--no-peak", noPeak, "skip measuring the peak")->excludes(peakOption);
   app.add_flag("--compare-lapack", options.compareLapack,
                "after each run, factorise and solve the same matrix with the machine's LAPACK "
@@ -295,9 +298,20 @@ CommandLine parseCommandLine(int argc, char** argv,
           },
           "KEY=VALUE"));
 
+  bool version = false;
+  app.add_flag("--version", version,
+               "print the version, the commit, the compiler and the vector paths this build "
+               "holds, and exit");
+
   CommandLine result;
   if (const std::optional<int> status = parseArguments(app, argc, argv, kProgram)) {
     result.exitStatus = *status;
+    return result;
+  }
+  if (version) {
+    StandardOutput out(kProgram);
+    out.write(versionText());
+    result.exitStatus = out.finish() ? 0 : kStatusSystem;
     return result;
   }
   if (const std::optional<std::string> refusal =
