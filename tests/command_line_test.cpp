@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "output_format.hpp"
+
 // The command line's numbers and lists, and the sweep's warm-up runs.
 
 namespace {
@@ -28,6 +30,29 @@ TEST(ReportOptions, WholeNumbersListsAndWarmUps) {
   sweep.orders = {64};
   sweep.base.repeat = 2;
   EXPECT_TRUE(sweep.combinations().front().warmUp);
+}
+
+}  // namespace
+
+namespace {
+
+// Every command names its formats alike, and an --out's name says its document's format.
+TEST(OutputFormats, NamesAndExtensions) {
+  const std::vector<std::string> all{"text", "md", "csv", "json"};
+  EXPECT_EQ(canonicalFormat("table", all), "text");
+  EXPECT_EQ(canonicalFormat("csv", all), "csv");
+  EXPECT_FALSE(canonicalFormat("csv", {"text", "md", "json"}).has_value());
+  for (const char* bad : {"", "TEXT", "markdown", "json "}) {
+    EXPECT_FALSE(canonicalFormat(bad, all).has_value()) << bad;
+  }
+  EXPECT_EQ(formatOfOutName("runs.md"), "md");
+  EXPECT_EQ(formatOfOutName("dir.csv/RUNS.CSV"), "csv");
+  EXPECT_EQ(formatOfOutName("/dev/stdout"), "json");
+  EXPECT_EQ(formatOfOutName("runs.md.json"), "json");
+  EXPECT_EQ(formatOfOutName(".md"), "md");
+  EXPECT_EQ(formatOfOutName("md"), "json");
+  EXPECT_EQ(formatNames({"text", "md", "json"}), "text, md or json");
+  EXPECT_EQ(formatNames({"json"}), "json");
 }
 
 }  // namespace
