@@ -17,10 +17,12 @@ struct SweepOptions {
   RunOptions base;  // everything but n and block; warmUp is set per sweep
   bool warmUpAsked = false;  // --warm-up: one untimed run before every combination's timed runs
   bool measurePeak = true;
-  bool json = false;
   bool summaryOnly = false;
-  std::string rowFormat = "table";   // --format: "table", "md" or "csv" for the summary rows
-  std::optional<OutputTarget> out;   // --out: the JSON document goes there
+  // --format (or --json) for standard output, canonical (output_format.hpp): "text" (the
+  // table), "md" or "csv" (the summary rows alone) or "json" (the document).
+  std::string format = "text";
+  // --out, in the order given: each written in the format its name says (formatOfOutName).
+  std::vector<OutputTarget> outs;
   std::optional<OutputTarget> plot;  // --plot: an SVG or PNG drawn through gnuplot
   std::optional<int> affinity;       // --affinity: the CPU to pin the process to
   std::string copies;                // --copies as given: a count, "all" or "cores"; empty: none

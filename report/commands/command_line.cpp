@@ -5,111 +5,16 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <charconv>
-#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <limits>
-#include <tuple>
 
-#include "compare.hpp"
 #include "lapack_peer.hpp"
-#include "launcher.hpp"
 #include "output.hpp"
-#include "plot.hpp"
+#include "output_options.hpp"
 #include "program_help.hpp"
 #include "text_format.hpp"
 #include "vector_paths.hpp"
-
-std::optional<long long> parseWholeNumber(const std::string& text, long long smallest,
-                                          long long largest) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return {};
-  long long value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end || value < smallest || value > largest) return {};
-  return value;
-}
-
-ParsedList parseList(const std::string& text, int largest) {
-  ParsedList list;
-  std::size_t begin = 0;
-  for (;;) {
-    const std::size_t comma = text.find(',', begin);
-    const std::string item =
-        text.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
-    if (item.empty()) {
-      list.error = "empty item in '" + text + "'";
-      return list;
-    }
-    const std::optional<long long> value = parseWholeNumber(item, 1, largest);
-    if (!value) {
-      list.error = "expected whole numbers from 1 to " + std::to_string(largest) +
-                   " separated by commas, got '" + item + "' in '" + text + "'";
-      return list;
-    }
-    if (std::find(list.values.begin(), list.values.end(), *value) != list.values.end()) {
-      list.error = "'" + item + "' appears twice in '" + text + "'";
-      return list;
-    }
-    list.values.push_back(static_cast<int>(*value));
-    if (comma == std::string::npos) break;
-    begin = comma + 1;
-  }
-  return list;
-}
-
-// Accepts parseWholeNumber's numbers and hands them on in canonical form, so that the value
-// used is the value checked.
-CLI::Validator decimalNumber(long long smallest, long long largest) {
-  return CLI::Validator(
-      [smallest, largest](std::string& text) -> std::string {
-        const std::optional<long long> value = parseWholeNumber(text, smallest, largest);
-        if (!value) {
-          return "expected a whole number from " + std::to_string(smallest) + " to " +
-                 std::to_string(largest) + ", got '" + text + "'";
-        }
-        text = std::to_string(*value);
-        return {};
-      },
-      std::to_string(smallest) + ".." + std::to_string(largest));
-}
-
-// Accepts parseList's lists and keeps the values in values, so that each list is parsed once.
-CLI::Validator numberList(int largest, std::vector<int>& values) {
-  return CLI::Validator(
-      [largest, &values](std::string& text) -> std::string {
-        ParsedList list = parseList(text, largest);
-        if (list.error.empty()) values = std::move(list.values);
-        return list.error;
-      },
-      "LIST of 1.." + std::to_string(largest));
-}
-
-CLI::Validator percentCheck() {
-  return CLI::Validator(
-      [](std::string& text) -> std::string {
-        if (parseFailAbove(text)) return {};
-        return "expected per cents from 0 to 1000 in decimal digits with at most one point, got '" +
-               printable(text) + "'";
-      },
-      "PCT");
-}
-
-std::optional<int> parseArguments(CLI::App& app, int argc, char** argv, const std::string& name) {
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    StandardOutput out(kProgram);
-    out.write(app.help());
-    return out.finish() ? 0 : kStatusSystem;
-  } catch (const CLI::ParseError& error) {
-    std::fprintf(stderr, "%s: %s\n\n%s", name.c_str(), printable(error.what()).c_str(),
-                 app.help().c_str());
-    return kStatusUsage;
-  }
-  return std::nullopt;
-}
 
 namespace {
 
@@ -214,9 +119,8 @@ CommandLine parseCommandLine(int argc, char** argv,
   app.add_flag("--warm-up", sweep.warmUpAsked,
                "make one untimed warm-up run before the timed runs of every combination, even "
                "of a single run");
-  app.add_flag("--json", sweep.json,
-               "print the JSON document instead of the table: the context, then every "
-               "combination as it finishes");
+  OutputRequest outputs;
+  addOutputOptions(app, outputs, sweep);
   app.add_flag("--check-reference", options.checkReference,
                "compare the factorisation bit for bit with the plain scalar rendering (slow: "
                "about a minute and a half at the default order)");
@@ -234,25 +138,6 @@ CommandLine parseCommandLine(int argc, char** argv,
                "(LAPACKE_dgetrf + LAPACKE_dgetrs) and show its time, rate and residual and the "
                "ratio; needs a build with LAPACKE. The environment may pin OpenBLAS to a kernel "
                "(OPENBLAS_CORETYPE): the report names the kernel that ran");
-  app.add_flag("--summary", sweep.summaryOnly, "print only the summary row of each combination");
-  app.add_option("--format", sweep.rowFormat,
-                 "the summary rows alone, as a Markdown table (md) or CSV (csv), instead of the "
-                 "table")
-      ->check(CLI::IsMember({"table", "md", "csv"}))
-      ->excludes("--json");
-  std::string outPath, plotPath;
-  CLI::Option* outOption =
-      app.add_option(
-             "--out", outPath,
-             "also write the JSON document to FILE (a file under a temporary name beside it "
-             "until it is complete; a device or FIFO once, at the end), while standard "
-             "output shows the table")
-          ->type_name("FILE");
-  CLI::Option* plotOption =
-      app.add_option("--plot", plotPath,
-                     "draw GFLOP/s and efficiency against n into FILE.svg or FILE.png through "
-                     "gnuplot")
-          ->type_name("FILE");
   std::string affinity;
   CLI::Option* affinityOption =
       app.add_option("--affinity", affinity,
@@ -267,15 +152,7 @@ CommandLine parseCommandLine(int argc, char** argv,
                  "CPU this process may use) or cores (one CPU per physical core); reports the "
                  "total rate, the contention and each copy's fingerprint")
       ->type_name("N|all|cores")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            if (text == "all" || text == "cores" || parseWholeNumber(text, 1, CPU_SETSIZE)) {
-              return {};
-            }
-            return "expected a count from 1 to " + std::to_string(CPU_SETSIZE) +
-                   ", all or cores, got '" + text + "'";
-          },
-          "N|all|cores"))
+      ->check(copiesCheck())
       ->excludes(affinityOption)
       ->excludes("--check-reference")
       ->excludes("--compare-lapack");
@@ -285,18 +162,7 @@ CommandLine parseCommandLine(int argc, char** argv,
       ->type_name("KEY=VALUE")
       ->take_first()
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(CLI::Validator(
-          [&isReservedKey](std::string& text) -> std::string {
-            const std::size_t equals = text.find('=');
-            if (equals == std::string::npos || equals == 0) {
-              return "expected KEY=VALUE, got '" + text + "'";
-            }
-            if (isReservedKey(text.substr(0, equals))) {
-              return "'" + text.substr(0, equals) + "' is a key of the context itself";
-            }
-            return {};
-          },
-          "KEY=VALUE"));
+      ->check(contextPairCheck(isReservedKey));
 
   bool version = false;
   app.add_flag("--version", version,
@@ -329,34 +195,8 @@ CommandLine parseCommandLine(int argc, char** argv,
     return result;
   }
   // Where the results go is settled before anything runs.
-  const auto refuse = [&](const std::string& message) {
-    std::fprintf(stderr, "%s: %s\n", kProgram, message.c_str());
-    result.exitStatus = kStatusUsage;
-    return result;
-  };
-  // --out's {host} and {rank}: one name per node and per rank under any launcher.
-  if (outOption->count() > 0) {
-    const ExpandedName expanded = expandPlaceholdersHere(outPath);
-    if (!expanded.error.empty()) return refuse("--out: " + expanded.error);
-    outPath = expanded.name;
-  }
-  for (const auto& [option, path, target] :
-       {std::tuple{outOption, &outPath, &sweep.out}, {plotOption, &plotPath, &sweep.plot}}) {
-    if (option->count() == 0) continue;
-    TargetResolution resolved = resolveOutputTarget(*path, option->get_name().c_str());
-    if (!resolved.target) return refuse(resolved.error);
-    *target = std::move(resolved.target);
-  }
-  if (sweep.out && sweep.plot && sameTarget(*sweep.out, *sweep.plot)) {
-    return refuse("--out and --plot name the same file, " + printable(plotPath) +
-                  ": each needs its own");
-  }
-  if (sweep.plot && !plotFormatOf(plotPath)) {
-    return refuse("--plot draws .svg or .png files, not '" + printable(plotPath) + "'");
-  }
-  if (sweep.plot && !gnuplotAvailable()) {
-    std::fprintf(stderr, "%s: --plot needs gnuplot (install the Debian package gnuplot-nox)\n",
-                 kProgram);
+  if (const std::optional<std::string> refusal = resolveOutputOptions(app, outputs, sweep)) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, refusal->c_str());
     result.exitStatus = kStatusUsage;
     return result;
   }

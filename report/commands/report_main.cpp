@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 #include "report_main.hpp"
 
@@ -25,13 +27,15 @@
 #include "machine_context.hpp"
 #include "memory.hpp"
 #include "output.hpp"
+#include "output_format.hpp"
 #include "output_target.hpp"
 #include "progress.hpp"
 #include "reporter.hpp"
 #include "sweep.hpp"
 
 // lubench-report's whole program: runs lubench's timed work and reports its time, the time of each step, the
-// scaled residual and a fingerprint of the factorisation, as a table or as JSON.
+// scaled residual and a fingerprint of the factorisation, as a table, Markdown or CSV rows, or
+// JSON, on standard output and in each --out file.
 // Exit status: 0 when every run passed, 2 for a failed residual or reference check, 64 for a
 // usage error, 1 when memory, the clock or standard output fails, 128 + the signal number after
 // SIGINT, SIGTERM or SIGHUP. "lubench-report compare" compares saved JSON documents
@@ -117,11 +121,11 @@ int run(int argc, char** argv, const CopyResultHook& copyHook) {
 
   // The outputs are opened before standard output is moved aside, so that a name such as
   // /dev/stdout still means the standard output the report was given.
-  std::unique_ptr<PendingOutput> outOutput;
+  std::vector<std::unique_ptr<PendingOutput>> outOutputs;
   std::string error;
-  if (options.out) {
-    outOutput = PendingOutput::create(*options.out, error);
-    if (!outOutput) {
+  for (const OutputTarget& target : options.outs) {
+    outOutputs.push_back(PendingOutput::create(target, error));
+    if (!outOutputs.back()) {
       std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
       return kStatusSystem;
     }
@@ -133,8 +137,9 @@ int run(int argc, char** argv, const CopyResultHook& copyHook) {
     return kStatusSystem;
   }
 
+  const bool json = options.format == "json";
   std::FILE* documentStream = stdout;
-  if (options.json) {
+  if (json) {
     documentStream = divertedDocumentStream();
     if (documentStream == nullptr) {
       std::perror("lubench-report: cannot divert standard output while the runs print");
@@ -145,24 +150,19 @@ int run(int argc, char** argv, const CopyResultHook& copyHook) {
     std::perror("lubench-report: cannot install the signal handlers");
     return kStatusSystem;
   }
-  std::unique_ptr<Reporter> view;
-  if (options.json) {
-    view = makeJsonReporter();
-  } else if (options.rowFormat != "table") {
-    view = makeRowReporter(options.rowFormat == "md");
-  } else {
-    view = makeTableReporter(options.summaryOnly);
-  }
-  ReportDocument standardOutput(documentStream, std::move(view), "standard output");
+  ReportDocument standardOutput(documentStream, makeReporter(options.format, options.summaryOnly),
+                                "standard output");
   std::vector<ReportDocument*> documents = {&standardOutput};
-  std::unique_ptr<ReportDocument> file;
-  if (outOutput) {
-    file = std::make_unique<ReportDocument>(std::move(outOutput), makeJsonReporter());
-    documents.push_back(file.get());
+  // Each --out in the format its name says, written beside standard output's.
+  std::vector<std::unique_ptr<ReportDocument>> files;
+  for (std::unique_ptr<PendingOutput>& output : outOutputs) {
+    const std::string format = formatOfOutName(output->target().given);
+    files.push_back(std::make_unique<ReportDocument>(std::move(output), makeReporter(format, true)));
+    documents.push_back(files.back().get());
   }
-  ProgressDisplay progress(stderr, !options.json && isatty(STDERR_FILENO) == 1,
+  ProgressDisplay progress(stderr, !json && isatty(STDERR_FILENO) == 1,
                            ProgressDisplay::termCanErase(std::getenv("TERM")));
-  return runSweep(options, documents, progress, stderr, !options.json, copyHook);
+  return runSweep(options, documents, progress, stderr, !json, copyHook);
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ int handledSignal(int index);
 // "SIGINT", "SIGTERM", "SIGHUP".
 const char* signalName(int signal);
 
-// Documents the handler closes: the report on standard output and, with --out, the JSON file.
-inline constexpr int kMaxDocuments = 2;
+// Documents the handler closes: the report on standard output and each --out file (at most 16).
+inline constexpr int kMaxDocuments = 17;
 
 // The handled signals that were ignored when lubench-report started (nohup's SIGHUP, a
 // background job's SIGINT): they stay ignored in the report, in ab and in every child and copy.

@@ -1,5 +1,11 @@
 #include "reporter.hpp"
 
+std::unique_ptr<Reporter> makeReporter(const std::string& format, bool summaryOnly) {
+  if (format == "text") return makeTableReporter(summaryOnly);
+  if (format == "md" || format == "csv") return makeRowReporter(format == "md");
+  return makeJsonReporter();
+}
+
 std::string formatted(const std::function<void(const TextSink&)>& writing) {
   std::string text;
   writing([&](std::string_view piece) { text += piece; });

@@ -58,6 +58,9 @@ std::unique_ptr<Reporter> makeTableReporter(bool summaryOnly);
 std::unique_ptr<Reporter> makeJsonReporter();
 // The summary rows alone: a Markdown table (markdown) or CSV.
 std::unique_ptr<Reporter> makeRowReporter(bool markdown);
+// The view of a canonical format name (output_format.hpp): "text" the table (its summary rows
+// alone with summaryOnly), "md" and "csv" the rows, "json" (and anything else) the document.
+std::unique_ptr<Reporter> makeReporter(const std::string& format, bool summaryOnly);
 
 // The header's short forms: "AMD EPYC (family 26, model 2), 2 logical CPUs, <date>" and
 // "lubench 0.18.0 at <commit>, Release".
