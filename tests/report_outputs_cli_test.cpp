@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -274,6 +276,109 @@ TEST(ReportOutputs, TextThatIsNotUtf8BecomesReplacementCharacters) {
             std::string::npos);
   EXPECT_NE(runReportTool({"compare", oddName, oddName}).out.find("old\\xFF.json against"),
             std::string::npos);
+}
+
+// One run writes each --out in the format its name says, beside standard output's own; the same
+// runs stand in every file, and outputs that would overwrite each other are refused first.
+TEST(ReportOutputs, EachOutTakesTheFormatItsNameSays) {
+  ScratchDirectory files("lubench-formats");
+  const std::string asJson = files.path("r.json"), asMd = files.path("r.md"),
+                    asCsv = files.path("R.CSV"), asOther = files.path("r.txt");
+  const ProcessResult all =
+      runReportTool({"--n", "64,96", "--seed", "2", "--no-peak", "--format", "json", "--out",
+                     asJson, "--out", asMd, "--out", asCsv, "--out", asOther});
+  ASSERT_EQ(all.status, 0) << all.err;
+  const json printed = json::parse(all.out, nullptr, false);
+  ASSERT_FALSE(printed.is_discarded()) << "--format json prints the document";
+  EXPECT_EQ(documentIn(asJson), printed);
+  EXPECT_EQ(documentIn(asOther), printed) << "a name without .md or .csv is the document";
+  const std::string markdown = readAll(asMd), csv = readAll(asCsv);
+  EXPECT_TRUE(markdown.starts_with("| n |")) << markdown;
+  EXPECT_TRUE(csv.starts_with("n,block,median_ns,")) << csv;
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+  for (const json& combination : printed["benchmarks"]) {
+    const std::string fingerprint = combination["fingerprint"];
+    EXPECT_NE(markdown.find(fingerprint), std::string::npos) << markdown;
+    EXPECT_NE(csv.find(fingerprint), std::string::npos) << csv;
+  }
+
+  // The rows carry the spread of the timed region and the efficiency's basis, the document's
+  // own figures: a sweep of six runs, which has an interval of its median.
+  const std::string spreadCsv = files.path("spread.csv");
+  const ProcessResult spread = runReportTool(
+      {"--n", "48", "--seed", "4", "--repeat", "6", "--json", "--out", spreadCsv});
+  ASSERT_EQ(spread.status, 0) << spread.err;
+  const json timed = json::parse(spread.out, nullptr, false)["benchmarks"][0]["timed_ns"];
+  std::istringstream rows(readAll(spreadCsv));
+  std::string header, row;
+  std::getline(rows, header);
+  std::getline(rows, row);
+  const auto cell = [&](const std::string& name) {
+    std::vector<std::string> names, cells;
+    for (std::istringstream h(header); std::getline(h, names.emplace_back(), ',');) {}
+    for (std::istringstream c(row); std::getline(c, cells.emplace_back(), ',');) {}
+    const auto at = std::find(names.begin(), names.end(), name);
+    return at == names.end() || std::size_t(at - names.begin()) >= cells.size()
+               ? std::string("missing")
+               : cells[at - names.begin()];
+  };
+  const auto whole = [](const json& value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", value.get<double>());
+    return std::string(text);
+  };
+  EXPECT_TRUE(header.starts_with("n,block,median_ns,gflops,efficiency,")) << header;
+  EXPECT_EQ(cell("min_ns"), whole(timed["min"]));
+  EXPECT_EQ(cell("max_ns"), whole(timed["max"]));
+  ASSERT_TRUE(timed["median_ci"].is_object()) << timed;
+  EXPECT_EQ(cell("median_ci_low_ns"), whole(timed["median_ci"]["low"]));
+  EXPECT_EQ(cell("median_ci_high_ns"), whole(timed["median_ci"]["high"]));
+  EXPECT_LE(std::stod(cell("min_ns")), std::stod(cell("median_ci_low_ns")));
+  EXPECT_LE(std::stod(cell("median_ci_high_ns")), std::stod(cell("max_ns")));
+  EXPECT_EQ(cell("efficiency_basis"), "separate_multiply_add_peak");
+  EXPECT_EQ(json::parse(spread.out, nullptr, false)["benchmarks"][0]["efficiency_basis"],
+            "separate_multiply_add_peak");
+
+  // The older spellings: --json is --format json, table is text.
+  const ProcessResult older = runReportTool({"--n", "64", "--seed", "2", "--no-peak", "--json"});
+  EXPECT_EQ(json::parse(older.out, nullptr, false)["benchmarks"][0]["fingerprint"],
+            printed["benchmarks"][0]["fingerprint"]);
+  for (const char* text : {"text", "table"}) {
+    const ProcessResult table =
+        runReportTool({"--n", "64", "--seed", "2", "--no-peak", "--format", text});
+    EXPECT_EQ(table.status, 0) << text;
+    EXPECT_NE(table.out.find("result: PASSED"), std::string::npos) << text;
+  }
+  EXPECT_EQ(runReportTool({"--n", "64", "--seed", "2", "--no-peak", "--json", "--format", "json"})
+                .status,
+            0);
+  for (const std::vector<std::string>& refused :
+       {std::vector<std::string>{"--format", "TEXT"},
+        {"--json", "--format", "csv"},
+        {"--out", files.path("same.json"), "--out", files.path("./same.json")},
+        {"--out", files.path("same.md"), "--plot", files.path("same.md")}}) {
+    std::vector<std::string> arguments = {"--n", "64", "--seed", "2", "--no-peak"};
+    arguments.insert(arguments.end(), refused.begin(), refused.end());
+    const ProcessResult result = runReportTool(arguments);
+    EXPECT_EQ(result.status, 64) << refused.back() << result.err;
+  }
+  EXPECT_FALSE(fs::exists(files.path("same.json"))) << "nothing runs before the refusal";
+
+  // A signal leaves every file whole, each with the combination that finished.
+  const std::string stoppedJson = files.path("stopped.json"), stoppedCsv = files.path("stopped.csv");
+  const ProcessResult signalled =
+      runReportTool({"--n", "64,1500", "--repeat", "300", "--seed", "3", "--no-peak", "--summary",
+                     "--out", stoppedJson, "--out", stoppedCsv},
+                    {.signal = SIGTERM, .signalWhen = "PASSED"});
+  EXPECT_EQ(signalled.status, 128 + SIGTERM);
+  const json stopped = documentIn(stoppedJson);
+  EXPECT_EQ(stopped["interrupted_by"], "SIGTERM");
+  ASSERT_EQ(stopped["benchmarks"].size(), 1u);
+  const std::string stoppedRows = readAll(stoppedCsv);
+  EXPECT_NE(stoppedRows.find(stopped["benchmarks"][0]["fingerprint"].get<std::string>()),
+            std::string::npos)
+      << stoppedRows;
+  EXPECT_EQ(temporaryFilesIn(files.path("")), 0);
 }
 
 TEST(ReportTool, OutFormatPlotContextAndAffinity) {

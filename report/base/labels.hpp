@@ -26,6 +26,11 @@ inline const char* referenceCheckText(ReferenceCheck check) {
 // How the reports name the block loop's steps, indexed by LuStep.
 
 // For people, in the table.
+// What the efficiency is a share of: this core's peak for separate multiplies and adds, the
+// operations the plain order does, not the fused multiply-add peak (which may be twice as high).
+inline constexpr const char* kEfficiencyBasis = "separate_multiply_add_peak";
+inline constexpr const char* kEfficiencyBasisText = "separate multiply-add peak";
+
 inline constexpr const char* kLuStepNames[kLuStepCount] = {"pivot search and interchanges",
                                                            "diagonal block",
                                                            "multipliers",

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,29 @@ const std::vector<Column>& columns() {
   return all;
 }
 
+// The spread of the timed region beside its median, and what the efficiency is a share of:
+// after every other column, so that readers of the older rows find theirs where they were.
+const std::vector<Column>& spreadColumns() {
+  const auto interval = [](const RowSource& r, bool low) {
+    const std::optional<MedianInterval>& i = r.summary.timed.medianInterval;
+    return figure(r, "%.0f", i ? (low ? i->low : i->high) : NAN);
+  };
+  static const std::vector<Column> all = {
+      {"min (ns)", "min_ns",
+       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.min); }},
+      {"max (ns)", "max_ns",
+       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.max); }},
+      {"median low (ns)", "median_ci_low_ns",
+       [interval](const RowSource& r) { return interval(r, true); }},
+      {"median high (ns)", "median_ci_high_ns",
+       [interval](const RowSource& r) { return interval(r, false); }},
+      {"efficiency of", "efficiency_basis", [](const RowSource& r) -> std::string {
+         if (!r.summary.efficiency) return figure(r, "%f", NAN);
+         return r.markdown ? kEfficiencyBasisText : kEfficiencyBasis;
+       }}};
+  return all;
+}
+
 // The columns of LAPACK's run, with --compare-lapack.
 const std::vector<Column>& lapackColumns() {
   static const std::vector<Column> all = {
@@ -133,6 +157,7 @@ class RowReporter : public Reporter {
       for (const Column& column : lapackColumns()) cells.push_back(column.cell(source));
     }
     if (copies_) cells.push_back(copiesColumn().cell(source));
+    for (const Column& column : spreadColumns()) cells.push_back(column.cell(source));
     sink(line(cells));
   }
 
@@ -146,6 +171,7 @@ class RowReporter : public Reporter {
     all.insert(all.end(), columns().begin(), columns().end());
     if (lapack_) all.insert(all.end(), lapackColumns().begin(), lapackColumns().end());
     if (copies_) all.push_back(copiesColumn());
+    all.insert(all.end(), spreadColumns().begin(), spreadColumns().end());
     return all;
   }
 
