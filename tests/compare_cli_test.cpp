@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -66,6 +67,47 @@ class Files : public ScratchDirectory {
  public:
   Files() : ScratchDirectory("lubench-compare") {}
 };
+
+// compare, ab and fleet name their formats alike, and each --out takes the format its name
+// says, beside standard output's: one comparison written as JSON and Markdown at once.
+TEST(CompareTool, EachOutTakesTheFormatItsNameSaysAndNoneReplacesAnInput) {
+  Files files;
+  const std::string old = files.write("old.json", document({{64, 32, "f1", around(1000)}}).dump());
+  const std::string changed =
+      files.write("new.json", document({{64, 32, "f1", around(800)}}, "def").dump());
+  const std::string asJson = files.path("c.json"), asMd = files.path("c.MD");
+  const ProcessResult both = runReportTool(
+      {"compare", old, changed, "--noise", "10", "--out", asJson, "--out", asMd});
+  ASSERT_EQ(both.status, 0) << both.err;
+  EXPECT_NE(both.out.find("old median"), std::string::npos) << "standard output keeps the text";
+  const auto readAll = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const json saved = json::parse(readAll(asJson), nullptr, false);
+  ASSERT_FALSE(saved.is_discarded());
+  EXPECT_EQ(saved["comparisons"][0]["rows"][0]["verdict"], "faster");
+  EXPECT_EQ(readAll(asMd),
+            runReportTool({"compare", old, changed, "--noise", "10", "--format", "md"}).out);
+  EXPECT_EQ(runReportTool({"compare", old, changed, "--noise", "10", "--format", "table"}).out,
+            both.out);
+
+  // Refused before anything is read or written: CSV, which compare does not write; two outputs
+  // naming one file; an output naming a document compared; a format nobody writes.
+  for (const std::vector<std::string>& refused :
+       {std::vector<std::string>{"--out", files.path("c.csv")},
+        {"--out", files.path("twice.json"), "--out", files.path("./twice.json")},
+        {"--out", changed},
+        {"--format", "csv"}}) {
+    std::vector<std::string> arguments = {"compare", old, changed, "--noise", "10"};
+    arguments.insert(arguments.end(), refused.begin(), refused.end());
+    const ProcessResult result = runReportTool(arguments);
+    EXPECT_EQ(result.status, 64) << refused.back() << "\n" << result.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(files.path("c.csv")));
+  EXPECT_FALSE(std::filesystem::exists(files.path("twice.json")));
+  EXPECT_EQ(json::parse(readAll(changed), nullptr, false)["context"]["git_commit"], "def");
+}
 
 TEST(CompareTool, VerdictsFingerprintsAndBadFiles) {
   Files files;

@@ -321,6 +321,17 @@ TEST(FleetTool, OutputsNeverReplaceADocumentAndMarkdownCellsHoldWhatTheyAreGiven
     EXPECT_EQ(cells, 8u) << row;
   }
 
+  // Two outputs at once, each in the format its name says, standard output keeping the text.
+  const ProcessResult twice =
+      fleet({nodes, "--out", dir.path("fleet.json"), "--out", dir.path("fleet.md")});
+  ASSERT_EQ(twice.status, 0) << twice.err;
+  EXPECT_NE(twice.out.find("lubench-report fleet: 2 documents"), std::string::npos) << twice.out;
+  EXPECT_FALSE(json::parse(std::ifstream(dir.path("fleet.json")), nullptr, false).is_discarded());
+  std::ifstream markdown(dir.path("fleet.md"));
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(markdown), {}).find("| a\\|b | "),
+            std::string::npos);
+  EXPECT_EQ(fleet({nodes, "--out", dir.path("fleet.csv")}).status, 64);
+
   // A FIFO nobody reads: a signal ends the wait with its own status and says what was lost.
   const std::string fifo = dir.path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);

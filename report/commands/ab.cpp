@@ -18,6 +18,7 @@
 #include "json_context.hpp"
 #include "machine_context.hpp"
 #include "output.hpp"
+#include "subcommand_formats.hpp"
 #include "program.hpp"
 #include "progress.hpp"
 #include "subcommand_output.hpp"
@@ -105,7 +106,8 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
   session.timeoutSeconds = kDefaultTimeoutSeconds;
   std::vector<std::string> executables;
   std::string orders = std::to_string(kBenchmarkOrder), blocks = std::to_string(kBenchmarkBlock);
-  std::string failAbove, outPath, affinity;
+  std::string failAbove, affinity;
+  std::vector<std::string> outPaths;
   int timeout = kDefaultTimeoutSeconds;
   constexpr int kLargestInt = std::numeric_limits<int>::max();
   app.add_option("executables", executables, "OLD NEW: the two builds' executables")
@@ -155,15 +157,8 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
                  "killed and the session stops with status 1")
       ->transform(decimalNumber(1, 7 * 24 * 3600))
       ->capture_default_str();
-  app.add_option("--format", result.format, "text, md or json (the session's document)")
-      ->check(CLI::IsMember({"text", "md", "json"}))
-      ->capture_default_str();
-  const CLI::Option* outOption =
-      app.add_option("--out", outPath,
-                     "also write the session's JSON document to FILE (under a temporary name "
-                     "beside it until complete; a device or FIFO once, at the end; {host} and "
-                     "{rank} as in the main command's --out; never OLD or NEW)")
-          ->type_name("FILE");
+  addFormatOption(app, result.format, "the session (json: the session's document)");
+  addOutOption(app, outPaths, "the session's JSON document", "never OLD or NEW");
   app.add_option("--fail-above", failAbove,
                  "exit with status 4 when a combination is significantly slower by more than PCT "
                  "per cent (its median pair ratio)")
@@ -182,12 +177,11 @@ AbCommandLine parseAbCommandLine(int argc, char** argv) {
   }
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
   // The executables as the children will start them, so that --out replaces neither.
-  SubcommandOut out = resolveSubcommandOut(
-      outOption->count() > 0, outPath,
-      {executableFile(session.oldExecutable), executableFile(session.newExecutable)},
-      std::string(kProgram) + " ab");
-  if (out.refused) result.exitStatus = kStatusUsage;
-  result.out = std::move(out.target);
+  SubcommandOuts outs = resolveSubcommandOuts(
+      outPaths, {executableFile(session.oldExecutable), executableFile(session.newExecutable)},
+      reportFormats(), std::string(kProgram) + " ab");
+  if (outs.refused) result.exitStatus = kStatusUsage;
+  result.outs = std::move(outs.outs);
   return result;
 }
 
@@ -224,16 +218,11 @@ int runAb(int argc, char** argv) {
     std::perror("lubench-report ab: cannot read the CPUs this process may use");
     return kStatusSystem;
   }
-  // The output file is made ready before any run, so that a name that cannot be written costs
-  // nothing.
-  std::unique_ptr<PendingOutput> outFile;
-  std::string error;
-  if (commandLine.out) {
-    outFile = PendingOutput::create(*commandLine.out, error);
-    if (!outFile) {
-      std::fprintf(stderr, "%s ab: %s\n", kProgram, printable(error).c_str());
-      return kStatusSystem;
-    }
+  // The output files are made ready before any run, so that a name that cannot be written
+  // costs nothing.
+  std::vector<std::unique_ptr<PendingOutput>> outFiles;
+  if (!createOuts(commandLine.outs, outFiles, std::string(kProgram) + " ab")) {
+    return kStatusSystem;
   }
   if (!installStopHandlers()) {
     std::perror("lubench-report ab: cannot install the signal handlers");
@@ -267,10 +256,16 @@ int runAb(int argc, char** argv) {
   StandardOutput out(kProgram);
   out.write(formatAb(report, commandLine.format));
   bool written = out.finish();
-  if (outFile) {
-    written = writeKeepingCopy(*outFile, formatAb(report, "json"),
-                               written && commandLine.format == "json",
-                               std::string(kProgram) + " ab", &stopSignal) &&
+  const bool onStandardOutput = written;
+  const std::vector<std::size_t> order = commitOrder(outFiles);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::string& format = commandLine.outs[order[k]].format;
+    written = writeKeepingCopy(*outFiles[order[k]], formatAb(report, format),
+                               onStandardOutput && commandLine.format == format,
+                               format == "json" ? "the session's document"
+                                                : "the session's Markdown report",
+                               unwrittenAfter(outFiles, order, k), std::string(kProgram) + " ab",
+                               &stopSignal) &&
               written;
   }
   if (ending.signal != 0) {

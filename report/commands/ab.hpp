@@ -7,6 +7,7 @@
 #include "ab_session.hpp"
 #include "output_target.hpp"
 #include "paired.hpp"
+#include "subcommand_output.hpp"
 
 // lubench-report ab: two builds measured alternately in one session (ab_session.hpp), with
 // paired statistics (paired.hpp) and their numerics checked in the same runs.
@@ -21,9 +22,9 @@ inline constexpr int kDefaultTimeoutSeconds = 1800;
 struct AbCommandLine {
   AbSessionOptions session;
   bool affinityGiven = false;
-  std::string format = "text";
+  std::string format = "text";  // what standard output shows, by its canonical name
   std::optional<double> failAbove;
-  std::optional<OutputTarget> out;
+  std::vector<NamedOut> outs;  // every --out, resolved, neither OLD nor NEW
   std::optional<int> exitStatus;  // set when there is nothing to run
 };
 // Parses ab's command line (argv[0] is "ab") without running anything; the CPU is left to

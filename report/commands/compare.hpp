@@ -7,6 +7,7 @@
 #include "document_reader.hpp"
 #include "paired.hpp"
 #include "program.hpp"
+#include "subcommand_output.hpp"
 
 // lubench-report compare: saved JSON documents set against the first, combination by
 // combination (matched by n, block and the kernel asked for), with the Mann–Whitney U test
@@ -111,7 +112,8 @@ std::optional<double> parseFailAbove(const std::string& text);
 // status to exit with instead (the help already written, the error said).
 struct CompareCommandLine {
   std::vector<std::string> paths;
-  std::string format = "text";
+  std::string format = "text";  // what standard output shows, by its canonical name
+  std::vector<NamedOut> outs;    // every --out, resolved, none naming a file compared
   std::optional<double> failAbove;
   double noisePercent = kDefaultNoisePercent;
   std::optional<int> exitStatus;  // set when there is nothing to compare

@@ -9,6 +9,7 @@
 #include "compare.hpp"
 #include "document_reader.hpp"
 #include "output.hpp"
+#include "subcommand_formats.hpp"
 #include "program.hpp"
 #include "text_format.hpp"
 
@@ -169,8 +170,9 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
   app.add_option("files", result.paths, "OLD.json NEW.json [MORE.json ...]")
       ->required()
       ->expected(2, -1);
-  app.add_option("--format", result.format, "text, md or json")
-      ->check(CLI::IsMember({"text", "md", "json"}));
+  addFormatOption(app, result.format, "the comparison");
+  std::vector<std::string> outPaths;
+  addOutOption(app, outPaths, "the comparison's JSON document", "never a file compared");
   app.add_option("--fail-above", failAbove,
                  "exit with status 4 when a combination is significantly slower by more than PCT "
                  "per cent (decimal digits with at most one point, 0 to 1000)")
@@ -188,6 +190,13 @@ CompareCommandLine parseCompareCommandLine(int argc, char** argv) {
   if (result.exitStatus) return result;
   if (!failAbove.empty()) result.failAbove = parseFailAbove(failAbove);
   if (!noise.empty()) result.noisePercent = *parseFailAbove(noise);
+  SubcommandOuts outs = resolveSubcommandOuts(outPaths, result.paths, reportFormats(),
+                                              std::string(kProgram) + " compare");
+  if (outs.refused) {
+    result.exitStatus = kStatusUsage;
+    return result;
+  }
+  result.outs = std::move(outs.outs);
   if (result.failAbove && *result.failAbove < result.noisePercent) {
     std::fprintf(stderr,
                  "%s compare: --fail-above %s is below the noise floor of %s %% (--noise): "
@@ -251,7 +260,14 @@ int runCompare(int argc, char** argv) {
   }
   StandardOutput out(kProgram);
   out.write(formatComparisons(comparisons, commandLine.format));
-  const bool written = out.finish();
+  bool written = out.finish();
+  written = writeOuts(
+                commandLine.outs,
+                [&](const std::string& format) { return formatComparisons(comparisons, format); },
+                std::string(kProgram) + " compare",
+                "the comparison was not written (no document compared was changed: run compare "
+                "again)") &&
+            written;
   const int status = comparisonStatus(comparisons, commandLine.failAbove);
   if (status == kStatusFingerprintMismatch) {
     std::fprintf(stderr, "%s compare: FINGERPRINTS DIFFER: the same input gave different bytes\n",

@@ -15,6 +15,7 @@
 #include "compare.hpp"
 #include "document_reader.hpp"
 #include "output.hpp"
+#include "subcommand_formats.hpp"
 #include "output_target.hpp"
 #include "program.hpp"
 #include "statistics.hpp"
@@ -287,15 +288,11 @@ int runFleet(int argc, char** argv) {
       "lubench-report fleet"};
   app.option_defaults()->disable_flag_override();
   std::vector<std::string> paths;
-  std::string format = "text", outPath, slowerThan, failBelow;
+  std::string format = "text", slowerThan, failBelow;
+  std::vector<std::string> outPaths;
   app.add_option("paths", paths, "FILES|DIRS")->required();
-  app.add_option("--format", format, "text, md or json")
-      ->check(CLI::IsMember({"text", "md", "json"}));
-  const CLI::Option* outOption =
-      app.add_option("--out", outPath,
-                     "write to FILE instead of standard output ({host} and {rank} as in the "
-                     "main command's --out; never a document read)")
-          ->type_name("FILE");
+  addFormatOption(app, format, "the fleet's report");
+  addOutOption(app, outPaths, "the fleet's JSON document", "never a document read");
   const CLI::Validator percent = percentCheck();
   app.add_option("--slower-than", slowerThan,
                  "mark entries slower than their group's median by more than PCT per cent "
@@ -317,9 +314,9 @@ int runFleet(int argc, char** argv) {
   const std::string name = std::string(kProgram) + " fleet";
   // Every document the fleet would read, so that --out replaces none of them.
   std::vector<std::string> unreadable;
-  const SubcommandOut out = resolveSubcommandOut(outOption->count() > 0, outPath,
-                                                 fleetFiles(paths, unreadable), name);
-  if (out.refused) return kStatusUsage;
+  const SubcommandOuts outs =
+      resolveSubcommandOuts(outPaths, fleetFiles(paths, unreadable), reportFormats(), name);
+  if (outs.refused) return kStatusUsage;
   const FleetReport report = readFleet(paths, options);
   for (const std::string& skipped : report.skipped) {
     std::fprintf(stderr, "%s fleet: skipped: %s\n", kProgram, printable(skipped).c_str());
@@ -328,10 +325,16 @@ int runFleet(int argc, char** argv) {
     std::fprintf(stderr, "%s fleet: no document could be read\n", kProgram);
     return kStatusUsage;
   }
-  const bool written =
-      writeWholeText(formatFleet(report, format, options), out.target, name,
-                     "the fleet's report was not written (no document read was changed: "
-                     "run fleet again)");
+  StandardOutput out(kProgram);
+  out.write(formatFleet(report, format, options));
+  bool written = out.finish();
+  written = writeOuts(
+                outs.outs,
+                [&](const std::string& outFormat) { return formatFleet(report, outFormat, options); },
+                name,
+                "the fleet's report was not written (no document read was changed: run fleet "
+                "again)") &&
+            written;
   const int status = fleetStatus(report, options);
   for (const FleetCombination& c : report.combinations) {
     for (const std::string& dissent : c.dissents) {
