@@ -417,6 +417,27 @@ TEST(AbTool, OutNeverReplacesABuildTakesHostAndRankAndASignalKeepsTheDocument) {
   EXPECT_EQ(parsed(fileText(kept))["combinations"][0]["pairs"].size(), 6u) << kept;
 }
 
+TEST(AbTool, TwoOutsTakeTheirNamesFormatsAndOneFileIsNeverNamedTwice) {
+  ScratchDirectory dir("ab");
+  const std::string fast =
+      script(dir, "fast", "echo 'time_spent1 runtime: 1000 nanoseconds'\n", false);
+  const std::string slow =
+      script(dir, "slow", "echo 'time_spent1 runtime: 3000 nanoseconds'\n", false);
+  const ProcessResult r = ab({fast, slow, "--pairs", "6", "--format", "md", "--out",
+                              dir.path("s.json"), "--out", dir.path("s.md")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fileText(dir.path("s.md")), r.out) << "the Markdown of the same session";
+  EXPECT_EQ(parsed(fileText(dir.path("s.json")))["combinations"][0]["pairs"].size(), 6u);
+  for (const auto& [second, said] : std::vector<std::pair<std::string, std::string>>{
+           {dir.path("s.json"), "name the same file"}, {dir.path("s.csv"), "asks for CSV"}}) {
+    const ProcessResult refused =
+        ab({fast, slow, "--pairs", "6", "--out", dir.path("s.json"), "--out", second});
+    EXPECT_EQ(refused.status, 64) << refused.err;
+    EXPECT_NE(refused.err.find(said), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "") << "nothing ran";
+  }
+}
+
 TEST(AbTool, APathAndKernelArePassedOnlyToSidesThatListThem) {
   ScratchDirectory dir("ab");
   // An older build: its --help, less the two options, and it records what it was given.
