@@ -1,13 +1,19 @@
 #include "fleet.hpp"
 
+#include <CLI/CLI.hpp>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "command_line.hpp"
 #include "compare.hpp"
 #include "document_reader.hpp"
+#include "output.hpp"
 #include "program.hpp"
+#include "subcommand_formats.hpp"
+#include "subcommand_output.hpp"
 #include "text_format.hpp"
 
-// The fleet's report as text, Markdown or JSON, and its status.
+// The fleet's command line, its report as text, Markdown or JSON, and its status.
 
 namespace {
 
@@ -122,4 +128,74 @@ int fleetStatus(const FleetReport& report, const FleetOptions& options) {
     }
   }
   return 0;
+}
+
+int runFleet(int argc, char** argv) {
+  CLI::App app{
+      "Sets the documents of many nodes side by side (each file named, and the *.json files of "
+      "each directory named): per combination and seed, every node and every copy ranked by "
+      "time among like machines and builds, the slow ones marked, and every node and CPU whose "
+      "fingerprint dissents from the majority named. Status 3 when a fingerprint dissents, 4 "
+      "with --fail-below when an entry is slower than its group's median by more than PCT per "
+      "cent, 64 when no document could be read.",
+      "lubench-report fleet"};
+  app.option_defaults()->disable_flag_override();
+  std::vector<std::string> paths;
+  std::string format = "text", slowerThan, failBelow;
+  std::vector<std::string> outPaths;
+  app.add_option("paths", paths, "FILES|DIRS")->required();
+  addFormatOption(app, format, "the fleet's report");
+  addOutOption(app, outPaths, "the fleet's JSON document", "never a document read");
+  const CLI::Validator percent = percentCheck();
+  app.add_option("--slower-than", slowerThan,
+                 "mark entries slower than their group's median by more than PCT per cent "
+                 "(default 10) and, in a group of 5 or more whose median absolute deviation is "
+                 "above 0, outliers by the modified Z-score too")
+      ->type_name("PCT")
+      ->check(percent);
+  app.add_option("--fail-below", failBelow,
+                 "exit with status 4 when an entry is slower than its group's median by more "
+                 "than PCT per cent")
+      ->type_name("PCT")
+      ->check(percent);
+  if (const auto status = parseArguments(app, argc, argv, std::string(kProgram) + " fleet")) {
+    return *status;
+  }
+  FleetOptions options;
+  if (!slowerThan.empty()) options.slowerThan = *parseFailAbove(slowerThan);
+  if (!failBelow.empty()) options.failBelow = parseFailAbove(failBelow);
+  const std::string name = std::string(kProgram) + " fleet";
+  // Every document the fleet would read, so that --out replaces none of them.
+  std::vector<std::string> unreadable;
+  const SubcommandOuts outs =
+      resolveSubcommandOuts(outPaths, fleetFiles(paths, unreadable), reportFormats(), name);
+  if (outs.refused) return kStatusUsage;
+  const FleetReport report = readFleet(paths, options);
+  for (const std::string& skipped : report.skipped) {
+    std::fprintf(stderr, "%s fleet: skipped: %s\n", kProgram, printable(skipped).c_str());
+  }
+  if (report.documents == 0) {
+    std::fprintf(stderr, "%s fleet: no document could be read\n", kProgram);
+    return kStatusUsage;
+  }
+  StandardOutput out(kProgram);
+  out.write(formatFleet(report, format, options));
+  bool written = out.finish();
+  written = writeOuts(
+                outs.outs,
+                [&](const std::string& outFormat) { return formatFleet(report, outFormat, options); },
+                name,
+                "the fleet's report was not written (no document read was changed: run fleet "
+                "again)") &&
+            written;
+  const int status = fleetStatus(report, options);
+  for (const FleetCombination& c : report.combinations) {
+    for (const std::string& dissent : c.dissents) {
+      std::fprintf(stderr, "%s fleet: %s: %s\n", kProgram,
+                   c.fingerprintTie ? "FINGERPRINTS DISAGREE" : "FINGERPRINT DISSENTS",
+                   dissent.c_str());
+    }
+  }
+  // A file skipped for want of memory is a failure of memory: 1, before 3 and 4.
+  return written && report.outOfMemory == 0 ? status : kStatusSystem;
 }
