@@ -1,14 +1,19 @@
 #include "machine_context.hpp"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "cpu_affinity.hpp"
 #include "quietness.hpp"
 
 // The machine read from fixture trees of /proc and /sys: Intel, AMD and a virtual machine.
@@ -148,3 +153,37 @@ TEST(MachineContext, CopiesTakeOneCpuPerPhysicalCoreFirst) {
   EXPECT_EQ(cpus("2", 2), (std::vector<int>{0, 2}));
   EXPECT_EQ(cpus("4", 4), (std::vector<int>{0, 2, 4, 1}));
 }
+
+namespace {
+
+// The affinity mask read and set in one place: a CPU outside the mask's range is refused rather
+// than written past the mask, and a pinned child sees exactly its CPU.
+TEST(CpuAffinity, AllowedCpusPinningAndTheMasksRange) {
+  const std::vector<int> cpus = allowedCpus();
+  ASSERT_FALSE(cpus.empty());
+  EXPECT_TRUE(std::is_sorted(cpus.begin(), cpus.end()));
+  for (const int cpu : cpus) EXPECT_TRUE(mayRunOn(cpu)) << cpu;
+  for (const int outside : {-1, CPU_SETSIZE, CPU_SETSIZE + 64}) {
+    EXPECT_FALSE(mayRunOn(outside)) << outside;
+    errno = 0;
+    EXPECT_FALSE(pinToCpu(outside)) << outside;
+    EXPECT_EQ(errno, EINVAL) << outside;
+  }
+  // In a child, so that this process keeps its mask: pinned to the last allowed CPU, it reports
+  // that CPU alone.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const bool pinned = pinToCpu(cpus.back()) && pinnedCpu() == cpus.back() &&
+                        allowedCpus() == std::vector<int>{cpus.back()};
+    _exit(pinned ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (cpus.size() > 1) {
+    EXPECT_FALSE(pinnedCpu().has_value()) << "this process was not pinned";
+  }
+}
+
+}  // namespace

@@ -14,6 +14,7 @@
 
 #include "command_line.hpp"
 #include "compare.hpp"
+#include "cpu_affinity.hpp"
 #include "interruption.hpp"
 #include "json_context.hpp"
 #include "machine_context.hpp"
@@ -48,19 +49,8 @@ bool installStopHandlers() {
 // The CPU the children run on when --affinity is not given: the highest-numbered CPU the process
 // may use (CPU 0 tends to take more of the machine's interrupts). -1 when none can be read.
 int defaultCpu() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return -1;
-  for (int cpu = CPU_SETSIZE - 1; cpu >= 0; --cpu) {
-    if (CPU_ISSET(cpu, &set)) return cpu;
-  }
-  return -1;
-}
-
-bool mayRunOn(int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_ISSET(cpu, &set);
+  const std::vector<int> cpus = allowedCpus();
+  return cpus.empty() ? -1 : cpus.back();
 }
 
 // The machine the session runs on: the run documents' context without the facts of this

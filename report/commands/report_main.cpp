@@ -19,6 +19,7 @@
 #include "blocking.hpp"
 #include "command_line.hpp"
 #include "compare.hpp"
+#include "cpu_affinity.hpp"
 #include "document.hpp"
 #include "export.hpp"
 #include "fleet.hpp"
@@ -82,10 +83,7 @@ std::FILE* divertedDocumentStream() {
 
 // Pins the process to cpu; false, after saying why, when the CPU is not one it may use.
 bool pinTo(int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  if (sched_setaffinity(0, sizeof set, &set) == 0) return true;
+  if (pinToCpu(cpu)) return true;
   std::fprintf(stderr, "%s: --affinity %d: cannot run on that CPU: %s\n", kProgram, cpu,
                std::strerror(errno));
   return false;

@@ -169,16 +169,6 @@ std::string executablePath() {
   return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
 }
 
-std::vector<int> allowedCpus() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  std::vector<int> cpus;
-  if (sched_getaffinity(0, sizeof set, &set) != 0) return cpus;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (CPU_ISSET(cpu, &set)) cpus.push_back(cpu);
-  }
-  return cpus;
-}
 
 std::vector<CpuPlace> readCpuPlaces(const std::vector<int>& cpus, const std::string& root) {
   std::vector<CpuPlace> places;

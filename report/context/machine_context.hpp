@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_affinity.hpp"
 #include "records.hpp"
 
 // What the system says of the machine a report ran on, read from /proc and /sys under a root
@@ -44,9 +45,6 @@ std::optional<long long> stolenJiffies(const std::string& root = "");
 std::string isoDate();
 // The running program's path (/proc/self/exe); empty when it cannot be read.
 std::string executablePath();
-
-// The CPUs this process may run on (its affinity mask), in increasing order.
-std::vector<int> allowedCpus();
 
 // Each CPU's core, package and NUMA node from /sys/devices/system/cpu/cpuN under root.
 std::vector<CpuPlace> readCpuPlaces(const std::vector<int>& cpus, const std::string& root = "");

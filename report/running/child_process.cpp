@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cpu_affinity.hpp"
+
 namespace {
 
 long long nowMilliseconds() {
@@ -90,12 +92,7 @@ bool drain(int fd, std::string* out, std::size_t limit, bool& truncated, HeadAnd
       dup2(err, STDERR_FILENO) < 0) {
     failure = errno;
   }
-  if (failure == 0 && cpu) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(*cpu, &set);
-    if (sched_setaffinity(0, sizeof set, &set) != 0) failure = errno;
-  }
+  if (failure == 0 && cpu && !pinToCpu(*cpu)) failure = errno;
   if (failure == 0) {
     execvp(argv[0], argv);
     failure = errno;

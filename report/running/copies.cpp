@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "cpu_affinity.hpp"
 #include "interruption.hpp"
 #include "runner.hpp"
 
@@ -59,10 +60,7 @@ struct Child {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(place.cpu, &set);
-  if (sched_setaffinity(0, sizeof set, &set) != 0) _exit(kCopyCannotStart);
+  if (!pinToCpu(place.cpu)) _exit(kCopyCannotStart);
   // The copy never returns into the report: an exception unwinding there would run the
   // parent's destructors in this process and remove the parent's unfinished output file.
   try {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "clock.hpp"
+#include "cpu_affinity.hpp"
 #include "interruption.hpp"
 #include "lapack_peer.hpp"
 #include "launcher.hpp"
@@ -46,17 +47,6 @@ void noteWarnings(const std::vector<std::string>& warnings, const std::string& w
   for (const std::string& warning : warnings) {
     std::fprintf(notes, "%s: warning%s: %s\n", kProgram, where.c_str(), warning.c_str());
   }
-}
-
-// The CPU the process is pinned to, when its affinity allows exactly one.
-std::optional<int> pinnedCpu() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) != 0 || CPU_COUNT(&set) != 1) return std::nullopt;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (CPU_ISSET(cpu, &set)) return cpu;
-  }
-  return std::nullopt;
 }
 
 }  // namespace
