@@ -68,3 +68,32 @@ TEST(ProgressDisplay, FitsALineCountsTimedRunsOnlyAndIsErasedAtTheEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// Text shown by a caller with its own progress (ab's pairs): cut to the width, a shorter line
+// padded over a longer one where the terminal cannot erase, erased at the end; nothing at all
+// when drawing is off.
+TEST(ProgressDisplay, ShownTextReplacesTheLineAndIsErasedAtTheEnd) {
+  const auto written = [](bool enabled, bool canErase) {
+    std::FILE* out = std::tmpfile();
+    {
+      ProgressDisplay display(out, enabled, canErase);
+      display.show(std::string(200, 'x'));
+      display.show("pair 2 of 10");
+    }
+    std::rewind(out);
+    std::string text;
+    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+    std::fclose(out);
+    return text;
+  };
+  const std::string wide(kProgressWidth, 'x');
+  EXPECT_EQ(written(true, false), "\r" + wide + "\rpair 2 of 10" +
+                                      std::string(kProgressWidth - 12, ' ') + "\r" +
+                                      std::string(kProgressWidth, ' ') + "\r");
+  EXPECT_EQ(written(true, true), "\r\033[K" + wide + "\r\033[Kpair 2 of 10\r\033[K");
+  EXPECT_EQ(written(false, true), "");
+}
+
+}  // namespace

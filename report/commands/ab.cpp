@@ -222,8 +222,8 @@ int runAb(int argc, char** argv) {
   AbReport report;
   report.date = isoDate();
   report.contextText = sessionContextText(options.cpu);
-  AbProgressLine line(isatty(STDERR_FILENO) == 1,
-                      ProgressDisplay::termCanErase(std::getenv("TERM")));
+  ProgressDisplay line(stderr, isatty(STDERR_FILENO) == 1,
+                       ProgressDisplay::termCanErase(std::getenv("TERM")));
   const auto progress = [&](int combination, int combinations, int pairsDone, int pairs) {
     const int n = options.orders[static_cast<std::size_t>(combination) / options.blocks.size()];
     const int block = options.blocks[static_cast<std::size_t>(combination) % options.blocks.size()];

@@ -57,8 +57,15 @@ void ProgressDisplay::draw(const timespec& now) {
                            index_ + 1, count_, options_.n, options_.block, kernel.c_str(),
                            std::min(timedDone_ + 1, options_.repeat), options_.repeat, left);
   }
-  length = std::clamp(length, 0, kProgressWidth);
-  std::string text(line, static_cast<std::size_t>(length));
+  drawText(std::string(line, static_cast<std::size_t>(std::clamp(length, 0, kProgressWidth))));
+}
+
+void ProgressDisplay::show(const std::string& text) {
+  if (enabled_) drawText(text);
+}
+
+void ProgressDisplay::drawText(const std::string& whole) {
+  const std::string text = whole.substr(0, kProgressWidth);
   std::string shown = canErase_ ? "\r\033[K" : "\r";
   shown += text;
   if (!canErase_ && text.size() < shownLength_) {

@@ -26,6 +26,9 @@ class ProgressDisplay {
   // A run has just ended (a warm-up run when timed is false); now is a clock reading taken after
   // the run's timed region.
   void runFinished(bool timed, const timespec& now);
+  // Shows text (cut to kProgressWidth) in place of the line now, whatever the sweep's state:
+  // for a caller with its own notion of progress, such as ab's pairs.
+  void show(const std::string& text);
   // Erases the line, so that what follows starts on a clean one.
   void clear();
 
@@ -36,6 +39,7 @@ class ProgressDisplay {
   // Drawing is enabled and the last drawing is at least kRedrawNanoseconds old.
   bool due(const timespec& now) const;
   void draw(const timespec& now);
+  void drawText(const std::string& text);
   static constexpr long long kRedrawNanoseconds = 250'000'000;
   std::FILE* out_;
   bool enabled_;
@@ -50,35 +54,4 @@ class ProgressDisplay {
   bool drawnOnce_ = false;
   std::size_t shownLength_ = 0;
   std::string clearing_;
-};
-
-// ab's progress line on a terminal, between runs: the text shown, cut to kProgressWidth,
-// replacing the last.
-class AbProgressLine {
- public:
-  AbProgressLine(bool enabled, bool canErase) : enabled_(enabled), canErase_(canErase) {}
-  ~AbProgressLine() { clear(); }
-  AbProgressLine(const AbProgressLine&) = delete;
-  AbProgressLine& operator=(const AbProgressLine&) = delete;
-
-  void show(const std::string& text) {
-    if (!enabled_) return;
-    std::string line = text.substr(0, kProgressWidth);
-    const std::size_t shown = line.size();
-    if (!canErase_ && shown < shownLength_) line.append(shownLength_ - shown, ' ');
-    std::fprintf(stderr, "\r%s%s", line.c_str(), canErase_ ? "\033[K" : "");
-    std::fflush(stderr);
-    shownLength_ = shown;
-  }
-  void clear() {
-    if (!enabled_ || shownLength_ == 0) return;
-    std::fprintf(stderr, "\r%s\r", canErase_ ? "\033[K" : std::string(shownLength_, ' ').c_str());
-    std::fflush(stderr);
-    shownLength_ = 0;
-  }
-
- private:
-  bool enabled_;
-  bool canErase_;
-  std::size_t shownLength_ = 0;
 };
