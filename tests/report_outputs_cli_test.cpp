@@ -3,11 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -245,6 +247,198 @@ TEST(ReportOutputs, ASignalAtAnyMomentLeavesAValidDocument) {
   EXPECT_EQ(documentIn(kept)["benchmarks"].size(), 1u) << kept;
 }
 
+// The cells of each line of Markdown rows ("| a | b |"), the separator line left out.
+std::vector<std::vector<std::string>> markdownRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("| ---")) continue;
+    std::vector<std::string> cells;
+    for (std::size_t at = 2; at < line.size();) {
+      const std::size_t end = line.find(" |", at);
+      cells.push_back(line.substr(at, end - at));
+      at = end + 3;
+    }
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+// The cells of each CSV line (none of these cells holds a comma or a quote).
+std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> cells;
+    std::istringstream fields(line + ",");
+    for (std::string cell; std::getline(fields, cell, ',');) cells.push_back(cell);
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+// Row cell named column, by the header row's names.
+std::string cell(const std::vector<std::vector<std::string>>& rows, std::size_t row,
+                 const std::string& column) {
+  const std::vector<std::string>& names = rows.front();
+  const auto at = std::find(names.begin(), names.end(), column);
+  if (at == names.end() || row >= rows.size()) return "<no " + column + ">";
+  return rows[row].at(static_cast<std::size_t>(at - names.begin()));
+}
+
+// A table's text with every number made '#' and spaces collapsed: what two runs share.
+std::string withoutFigures(const std::string& text) {
+  return std::regex_replace(std::regex_replace(text, std::regex("[0-9][0-9.:+T-]*"), "#"),
+                            std::regex(" +"), " ");
+}
+
+// One run, several --out files: each holds every finished combination in its name's format, and
+// the rows' spread is the JSON document's.
+TEST(ReportOutputs, EveryOutFileOfOneRunHoldsTheRowsInItsFormat) {
+  ScratchDirectory dir("lubench-many-outs");
+  const std::string jsonFile = dir.path("runs.json"), md = dir.path("runs.md"),
+                    csv = dir.path("RUNS.CSV");
+  const ProcessResult run =
+      runReportTool({"--n", "32,48", "--repeat", "6", "--seed", "1", "--no-peak", "--format",
+                     "csv", "--out", jsonFile, "--out", md, "--out", csv});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Standard output shows --format, and the CSV file is the same bytes.
+  EXPECT_EQ(readAll(csv), run.out);
+  const json document = documentIn(jsonFile);
+  ASSERT_FALSE(document.is_discarded()) << readAll(jsonFile);
+  ASSERT_EQ(document["benchmarks"].size(), 2u);
+  const auto mdRows = markdownRows(readAll(md));
+  const auto csvCells = csvRows(readAll(csv));
+  ASSERT_EQ(mdRows.size(), 3u) << readAll(md);
+  ASSERT_EQ(csvCells.size(), 3u) << readAll(csv);
+  // The older columns keep their places.
+  EXPECT_EQ(csvCells[0][2], "median_ns");
+  EXPECT_EQ(csvCells[0][8], "fingerprint");
+  const auto number = [](const json& value, const char* format) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value.get<double>());
+    return std::string(text);
+  };
+  for (std::size_t row = 1; row <= 2; ++row) {
+    const json& b = document["benchmarks"][row - 1];
+    const json& timed = b["timed_ns"];
+    ASSERT_TRUE(timed["median_ci"].is_object()) << timed;
+    EXPECT_EQ(b["efficiency_basis"], "separate_multiply_add_peak");
+    for (const auto& [rows, prefix] : {std::pair{&mdRows, std::string("md")},
+                                       std::pair{&csvCells, std::string("csv")}}) {
+      const bool isMd = prefix == "md";
+      const auto at = [&](const char* mdName, const char* csvName) {
+        return cell(*rows, row, isMd ? mdName : csvName);
+      };
+      EXPECT_EQ(at("n", "n"), std::to_string(b["n"].get<int>())) << prefix;
+      EXPECT_EQ(at("fingerprint", "fingerprint"), b["fingerprint"]) << prefix;
+      EXPECT_EQ(at("min (ns)", "min_ns"), number(timed["min"], "%.0f")) << prefix;
+      EXPECT_EQ(at("max (ns)", "max_ns"), number(timed["max"], "%.0f")) << prefix;
+      EXPECT_EQ(at("median low (ns)", "median_low_ns"), number(timed["median_ci"]["low"], "%.0f"));
+      EXPECT_EQ(at("median high (ns)", "median_high_ns"),
+                number(timed["median_ci"]["high"], "%.0f"));
+      EXPECT_EQ(at("GFLOP/s min", "gflops_min"), number(b["gflops"]["min"], "%.2f")) << prefix;
+      EXPECT_EQ(at("GFLOP/s max", "gflops_max"), number(b["gflops"]["max"], "%.2f")) << prefix;
+      EXPECT_EQ(at("efficiency basis", "efficiency_basis"), "separate_multiply_add_peak");
+      const double median = std::stod(at("median (ns)", "median_ns"));
+      EXPECT_LE(std::stod(at("min (ns)", "min_ns")), median);
+      EXPECT_LE(median, std::stod(at("max (ns)", "max_ns")));
+      EXPECT_LE(std::stod(at("median low (ns)", "median_low_ns")), median);
+      EXPECT_LE(median, std::stod(at("median high (ns)", "median_high_ns")));
+      const double rate = std::stod(at("GFLOP/s", "gflops"));
+      EXPECT_LE(std::stod(at("GFLOP/s min", "gflops_min")), rate);
+      EXPECT_LE(rate, std::stod(at("GFLOP/s max", "gflops_max")));
+    }
+  }
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+
+  // A signal after the first combination: every file keeps it, the JSON one marked.
+  const std::string cutJson = dir.path("cut.json"), cutCsv = dir.path("cut.csv"),
+                    cutMd = dir.path("cut.md");
+  const ProcessResult cut = runReportTool(
+      {"--n", "64,1500", "--repeat", "300", "--seed", "3", "--no-peak", "--summary", "--out",
+       cutJson, "--out", cutCsv, "--out", cutMd},
+      {.signal = SIGTERM, .signalWhen = "PASSED"});
+  EXPECT_EQ(cut.status, 128 + SIGTERM) << cut.err;
+  const json marked = documentIn(cutJson);
+  EXPECT_EQ(marked["interrupted_by"], "SIGTERM");
+  EXPECT_EQ(marked["benchmarks"].size(), 1u);
+  EXPECT_EQ(csvRows(readAll(cutCsv)).size(), 2u) << readAll(cutCsv);
+  EXPECT_EQ(markdownRows(readAll(cutMd)).size(), 2u) << readAll(cutMd);
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+}
+
+// Names that collide are refused before anything runs, the names shown printable.
+TEST(ReportOutputs, OutFilesThatNameOneFileAreRefusedBeforeAnyRun) {
+  ScratchDirectory dir("lubench-same-out");
+  const std::string odd = dir.path("a\n\"b.json");
+  const std::string linked = dir.path("link.json");
+  ASSERT_EQ(symlink(odd.c_str(), linked.c_str()), 0);
+  for (const auto& arguments :
+       {std::vector<std::string>{"--out", odd, "--out", odd},
+        {"--out", odd, "--out", linked},
+        {"--out", dir.path("p.svg"), "--out", dir.path("other.json"), "--plot", dir.path("p.svg")},
+        {"--out", dir.path("one.json"), dir.path("two.json")}}) {
+    const ProcessResult refused = runReportTool(quickWith(arguments));
+    EXPECT_EQ(refused.status, 64) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err.find("a\n"), std::string::npos) << refused.err;
+  }
+  // Each file is a document the signal handler closes: their number is bounded.
+  std::vector<std::string> many;
+  for (int i = 0; i < 17; ++i) many.insert(many.end(), {"--out", dir.path(std::to_string(i))});
+  const ProcessResult tooMany = runReportTool(quickWith(many));
+  EXPECT_EQ(tooMany.status, 64);
+  EXPECT_NE(tooMany.err.find("--out: at most 16 files, not 17"), std::string::npos) << tooMany.err;
+  const ProcessResult twice = runReportTool(quickWith({"--out", odd, "--out", linked}));
+  EXPECT_NE(twice.err.find("a\\x0A\"b.json and --out " + dir.path("link.json") +
+                           " name the same file: each needs its own"),
+            std::string::npos)
+      << twice.err;
+  EXPECT_FALSE(fs::exists(odd));
+  EXPECT_EQ(temporaryFilesIn(dir.path("")), 0);
+}
+
+// --format json is --json; table is text's older name; --json beside another format is refused.
+TEST(ReportOutputs, FormatNamesAndTheirOlderSpellings) {
+  const std::vector<std::string> run = {"--n", "32", "--seed", "1", "--no-peak"};
+  const auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> arguments = run;
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return runReportTool(arguments);
+  };
+  const ProcessResult flag = with({"--json"});
+  const ProcessResult named = with({"--format", "json"});
+  const ProcessResult both = with({"--json", "--format", "json"});
+  for (const ProcessResult* result : {&flag, &named, &both}) {
+    ASSERT_EQ(result->status, 0) << result->err;
+  }
+  const json a = json::parse(flag.out, nullptr, false), b = json::parse(named.out, nullptr, false);
+  ASSERT_FALSE(b.is_discarded()) << named.out;
+  EXPECT_EQ(b["document_kind"], "run");
+  EXPECT_EQ(b["benchmarks"][0]["fingerprint"], a["benchmarks"][0]["fingerprint"]);
+  // The same keys at every level the two documents share.
+  for (const auto& [x, y] : {std::pair{a, b}, std::pair{a["context"], b["context"]},
+                             std::pair{a["benchmarks"][0], b["benchmarks"][0]}}) {
+    std::vector<std::string> xKeys, yKeys;
+    for (const auto& item : x.items()) xKeys.push_back(item.key());
+    for (const auto& item : y.items()) yKeys.push_back(item.key());
+    EXPECT_EQ(xKeys, yKeys);
+  }
+  const ProcessResult table = with({"--format", "table"});
+  const ProcessResult text = with({"--format", "text"});
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(withoutFigures(table.out), withoutFigures(text.out));
+  EXPECT_NE(text.out.find("result: PASSED"), std::string::npos);
+  for (const char* other : {"md", "csv", "text", "table"}) {
+    EXPECT_EQ(with({"--json", "--format", other}).status, 64) << other;
+  }
+  const ProcessResult bad = with({"--format", "markdown"});
+  EXPECT_EQ(bad.status, 64);
+  EXPECT_NE(bad.err.find("expected text, md, csv or json, got 'markdown'"), std::string::npos)
+      << bad.err;
+}
+
 TEST(ReportOutputs, TextThatIsNotUtf8BecomesReplacementCharacters) {
   ScratchDirectory dir("lubench-utf8");
   const std::string replacement = "\xef\xbf\xbd";
@@ -331,10 +525,10 @@ TEST(ReportOutputs, EachOutTakesTheFormatItsNameSays) {
   EXPECT_EQ(cell("min_ns"), whole(timed["min"]));
   EXPECT_EQ(cell("max_ns"), whole(timed["max"]));
   ASSERT_TRUE(timed["median_ci"].is_object()) << timed;
-  EXPECT_EQ(cell("median_ci_low_ns"), whole(timed["median_ci"]["low"]));
-  EXPECT_EQ(cell("median_ci_high_ns"), whole(timed["median_ci"]["high"]));
-  EXPECT_LE(std::stod(cell("min_ns")), std::stod(cell("median_ci_low_ns")));
-  EXPECT_LE(std::stod(cell("median_ci_high_ns")), std::stod(cell("max_ns")));
+  EXPECT_EQ(cell("median_low_ns"), whole(timed["median_ci"]["low"]));
+  EXPECT_EQ(cell("median_high_ns"), whole(timed["median_ci"]["high"]));
+  EXPECT_LE(std::stod(cell("min_ns")), std::stod(cell("median_low_ns")));
+  EXPECT_LE(std::stod(cell("median_high_ns")), std::stod(cell("max_ns")));
   EXPECT_EQ(cell("efficiency_basis"), "separate_multiply_add_peak");
   EXPECT_EQ(json::parse(spread.out, nullptr, false)["benchmarks"][0]["efficiency_basis"],
             "separate_multiply_add_peak");

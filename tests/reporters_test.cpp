@@ -150,6 +150,50 @@ TEST(ReportReporters, BothViewsOfHandBuiltRecordsAndOfASweepCutShort) {
   EXPECT_TRUE(full.ends_with("result: INTERRUPTED by SIGTERM after 1 of 2 combinations\n")) << full;
 }
 
+// The rows' spread columns come after every earlier column, from the statistics the JSON
+// document shows, and the efficiency's basis is named in both.
+TEST(ReportReporters, RowsCarryTheSpreadAndTheEfficiencyBasisAfterTheOlderColumns) {
+  std::vector<RunRecord> runs;
+  // Nine runs: the median's interval is the second and the eighth, inside min and max.
+  for (long long ns : {500, 100, 1250, 200, 250, 400, 625, 800, 1000}) {
+    runs.push_back(handBuiltRun(ns, 0.5, 7));
+  }
+  const CombinationRecord nine = handBuiltCombination(runs);
+  const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 1, 1, true};
+  auto csv = makeRowReporter(false);
+  EXPECT_EQ(document(*csv, contextOf({100}), {nine}, complete),
+            "n,block,median_ns,gflops,efficiency,residual,residual_passed,reference,fingerprint,"
+            "min_ns,max_ns,median_low_ns,median_high_ns,gflops_min,gflops_max,efficiency_basis\n"
+            "100,7,500,2.00,,0.5,1,,0000000000000007,100,1250,200,1000,0.80,10.00,"
+            "separate_multiply_add_peak\n");
+  // Two runs have no interval: "-" in Markdown, as every missing figure.
+  const CombinationRecord two =
+      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.5, 7)});
+  auto md = makeRowReporter(true);
+  const std::string table = document(*md, contextOf({100}), {two}, complete);
+  EXPECT_TRUE(table.ends_with("| 100 | 7 | 200 | 6.67 | - | 0.5 | PASSED | - | 0000000000000007 | "
+                              "100 | 300 | - | - | 3.33 | 10.00 | separate_multiply_add_peak |\n"))
+      << table;
+  EXPECT_TRUE(table.starts_with("| n | block | median (ns) | GFLOP/s | efficiency | residual | "
+                                "r < 16 | reference | fingerprint | min (ns) | max (ns) | "
+                                "median low (ns) | median high (ns) | GFLOP/s min | "
+                                "GFLOP/s max | efficiency basis |\n"))
+      << table;
+
+  // The JSON document names the basis beside the efficiency, with a peak and without one.
+  SweepContext withPeak = contextOf({100});
+  withPeak.peak = PeakMeasurement{20.0, 18.0, 3, 0.1, 25.0};
+  for (const SweepContext& context : {withPeak, contextOf({100})}) {
+    auto json = makeJsonReporter();
+    const nlohmann::json whole =
+        nlohmann::json::parse(document(*json, context, {nine}, complete));
+    const nlohmann::json& benchmark = whole["benchmarks"][0];
+    EXPECT_EQ(benchmark["efficiency_basis"], "separate_multiply_add_peak");
+    EXPECT_EQ(benchmark["timed_ns"]["median_ci"]["low"], 200);
+    EXPECT_EQ(benchmark["timed_ns"]["median_ci"]["high"], 1000);
+  }
+}
+
 TEST(ReportReporters, CopiesThatDiedCountInNoFigureAndThoseThatDisagreeFailTheResult) {
   CombinationRecord record =
       handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.7, 7)});

@@ -26,11 +26,6 @@ inline const char* referenceCheckText(ReferenceCheck check) {
 // How the reports name the block loop's steps, indexed by LuStep.
 
 // For people, in the table.
-// What the efficiency is a share of: this core's peak for separate multiplies and adds, the
-// operations the plain order does, not the fused multiply-add peak (which may be twice as high).
-inline constexpr const char* kEfficiencyBasis = "separate_multiply_add_peak";
-inline constexpr const char* kEfficiencyBasisText = "separate multiply-add peak";
-
 inline constexpr const char* kLuStepNames[kLuStepCount] = {"pivot search and interchanges",
                                                            "diagonal block",
                                                            "multipliers",
@@ -44,3 +39,8 @@ inline constexpr const char* kLuStepKeys[kLuStepCount] = {
     "next_columns", "finished_rows",  "trailing_sweep"};
 // The solves' key beside them.
 inline constexpr const char* kSolvesKey = "solves";
+
+// What the efficiency is a share of, as the documents and rows name it: the core's peak for
+// separate multiplies and adds (its chains of them measured before the runs), not the fused
+// multiply-add peak, which the runs never use (the build forbids contraction).
+inline constexpr const char* kEfficiencyBasis = "separate_multiply_add_peak";

@@ -94,17 +94,22 @@ bool ReportDocument::finish(bool keep) {
   return false;
 }
 
-std::string ReportDocument::keepWhileWaiting(bool anything) const {
+std::string ReportDocument::keepCopyWhileWaiting(bool anything) const {
+  const OutputForSignals view = forSignals();
+  if (!anything || view.descriptor >= 0 || view.buffered == nullptr) return {};
+  return keepCopy(*view.buffered, "lubench-report");
+}
+
+std::string ReportDocument::waitingNotice(bool anything, const std::string& kept,
+                                          bool first) const {
   const OutputForSignals view = forSignals();
   if (!anything || view.descriptor >= 0 || view.buffered == nullptr) {
-    setInterruptionNotice(" while writing the report " + where() +
-                          ", which may be lost; the runs had finished");
-    return {};
+    return first ? " while writing the report " + where() +
+                       ", which may be lost; the runs had finished"
+                 : "; the report " + where() + " may be lost too";
   }
-  const std::string kept = keepCopy(*view.buffered, "lubench-report");
-  setInterruptionNotice(" while waiting for a reader of " + name_ +
-                        ": the document was not written" +
-                        (kept.empty() ? " (no copy of it could be kept)"
-                                      : "; it is kept in " + printable(kept)));
-  return kept;
+  const std::string copy = kept.empty() ? " (no copy of it could be kept)"
+                                        : "; it is kept in " + printable(kept);
+  return first ? " while waiting for a reader of " + name_ + ": the document was not written" + copy
+               : "; the document for " + name_ + " was not written either" + copy;
 }

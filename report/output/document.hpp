@@ -45,10 +45,14 @@ class ReportDocument {
   // is first cut back to its last whole state and closed there. False, after saying why on
   // standard error, when anything written was lost.
   bool finish(bool keep);
-  // Sets what a signal while the document is finished says. A FIFO without a reader may wait for
-  // ever: a finished document (anything) is first kept in a file of its own, whose name this
-  // returns (empty when there is none) and the message names. Call with the signals held.
-  std::string keepWhileWaiting(bool anything) const;
+  // A FIFO without a reader may wait for ever: a finished document (anything) is first kept in a
+  // file of its own, whose name this returns (empty when there is none: not a FIFO waiting for
+  // its reader, or no copy could be made).
+  std::string keepCopyWhileWaiting(bool anything) const;
+  // What a signal while the document is finished would say of it, kept being
+  // keepCopyWhileWaiting's name: the notice's text when it is the first document waited for
+  // (first), else the clause that follows the first's for one still waiting after it.
+  std::string waitingNotice(bool anything, const std::string& kept, bool first) const;
 
  private:
   std::unique_ptr<Reporter> reporter_;

@@ -234,7 +234,7 @@ class JsonReporter : public Reporter {
         {"peak_gflops", peak ? json(peak->gflops) : json(nullptr)},
         {"fused_peak_gflops", peak ? json(peak->fusedGflops) : json(nullptr)},
         {"efficiency", s.efficiency ? json(*s.efficiency) : json(nullptr)},
-        {"efficiency_basis", s.efficiency ? json(kEfficiencyBasis) : json(nullptr)},
+        {"efficiency_basis", kEfficiencyBasis},
         {"lapack", lapackJson},
         {"involuntary_context_switches", record.quietness.involuntarySwitches},
         {"stolen_seconds",

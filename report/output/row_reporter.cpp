@@ -12,6 +12,7 @@
 
 // The summary rows alone, as a Markdown table or as CSV: one row per combination, written as it
 // finishes, for documents and spreadsheets. Both formats share one definition of the columns.
+// Columns are only ever added at the end, so that a consumer reading by position keeps working.
 
 namespace {
 
@@ -82,29 +83,6 @@ const std::vector<Column>& columns() {
   return all;
 }
 
-// The spread of the timed region beside its median, and what the efficiency is a share of:
-// after every other column, so that readers of the older rows find theirs where they were.
-const std::vector<Column>& spreadColumns() {
-  const auto interval = [](const RowSource& r, bool low) {
-    const std::optional<MedianInterval>& i = r.summary.timed.medianInterval;
-    return figure(r, "%.0f", i ? (low ? i->low : i->high) : NAN);
-  };
-  static const std::vector<Column> all = {
-      {"min (ns)", "min_ns",
-       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.min); }},
-      {"max (ns)", "max_ns",
-       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.max); }},
-      {"median low (ns)", "median_ci_low_ns",
-       [interval](const RowSource& r) { return interval(r, true); }},
-      {"median high (ns)", "median_ci_high_ns",
-       [interval](const RowSource& r) { return interval(r, false); }},
-      {"efficiency of", "efficiency_basis", [](const RowSource& r) -> std::string {
-         if (!r.summary.efficiency) return figure(r, "%f", NAN);
-         return r.markdown ? kEfficiencyBasisText : kEfficiencyBasis;
-       }}};
-  return all;
-}
-
 // The columns of LAPACK's run, with --compare-lapack.
 const std::vector<Column>& lapackColumns() {
   static const std::vector<Column> all = {
@@ -128,6 +106,34 @@ const Column& copiesColumn() {
                                                        : std::string();
                              }};
   return column;
+}
+
+// The median's neighbours, after every other column so that earlier columns keep their places:
+// the timed region's min and max and the median's confidence interval (empty below the runs an
+// interval needs), GFLOP/s's min and max, then what the efficiency is a share of.
+const std::vector<Column>& spreadColumns() {
+  static const std::vector<Column> all = {
+      {"min (ns)", "min_ns",
+       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.min); }},
+      {"max (ns)", "max_ns",
+       [](const RowSource& r) { return figure(r, "%.0f", r.summary.timed.spread.max); }},
+      {"median low (ns)", "median_low_ns",
+       [](const RowSource& r) {
+         const std::optional<MedianInterval>& ci = r.summary.timed.medianInterval;
+         return figure(r, "%.0f", ci ? ci->low : NAN);
+       }},
+      {"median high (ns)", "median_high_ns",
+       [](const RowSource& r) {
+         const std::optional<MedianInterval>& ci = r.summary.timed.medianInterval;
+         return figure(r, "%.0f", ci ? ci->high : NAN);
+       }},
+      {"GFLOP/s min", "gflops_min",
+       [](const RowSource& r) { return figure(r, "%.2f", r.summary.gflops.min); }},
+      {"GFLOP/s max", "gflops_max",
+       [](const RowSource& r) { return figure(r, "%.2f", r.summary.gflops.max); }},
+      {"efficiency basis", "efficiency_basis",
+       [](const RowSource&) { return std::string(kEfficiencyBasis); }}};
+  return all;
 }
 
 class RowReporter : public Reporter {

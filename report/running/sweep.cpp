@@ -228,6 +228,14 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   if (end.kind != SweepEnd::Kind::kComplete) end.passed = false;
   std::vector<ReportDocument*> waiting;  // devices and FIFOs, written outside the hold
   std::vector<std::string> kept;         // the copy of each waiting document, if any
+  // What a signal while waiting[w] is written says: it, and every one after it, unwritten.
+  auto noticeWhileWaiting = [&](std::size_t w) {
+    std::string notice = waiting[w]->waitingNotice(anything, kept[w], true);
+    for (std::size_t later = w + 1; later < waiting.size(); ++later) {
+      notice += waiting[later]->waitingNotice(anything, kept[later], false);
+    }
+    setInterruptionNotice(notice);
+  };
   {
     const SignalsHeld held;
     for (std::size_t d = 0; d < documents.size(); ++d) {
@@ -242,16 +250,17 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
       clearDocument(static_cast<int>(d));
       if (document.mayWait()) {
         waiting.push_back(&document);
-        kept.push_back(document.keepWhileWaiting(anything));
+        kept.push_back(document.keepCopyWhileWaiting(anything));
       } else {
         finished = document.finish(anything) && finished;
       }
     }
+    if (!waiting.empty()) noticeWhileWaiting(0);
   }
   for (std::size_t w = 0; w < waiting.size(); ++w) {
     if (w > 0) {
       const SignalsHeld held;
-      kept[w] = waiting[w]->keepWhileWaiting(anything);
+      noticeWhileWaiting(w);
     }
     const bool written = waiting[w]->finish(anything);
     if (!written && !kept[w].empty()) {
