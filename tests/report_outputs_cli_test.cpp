@@ -324,8 +324,11 @@ TEST(ReportOutputs, EveryOutFileOfOneRunHoldsTheRowsInItsFormat) {
     const json& timed = b["timed_ns"];
     ASSERT_TRUE(timed["median_ci"].is_object()) << timed;
     EXPECT_EQ(b["efficiency_basis"], "separate_multiply_add_peak");
-    for (const auto& [rows, prefix] : {std::pair{&mdRows, std::string("md")},
-                                       std::pair{&csvCells, std::string("csv")}}) {
+    for (const auto& side : {std::pair{&mdRows, std::string("md")},
+                             std::pair{&csvCells, std::string("csv")}}) {
+      // Named, not a structured binding: Clang 14 cannot capture a binding in a lambda.
+      const auto* rows = side.first;
+      const std::string& prefix = side.second;
       const bool isMd = prefix == "md";
       const auto at = [&](const char* mdName, const char* csvName) {
         return cell(*rows, row, isMd ? mdName : csvName);
