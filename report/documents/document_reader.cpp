@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "document_checks.hpp"
 #include "document_stream.hpp"
 #include "json_schema.hpp"
+#include "kind_readers.hpp"
 #include "text_format.hpp"
 
 // The reading of a whole document: the file, the kind of document, its context and ending; the
@@ -87,45 +89,52 @@ void readEnding(const json& root, SavedDocument& document, Checker& check) {
   check.warning(what + ": it holds only what finished");
 }
 
+
+// The kind a "document_kind" names; nothing for a value no kind has.
+std::optional<DocumentKind> kindNamed(const json& value) {
+  if (value == "run") return DocumentKind::kRun;
+  if (value == "ab_session") return DocumentKind::kAbSession;
+  if (value == "comparison") return DocumentKind::kComparison;
+  if (value == "fleet") return DocumentKind::kFleet;
+  return std::nullopt;
+}
+
+const char* kindKey(DocumentKind kind) {
+  switch (kind) {
+    case DocumentKind::kRun: return "run";
+    case DocumentKind::kAbSession: return "ab_session";
+    case DocumentKind::kComparison: return "comparison";
+    case DocumentKind::kFleet: return "fleet";
+  }
+  return "?";
+}
+
+// How a message names a document of kind.
+const char* kindText(DocumentKind kind) {
+  switch (kind) {
+    case DocumentKind::kRun: return "a run's document";
+    case DocumentKind::kAbSession: return "an A/B session's document";
+    case DocumentKind::kComparison: return "a comparison's document";
+    case DocumentKind::kFleet: return "a fleet's report";
+  }
+  return "?";
+}
+
+// "\"run\"" or "\"run\", \"fleet\"": the keys kinds are written with.
+std::string kindKeys(std::initializer_list<DocumentKind> kinds) {
+  std::string keys;
+  for (const DocumentKind kind : kinds) {
+    keys += std::string(keys.empty() ? "" : ", ") + "\"" + kindKey(kind) + "\"";
+  }
+  return keys;
+}
+
 }  // namespace
 
-DocumentReading parseDocument(std::string_view text, const std::string& path) {
-  Checker check(path);
-  DocumentStream stream(path);
-  json root;
-  try {
-    root = json::parse(text.begin(), text.end(),
-                       [&stream](int depth, json::parse_event_t event, json& parsed) {
-                         return stream(depth, event, parsed);
-                       });
-  } catch (const Refused& refused) {
-    check.problem("", refused.why + ": not a document");
-    return check.finish();
-  } catch (const json::parse_error& error) {
-    check.problem(
-        "", "is not JSON (stops at byte " + std::to_string(error.byte) + "; text must be UTF-8)");
-    return check.finish();
-  } catch (const json::exception&) {
-    // The parser's other refusal: a number beyond the range of a double, such as 1e400.
-    check.problem("", "holds a number too large for a double: not a document");
-    return check.finish();
-  }
-  if (!root.is_object()) {
-    check.problem("", "is not a lubench-report document: not a JSON object");
-    return check.finish();
-  }
-  // Other documents of lubench-report's are named, so that nobody guesses why they do not read.
-  const auto kind = root.find("document_kind");
-  if (kind != root.end() && *kind != "run") {
-    check.problem("", "is " +
-                          std::string(*kind == "comparison"   ? "a comparison's document"
-                                      : *kind == "ab_session" ? "an A/B session's document"
-                                      : *kind == "fleet"      ? "a fleet's report"
-                                                              : "a document of unknown kind " +
-                                                                    shown(*kind)) +
-                          ", not a run's (\"document_kind\": \"run\")");
-    return check.finish();
-  }
+namespace {
+
+DocumentReading readRun(const json& root, DocumentStream& stream, const std::string& path,
+                        Checker& check) {
   SavedDocument document;
   document.path = path;
   const json* context = check.member(root, "context", "");
@@ -169,26 +178,108 @@ DocumentReading parseDocument(std::string_view text, const std::string& path) {
   return check.finish(std::move(document));
 }
 
-DocumentReading readDocument(const std::string& path) {
-  DocumentReading failed;
+}  // namespace
+
+DocumentReading parseDocumentOf(std::string_view text, const std::string& path,
+                                std::initializer_list<DocumentKind> kinds) {
+  Checker check(path);
+  DocumentStream stream(path);
+  json root;
+  try {
+    root = json::parse(text.begin(), text.end(),
+                       [&stream](int depth, json::parse_event_t event, json& parsed) {
+                         return stream(depth, event, parsed);
+                       });
+  } catch (const Refused& refused) {
+    check.problem("", refused.why + ": not a document");
+    return check.finish();
+  } catch (const json::parse_error& error) {
+    check.problem(
+        "", "is not JSON (stops at byte " + std::to_string(error.byte) + "; text must be UTF-8)");
+    return check.finish();
+  } catch (const json::exception&) {
+    // The parser's other refusal: a number beyond the range of a double, such as 1e400.
+    check.problem("", "holds a number too large for a double: not a document");
+    return check.finish();
+  }
+  if (!root.is_object()) {
+    check.problem("", "is not a lubench-report document: not a JSON object");
+    return check.finish();
+  }
+  const auto kindMember = root.find("document_kind");
+  std::optional<DocumentKind> kind = DocumentKind::kRun;
+  if (kindMember != root.end()) kind = kindNamed(*kindMember);
+  // A document of another kind, or of none this reader knows, is named, so that nobody guesses
+  // why it does not read.
+  if (!kind || std::find(kinds.begin(), kinds.end(), *kind) == kinds.end()) {
+    std::string wanted;
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      wanted += std::string(k == 0 ? "" : k + 1 == kinds.size() ? " or " : ", ") +
+                kindText(kinds.begin()[k]);
+    }
+    check.problem("", "is " +
+                          (kind ? std::string(kindText(*kind))
+                                : "a document of unknown kind " + shown(*kindMember)) +
+                          ", not " + wanted + " (\"document_kind\": " +
+                          kindKeys(kinds) + ")");
+    return check.finish();
+  }
+  DocumentReading reading;
+  switch (*kind) {
+    case DocumentKind::kRun:
+      return readRun(root, stream, path, check);
+    case DocumentKind::kAbSession: {
+      std::optional<SavedSession> session = readSession(root, check);
+      reading = check.finish();
+      if (reading.problems.empty()) reading.session = std::move(session);
+      break;
+    }
+    case DocumentKind::kComparison: {
+      std::optional<SavedComparisons> comparisons = readComparisons(root, check);
+      reading = check.finish();
+      if (reading.problems.empty()) reading.comparisons = std::move(comparisons);
+      break;
+    }
+    case DocumentKind::kFleet: {
+      std::optional<SavedFleet> fleet = readFleetReport(root, check);
+      reading = check.finish();
+      if (reading.problems.empty()) reading.fleet = std::move(fleet);
+      break;
+    }
+  }
+  reading.kind = *kind;
+  // A reader that returned nothing said why; nothing without a problem is a fault of its own.
+  if (reading.problems.empty() && !reading.session && !reading.comparisons && !reading.fleet) {
+    reading.problems.push_back(printable(path) + ": is not a usable " + kindText(*kind));
+  }
+  return reading;
+}
+
+DocumentReading parseDocument(std::string_view text, const std::string& path) {
+  return parseDocumentOf(text, path, {DocumentKind::kRun});
+}
+
+std::optional<std::string> readDocumentText(const std::string& path,
+                                            std::vector<std::string>& problems) {
   const std::string name = printable(path);
   // Non-blocking, so that a FIFO without a writer cannot hold the reader; a regular file reads
   // the same either way.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    failed.problems.push_back("cannot read " + name + ": " + std::strerror(errno));
-    return failed;
+    problems.push_back("cannot read " + name + ": " + std::strerror(errno));
+    return std::nullopt;
   }
+  const std::size_t before = problems.size();
   struct stat status {};
   std::string text;
   if (fstat(fd, &status) != 0) {
-    failed.problems.push_back("cannot read " + name + ": " + std::strerror(errno));
+    problems.push_back("cannot read " + name + ": " + std::strerror(errno));
   } else if (!S_ISREG(status.st_mode)) {
-    failed.problems.push_back(name + " is " + fileKind(status.st_mode) +
-                              ", not a document: only regular files are read");
+    problems.push_back(name + " is " + fileKind(status.st_mode) +
+                       ", not a document: only regular files are read");
   } else if (static_cast<std::uintmax_t>(status.st_size) > kMaxDocumentBytes) {
-    failed.problems.push_back(name + " is larger than " + std::to_string(kMaxDocumentBytes >> 20) +
-                              " MiB: not a document");
+    problems.push_back(name + " is larger than " + std::to_string(kMaxDocumentBytes >> 20) +
+                       " MiB: not a document");
   } else {
     // The file may grow while it is read: never past the cap.
     char buffer[65536];
@@ -196,19 +287,31 @@ DocumentReading readDocument(const std::string& path) {
       const ssize_t got = read(fd, buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
-        failed.problems.push_back("cannot read " + name + ": " + std::strerror(errno));
+        problems.push_back("cannot read " + name + ": " + std::strerror(errno));
         break;
       }
       if (got == 0) break;
       text.append(buffer, static_cast<std::size_t>(got));
       if (text.size() > kMaxDocumentBytes) {
-        failed.problems.push_back(name + " is larger than " +
-                                  std::to_string(kMaxDocumentBytes >> 20) + " MiB: not a document");
+        problems.push_back(name + " is larger than " + std::to_string(kMaxDocumentBytes >> 20) +
+                           " MiB: not a document");
         break;
       }
     }
   }
   close(fd);
-  if (!failed.problems.empty()) return failed;
-  return parseDocument(text, path);
+  if (problems.size() != before) return std::nullopt;
+  return text;
+}
+
+DocumentReading readDocumentOf(const std::string& path,
+                               std::initializer_list<DocumentKind> kinds) {
+  DocumentReading failed;
+  const std::optional<std::string> text = readDocumentText(path, failed.problems);
+  if (!text) return failed;
+  return parseDocumentOf(*text, path, kinds);
+}
+
+DocumentReading readDocument(const std::string& path) {
+  return readDocumentOf(path, {DocumentKind::kRun});
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "saved_reports.hpp"
+
 // The records of a saved run's document, as the reader (document_reader.hpp) returns them.
 
 // Documents larger than this are refused unread: a sweep of a thousand combinations of a
@@ -66,8 +68,16 @@ struct SavedDocument {
   std::string heldPaths;
 };
 
+// The kinds of document lubench-report writes, by their "document_kind".
+enum class DocumentKind { kRun, kAbSession, kComparison, kFleet };
+
 struct DocumentReading {
-  std::optional<SavedDocument> document;  // only when problems is empty
+  DocumentKind kind = DocumentKind::kRun;
+  // Only when problems is empty: the records of the document's kind, the others empty.
+  std::optional<SavedDocument> document;
+  std::optional<SavedSession> session;
+  std::optional<SavedComparisons> comparisons;
+  std::optional<SavedFleet> fleet;
   // One line each, naming the file, the combination and the key; at most kMaxProblemsPerFile
   // and a line saying how many more.
   std::vector<std::string> problems;
