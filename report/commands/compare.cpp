@@ -82,6 +82,8 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
   c.noisePercent = noisePercent;
   c.oldPath = before.path;
   c.newPath = after.path;
+  c.oldContext = before.contextText;
+  c.newContext = after.contextText;
   for (const char* key : kComparedContextKeys) {
     const std::string oldValue = contextValue(before, key), newValue = contextValue(after, key);
     if (oldValue != newValue) c.contextDifferences.push_back({key, oldValue, newValue});
@@ -124,6 +126,7 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     row.oldRuns = static_cast<int>(old.timedNanoseconds.size());
     row.newRuns = static_cast<int>(now.timedNanoseconds.size());
     row.verdict = verdictOf(row, test);
+    row.ratio = independentRatio(old.timedNanoseconds, now.timedNanoseconds);
     // A shift the sessions' own noise could make is not a change, however sure the test is.
     if (row.verdict != Verdict::kSame && !exceedsPercent(std::fabs(row.shiftShare), noisePercent)) {
       row.verdict = Verdict::kSame;

@@ -54,6 +54,9 @@ struct ComparedRow {
   Verdict verdict = Verdict::kSame;
   // Significant by the test, but the shift is no more than the noise floor: called the same.
   bool withinNoise = false;
+  // new / old with the runs taken as independent samples, and its 95 % interval; none for
+  // fewer than 2 runs a side.
+  std::optional<RatioInterval> ratio;
 };
 
 struct ContextDifference {
@@ -73,6 +76,8 @@ struct Comparison {
   // Rows whose sides ran on another path or kernel: "n 4096, block 64: avx512, k1 -> avx2, k2".
   std::vector<std::string> ranDifferences;
   std::vector<std::string> warnings;  // the documents' own, then the comparison's
+  // Each side's context as one line of JSON, as its document holds it; empty when it has none.
+  std::string oldContext, newContext;
   double geometricMeanRatio = 1;      // of new / old medians over the rows
   double noisePercent = kDefaultNoisePercent;  // the floor the verdicts were given
 };
@@ -100,9 +105,9 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
 int comparisonStatus(const std::vector<Comparison>& comparisons,
                      std::optional<double> failAbovePercent);
 
-// "text", "md" or "json".
+// "text", "md" or "json"; the JSON says date, when the comparison was made (null when empty).
 std::string formatComparisons(const std::vector<Comparison>& comparisons,
-                              const std::string& format);
+                              const std::string& format, const std::string& date = "");
 
 // --fail-above's value: decimal digits with at most one decimal point, from 0 to
 // kLargestFailAbove; nothing for anything else.

@@ -7,6 +7,7 @@
 
 #include "command_line.hpp"
 #include "compare.hpp"
+#include "machine_context.hpp"
 #include "document_reader.hpp"
 #include "output.hpp"
 #include "subcommand_formats.hpp"
@@ -91,6 +92,14 @@ std::string textOrMarkdown(const Comparison& c, bool markdown) {
   return out;
 }
 
+// A side's context, as its document held it; null when there is none.
+nlohmann::ordered_json contextJson(const std::string& text) {
+  if (text.empty()) return nullptr;
+  // The text is the reader's own rendering of an object, so it parses; anything else is null.
+  nlohmann::ordered_json parsed = nlohmann::ordered_json::parse(text, nullptr, false);
+  return parsed.is_object() ? parsed : nlohmann::ordered_json(nullptr);
+}
+
 nlohmann::ordered_json asJson(const Comparison& c) {
   using json = nlohmann::ordered_json;
   const auto nameOrNull = [](const std::string& name) {
@@ -119,7 +128,12 @@ nlohmann::ordered_json asJson(const Comparison& c) {
                         {"old_runs", row.oldRuns},
                         {"new_runs", row.newRuns},
                         {"verdict", verdictText(row.verdict)},
-                        {"within_noise", row.withinNoise}});
+                        {"within_noise", row.withinNoise},
+                        {"ratio_estimate", row.ratio ? json(row.ratio->estimate) : json(nullptr)},
+                        {"ratio_low", row.ratio ? json(row.ratio->low) : json(nullptr)},
+                        {"ratio_high", row.ratio ? json(row.ratio->high) : json(nullptr)},
+                        {"ratio_confidence",
+                         row.ratio ? json(row.ratio->confidence) : json(nullptr)}});
   }
   return json{{"old", c.oldPath},
               {"new", c.newPath},
@@ -131,17 +145,22 @@ nlohmann::ordered_json asJson(const Comparison& c) {
               {"geometric_mean_ratio", c.geometricMeanRatio},
               {"only_in_old", c.onlyInOld},
               {"only_in_new", c.onlyInNew},
-              {"warnings", c.warnings}};
+              {"warnings", c.warnings},
+              {"old_context", contextJson(c.oldContext)},
+              {"new_context", contextJson(c.newContext)}};
 }
 
 }  // namespace
 
 std::string formatComparisons(const std::vector<Comparison>& comparisons,
-                              const std::string& formatName) {
+                              const std::string& formatName, const std::string& date) {
   if (formatName == "json") {
     nlohmann::ordered_json all = nlohmann::ordered_json::array();
     for (const Comparison& c : comparisons) all.push_back(asJson(c));
-    return jsonText(nlohmann::ordered_json{{"document_kind", "comparison"}, {"comparisons", all}},
+    return jsonText(nlohmann::ordered_json{{"document_kind", "comparison"},
+                                           {"date", date.empty() ? nlohmann::ordered_json(nullptr)
+                                                                 : nlohmann::ordered_json(date)},
+                                           {"comparisons", all}},
                     2) +
            "\n";
   }
@@ -258,12 +277,13 @@ int runCompare(int argc, char** argv) {
     said.insert(said.begin(), warnings[0].begin(), warnings[0].end());
     comparisons.push_back(std::move(*result.comparison));
   }
+  const std::string date = isoDate();
   StandardOutput out(kProgram);
-  out.write(formatComparisons(comparisons, commandLine.format));
+  out.write(formatComparisons(comparisons, commandLine.format, date));
   bool written = out.finish();
   written = writeOuts(
                 commandLine.outs,
-                [&](const std::string& format) { return formatComparisons(comparisons, format); },
+                [&](const std::string& format) { return formatComparisons(comparisons, format, date); },
                 std::string(kProgram) + " compare",
                 "the comparison was not written (no document compared was changed: run compare "
                 "again)") &&

@@ -61,6 +61,7 @@ struct FleetReport {
   std::vector<std::string> warnings;
   int documents = 0;
   int outOfMemory = 0;  // files skipped because memory ran out while reading them
+  std::string date;     // when the report was made, ISO 8601; empty where not said
   std::vector<FleetCombination> combinations;
 };
 

@@ -7,6 +7,7 @@
 #include "command_line.hpp"
 #include "compare.hpp"
 #include "document_reader.hpp"
+#include "machine_context.hpp"
 #include "output.hpp"
 #include "program.hpp"
 #include "subcommand_formats.hpp"
@@ -63,6 +64,7 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                                   {"groups", groups}});
     }
     return jsonText(json{{"document_kind", "fleet"},
+                         {"date", report.date.empty() ? json(nullptr) : json(report.date)},
                          {"documents", report.documents},
                          {"slower_than_percent", options.slowerThan},
                          {"skipped", report.skipped},
@@ -170,7 +172,8 @@ int runFleet(int argc, char** argv) {
   const SubcommandOuts outs =
       resolveSubcommandOuts(outPaths, fleetFiles(paths, unreadable), reportFormats(), name);
   if (outs.refused) return kStatusUsage;
-  const FleetReport report = readFleet(paths, options);
+  FleetReport report = readFleet(paths, options);
+  report.date = isoDate();
   for (const std::string& skipped : report.skipped) {
     std::fprintf(stderr, "%s fleet: skipped: %s\n", kProgram, printable(skipped).c_str());
   }
