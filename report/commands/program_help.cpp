@@ -10,7 +10,8 @@ std::string subcommandsText() {
          "  ab        measures two builds alternately in one session and says which is faster\n"
          "  export    writes a saved document in another tool's format (Google Benchmark, "
          "Bencher)\n"
-         "  fleet     sets many nodes' or cores' documents side by side and flags the outliers\n";
+         "  fleet     sets many nodes' or cores' documents side by side and flags the outliers\n"
+         "  plot      draws saved documents of any kind as an SVG or PNG picture (gnuplot)\n";
 }
 
 std::string versionText() {

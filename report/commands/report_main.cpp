@@ -23,6 +23,7 @@
 #include "document.hpp"
 #include "export.hpp"
 #include "fleet.hpp"
+#include "plot_command.hpp"
 #include "interruption.hpp"
 #include "json_context.hpp"
 #include "machine_context.hpp"
@@ -108,6 +109,7 @@ int run(int argc, char** argv, const CopyResultHook& copyHook) {
   if (argc > 1 && std::strcmp(argv[1], "ab") == 0) return runAb(argc - 1, argv + 1);
   if (argc > 1 && std::strcmp(argv[1], "export") == 0) return runExport(argc - 1, argv + 1);
   if (argc > 1 && std::strcmp(argv[1], "fleet") == 0) return runFleet(argc - 1, argv + 1);
+  if (argc > 1 && std::strcmp(argv[1], "plot") == 0) return runPlot(argc - 1, argv + 1);
   CommandLine commandLine = parseCommandLine(argc, argv, isReservedContextKey);
   if (!commandLine.options) return commandLine.exitStatus;
   SweepOptions& options = *commandLine.options;

@@ -246,6 +246,14 @@ std::optional<SavedChangeRow> readChangeRow(const json& row, const std::string& 
   const std::optional<double> change = numberAt(row, "change", -1, 1e30, where, check);
   const std::optional<double> shift = numberAt(row, "shift", -1e30, 1e30, where, check);
   const std::optional<std::string> verdict = stringAt(row, "verdict", where, check);
+  constexpr double kLargest = std::numeric_limits<double>::max();
+  read.ratioLow = numberOrNullAt(row, "ratio_low", 0, kLargest, where, check, ok);
+  read.ratioHigh = numberOrNullAt(row, "ratio_high", 0, kLargest, where, check, ok);
+  if (ok && (read.ratioLow.has_value() != read.ratioHigh.has_value() ||
+             (read.ratioLow && *read.ratioLow > *read.ratioHigh))) {
+    check.problem(where, "\"ratio_low\" and \"ratio_high\" must both be given, low <= high");
+    ok = false;
+  }
   if (!ok || !oldMedian || !newMedian || !change || !shift || !verdict) return std::nullopt;
   if (*oldMedian <= 0 || *newMedian <= 0) {
     check.problem(where, "the medians must be above 0");

@@ -100,6 +100,20 @@ void sayRuns(RunsSoFar& runs, const std::string& where, Checker& check) {
   check.countUnlisted(runs.unlistedProblems, runs.unlistedWarnings);
 }
 
+// A rate in GFLOP/s at key, read leniently: nothing when it is missing or null, and after a
+// warning when it is not a finite number above 0 (a detail: the timed regions stay usable).
+std::optional<double> rateAt(const json& object, const char* key, const std::string& where,
+                             Checker& check) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return std::nullopt;
+  if (found->is_number() && found->get<double>() > 0 && std::isfinite(found->get<double>())) {
+    return found->get<double>();
+  }
+  check.warning(where + formatText(": \"%s\" left out: ", key) + shown(*found) +
+                " is not a rate in GFLOP/s");
+  return std::nullopt;
+}
+
 }  // namespace
 
 void readRun(const json& run, RunsSoFar& runs) {
@@ -186,6 +200,14 @@ void readBenchmark(const json& benchmark, std::size_t index, RunsSoFar& runsRead
                          *kernelOption};
   saved.vectorPath = nameAt(benchmark, "vector_path", where, check);
   saved.kernel = nameAt(benchmark, "kernel", where, check);
+  saved.peakGflops = rateAt(benchmark, "peak_gflops", where, check);
+  const auto lapack = benchmark.find("lapack");
+  if (lapack != benchmark.end() && lapack->is_object()) {
+    const auto gflops = lapack->find("gflops");
+    if (gflops != lapack->end() && gflops->is_object()) {
+      saved.lapackGflops = rateAt(*gflops, "median", where + ": lapack.gflops", check);
+    }
+  }
   so.combinations.push_back(std::move(saved));
 }
 

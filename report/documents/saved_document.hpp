@@ -48,6 +48,10 @@ struct SavedCombination {
   // build's (it held only one). Empty where the document does not say.
   std::string vectorPath{};
   std::string kernel{};
+  // The measured peak (separate multiplies and adds) and LAPACK's median rate, when the
+  // document gives them.
+  std::optional<double> peakGflops{};
+  std::optional<double> lapackGflops{};
 };
 
 // "n 4096, block 32", and ", kernel NAME" when a kernel was asked for.

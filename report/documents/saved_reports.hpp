@@ -51,6 +51,9 @@ struct SavedChangeRow {
   double change = 0;  // new over old median, less 1
   double shift = 0;   // the Hodges-Lehmann shift over the old median
   std::string verdict;
+  // new / old with the runs as independent samples: its interval, where the comparison gives it.
+  std::optional<double> ratioLow;
+  std::optional<double> ratioHigh;
 };
 
 // One document set against the first.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "program.hpp"
+#include "text_format.hpp"
 
 extern char** environ;
 
@@ -28,64 +30,12 @@ std::string lowerCase(std::string text) {
   return text;
 }
 
-// The gnuplot commands that draw rows to standard output.
-std::string plotScript(PlotFormat format, const std::vector<PlotRow>& rows) {
-  // One data block per block size and kernel, and LAPACK's, each in increasing n as the sweep ran
-  // them.
-  std::map<std::pair<int, std::string>, std::string> curves;
-  std::string lapack;
-  bool anyEfficiency = false;
-  for (const PlotRow& row : rows) {
-    std::ostringstream line;
-    line << row.n << ' ' << row.gflops << ' ';
-    if (row.efficiency) {
-      line << 100 * *row.efficiency;
-      anyEfficiency = true;
-    } else {
-      line << "NaN";
-    }
-    curves[{row.block, row.kernel}] += line.str() + "\n";
-    if (row.lapackGflops && row.block == rows.front().block && row.kernel == rows.front().kernel) {
-      lapack += std::to_string(row.n) + " " + std::to_string(*row.lapackGflops) + "\n";
-    }
-  }
-  std::ostringstream script;
-  script << (format == PlotFormat::kPng ? "set terminal pngcairo size 900,900\n"
-                                        : "set terminal svg size 900,900 dynamic\n");
-  // No file name: gnuplot draws to its standard output, a pipe to the report.
-  script << "set output\n";
-  // Each curve's data block and title.
-  std::vector<std::pair<std::string, std::string>> named;
-  for (const auto& [key, data] : curves) {
-    const std::string name = "$c" + std::to_string(named.size());
-    std::string title = "block " + std::to_string(key.first);
-    if (key.second != "auto") title += ", " + key.second;
-    script << name << " << EOD\n" << data << "EOD\n";
-    named.emplace_back(name, title);
-  }
-  if (!lapack.empty()) script << "$lapack << EOD\n" << lapack << "EOD\n";
-  script << "set multiplot layout " << (anyEfficiency ? 2 : 1) << ",1\n"
-         << "set grid\nset key left top\nset xlabel \"n\"\nset ylabel \"GFLOP/s\"\n"
-         << "set title \"lubench: blocked LU factorisation and solves, one thread\"\nplot ";
-  const char* separator = "";
-  for (const auto& [name, title] : named) {
-    script << separator << name << " using 1:2 with linespoints title \"" << title << "\"";
-    separator = ", ";
-  }
-  if (!lapack.empty()) script << ", $lapack using 1:2 with linespoints dt 2 title \"LAPACK\"";
-  script << "\n";
-  if (anyEfficiency) {
-    script << "set ylabel \"share of the measured peak (%)\"\nset title \"efficiency\"\nplot ";
-    separator = "";
-    for (const auto& [name, title] : named) {
-      script << separator << name << " using 1:3 with linespoints title \"" << title << "\"";
-      separator = ", ";
-    }
-    script << "\n";
-  }
-  script << "unset multiplot\nexit\n";
-  return script.str();
-}
+// Pixels: the picture's width, each panel's height and the title's.
+constexpr int kWidth = 1000;
+constexpr int kPanelHeight = 420;
+constexpr int kTitleLineHeight = 18;
+constexpr int kBottomRoom = 80;      // under a panel: its tick labels and axis label
+constexpr int kPanelTitleRoom = 44;  // above a panel: its title
 
 // Runs program with input on its standard input and returns its standard output, with its exit
 // status in status (-1 when it could not be started, errno set). The child starts with every
@@ -184,19 +134,113 @@ std::optional<PlotFormat> plotFormatOf(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<std::string> renderPlot(PlotFormat format, const std::vector<PlotRow>& rows,
-                                      const std::string& name, std::FILE* notes) {
+std::string gnuplotText(const std::string& text) { return gnuplotLines({text}); }
+
+std::string gnuplotLines(const std::vector<std::string>& lines) {
+  std::string quoted = "\"";
+  for (std::size_t l = 0; l < lines.size(); ++l) {
+    // gnuplot's own escape breaks the line; any newline of the text itself is shown escaped.
+    if (l > 0) quoted += "\\n";
+    for (const char c : printable(lines[l])) {
+      // gnuplot runs the text between backquotes as a command even inside a double-quoted
+      // string, before it reads the string's escapes: a backquote is written as its octal escape.
+      if (c == '`') {
+        quoted += "\\140";
+        continue;
+      }
+      if (c == '\\' || c == '"') quoted += '\\';
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string Picture::partNumber(std::size_t part) const {
+  return parts_.size() > 1 ? formatText("[%zu] ", part) : std::string();
+}
+
+void Picture::startDocument(std::string heading, std::vector<std::string> details,
+                            std::string source) {
+  parts_.push_back(Part{std::move(heading), std::move(details), std::move(source)});
+}
+
+std::string Picture::data(const std::string& lines) {
+  const std::string name = "$d" + std::to_string(dataBlocks_++);
+  data_ += name + " << EOD\n" + lines + "EOD\n";
+  return name;
+}
+
+void Picture::panel(const std::string& title, const std::string& commands,
+                    const std::string& subtitle) {
+  if (static_cast<int>(panels_.size()) >= kMaxPanels) {
+    ++leftOut_;
+    return;
+  }
+  panels_.push_back(Panel{parts_.size(), title, commands, subtitle});
+}
+
+std::string Picture::script(PlotFormat format) const {
+  std::vector<std::string> lines;
+  for (std::size_t p = 0; p < parts_.size(); ++p) {
+    lines.push_back(partNumber(p + 1) + parts_[p].heading);
+    for (const std::string& detail : parts_[p].details) lines.push_back(detail);
+    if (parts_.size() > 1) lines.push_back("from " + parts_[p].source);
+  }
+  if (leftOut_ > 0) {
+    lines.push_back(std::to_string(leftOut_) + " more panel" + (leftOut_ == 1 ? "" : "s") +
+                    " left out: a picture draws at most " + std::to_string(kMaxPanels));
+  }
+  const int shown = std::max(1, static_cast<int>(panels_.size()));
+  const int titleHeight = 30 + kTitleLineHeight * static_cast<int>(lines.size());
+  const int height = titleHeight + (kPanelHeight + kBottomRoom + kPanelTitleRoom) * shown;
+  std::ostringstream script;
+  // An opaque white background, so that black axes show on a dark page too.
+  script << (format == PlotFormat::kPng ? "set terminal pngcairo" : "set terminal svg")
+         << " size " << kWidth << "," << height
+         << (format == PlotFormat::kPng ? "" : " dynamic")
+         << " noenhanced background '#ffffff' font 'sans,10'\n"
+         << "set encoding utf8\n"
+         // No file name: gnuplot draws to its standard output, a pipe to the report.
+         << "set output\n"
+         << data_;
+  // The panels share the height below the title, which margins in screen units reserve, with
+  // room under each panel for its axis label and above it for its title.
+  const double pixel = 1.0 / height;
+  script << "set multiplot layout " << shown << ",1 title " << gnuplotLines(lines)
+         << " font 'sans,11' margins 0.09,0.88," << kBottomRoom * pixel << ","
+         << 1.0 - (titleHeight + kPanelTitleRoom) * pixel << " spacing 0.08,"
+         << (kBottomRoom + kPanelTitleRoom) * pixel << "\n";
+  if (panels_.empty()) {
+    script << "unset border\nunset tics\nset label 1 'nothing to draw' at graph 0.5,0.5 center\n"
+           << "plot [0:1][0:1] NaN notitle\n";
+  }
+  for (const Panel& panel : panels_) {
+    // Each panel starts from gnuplot's defaults, whatever the one before it set.
+    script << "reset\nset grid\nset key inside left top\nset datafile missing 'NaN'\n"
+           << "set title "
+           << (panel.subtitle.empty()
+                   ? gnuplotText(partNumber(panel.part) + panel.title)
+                   : gnuplotLines({partNumber(panel.part) + panel.title, panel.subtitle}))
+           << "\n"
+           << panel.commands << "\n";
+  }
+  script << "unset multiplot\nexit\n";
+  return script.str();
+}
+
+std::optional<std::string> renderPicture(PlotFormat format, const Picture& picture,
+                                         const std::string& name, std::FILE* notes) {
   int status = -1;
-  std::string picture = exchange("gnuplot", plotScript(format, rows), status);
+  std::string drawn = exchange("gnuplot", picture.script(format), status);
   if (status < 0) {
     std::fprintf(notes, "%s: cannot start gnuplot for %s: %s\n", kProgram, name.c_str(),
                  std::strerror(errno));
     return std::nullopt;
   }
-  if (status != 0 || picture.empty()) {
+  if (status != 0 || drawn.empty()) {
     std::fprintf(notes, "%s: gnuplot could not draw %s (status %d)\n", kProgram, name.c_str(),
                  status);
     return std::nullopt;
   }
-  return picture;
+  return drawn;
 }

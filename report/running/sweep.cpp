@@ -12,7 +12,8 @@
 #include "lapack_peer.hpp"
 #include "launcher.hpp"
 #include "measurement.hpp"
-#include "plot.hpp"
+#include "document_reader.hpp"
+#include "pictures.hpp"
 #include "program.hpp"
 #include "quietness.hpp"
 #include "runner.hpp"
@@ -47,6 +48,22 @@ void noteWarnings(const std::vector<std::string>& warnings, const std::string& w
   for (const std::string& warning : warnings) {
     std::fprintf(notes, "%s: warning%s: %s\n", kProgram, where.c_str(), warning.c_str());
   }
+}
+
+// The picture of the sweep's own document, as plot would draw it; nothing after saying why.
+std::optional<std::string> drawSweep(const std::string& document, const OutputTarget& plot,
+                                     std::FILE* notes) {
+  const std::string name = printable(plot.given);
+  const DocumentReading reading = parseDocument(document, plot.given);
+  if (!reading.document) {
+    for (const std::string& problem : reading.problems) {
+      std::fprintf(notes, "%s: --plot: %s\n", kProgram, problem.c_str());
+    }
+    return std::nullopt;
+  }
+  Picture picture;
+  addRunPicture(picture, *reading.document);
+  return renderPicture(*plotFormatOf(plot.given), picture, name, notes);
 }
 
 }  // namespace
@@ -129,7 +146,11 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
 
   bool referenceNoted = false;
   bool copiesDied = false, copiesDissent = false;
-  std::vector<PlotRow> plotRows;
+  // With --plot, the sweep's own JSON document, from which the picture is drawn as plot draws
+  // a saved one.
+  const std::unique_ptr<Reporter> plotReporter = options.plot ? makeJsonReporter() : nullptr;
+  std::string plotDocument;
+  const TextSink toPlotDocument = [&](std::string_view piece) { plotDocument.append(piece); };
   for (int index = 0; index < total; ++index) {
     const RunOptions& combination = combinations[index];
     timespec now{};
@@ -160,10 +181,10 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
     }
     Summary summary = summarize(*record, context.peak);
     summary.warnings = warningsAfterRuns(*record, summary.timed);
-    plotRows.push_back(PlotRow{
-        combination.n, combination.block, summary.gflops.median, summary.efficiency,
-        summary.lapack ? std::optional<double>(summary.lapack->gflops.median) : std::nullopt,
-        combination.kernel});
+    if (plotReporter) {
+      if (end.finished == 0) plotReporter->context(context, toPlotDocument);
+      plotReporter->combination(*record, summary, toPlotDocument);
+    }
     const SignalsHeld held;
     progress.clear();
     if (warningsToNotes) {
@@ -216,9 +237,9 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   // interrupted; nothing is held while gnuplot runs.
   std::optional<std::string> picture;
   bool plotFailed = false;
-  if (options.plot && end.kind == SweepEnd::Kind::kComplete) {
-    picture = renderPlot(*plotFormatOf(options.plot->given), plotRows,
-                         printable(options.plot->given), notes);
+  if (plotReporter && end.kind == SweepEnd::Kind::kComplete) {
+    plotReporter->end(end, toPlotDocument);
+    picture = drawSweep(plotDocument, *options.plot, notes);
     plotFailed = !picture;
   }
 
