@@ -35,7 +35,12 @@ json session() {
                          {"new", {{"timed_ns", 101.0 + p}}}});
   }
   return json{{"document_kind", "ab_session"},
-              {"context", {{"cpu_model", "X"}, {"seed", 4}, {"pinned_cpu", nullptr}}},
+              {"context",
+               {{"cpu_model", "X"},
+                {"seed", 4},
+                {"pinned_cpu", nullptr},
+                {"old", {{"lubench_version", "0.19.0"}, {"git_commit", "0123456789abcdef0000"}}},
+                {"new", nullptr}}},
               {"combinations",
                json::array({json{{"n", 96},
                                  {"block", 32},
@@ -48,6 +53,7 @@ json session() {
 
 json comparison() {
   json row = {{"n", 64},         {"block", 32},        {"kernel_option", "auto"},
+              {"old_seed", 5},   {"new_seed", 6},
               {"old_median_ns", 100.0}, {"new_median_ns", 110.0}, {"change", 0.1},
               {"shift", 0.09},   {"verdict", "slower"}, {"ratio_low", 1.05},
               {"ratio_high", 1.15}};
@@ -111,12 +117,15 @@ TEST(KindReader, EachKindBecomesItsRecords) {
   EXPECT_FALSE(combination.steps.at("pivots").low) << "null below 6 pairs";
   EXPECT_EQ(ab.session->context.at("seed"), "4");
   EXPECT_FALSE(ab.session->context.contains("pinned_cpu")) << "null keys are left out";
+  EXPECT_EQ(ab.session->oldBuild, "0.19.0 0123456789ab");
+  EXPECT_EQ(ab.session->newBuild, "") << "a plain benchmark has no build";
 
   const DocumentReading compared = readAny(comparison());
   ASSERT_TRUE(compared.comparisons) << (compared.problems.empty() ? "" : compared.problems[0]);
   const SavedComparison& c = compared.comparisons->comparisons.at(0);
   EXPECT_EQ(c.rows.at(0).change, 0.1);
   EXPECT_EQ(*c.rows.at(0).ratioHigh, 1.15);
+  EXPECT_EQ(c.rows.at(0).newSeed, 6u);
   EXPECT_EQ(c.oldContext.at("cpu_model"), "X");
   EXPECT_TRUE(c.newContext.empty());
 
@@ -156,6 +165,8 @@ TEST(KindReader, EveryRequiredKeyMissingOrMistypedIsAProblemNamingItsPlace) {
       {comparison, [](json& d) { d["comparisons"][0]["rows"][0]["ratio_high"] = nullptr; },
        "must both be given"},
       {comparison, [](json& d) { d["comparisons"][0].erase("new"); }, "\"new\" is missing"},
+      {comparison, [](json& d) { d["comparisons"][0]["rows"][0]["old_seed"] = -1; },
+       "\"old_seed\""},
       {comparison, [](json& d) { d["comparisons"] = json::object(); }, "must be an array"},
       {fleet, [](json& d) { d["combinations"][0]["groups"][0]["entries"][1]["slow"] = 1; },
        "groups[0].entries[1]: \"slow\" must be true or false"},
@@ -204,6 +215,32 @@ TEST(KindReader, ACallerGetsOnlyTheKindsItTakes) {
   EXPECT_NE(problemsOf(unknown).find("a document of unknown kind \"fleet2\""), std::string::npos);
 }
 
+// A run's peak and LAPACK's rate are details: read where they are rates, else warned of.
+TEST(KindReader, ARunsPeakAndLapackRateAreReadLeniently) {
+  const json benchmark = {{"n", 64},
+                          {"block", 32},
+                          {"seed", 1},
+                          {"fingerprint", "0123456789abcdef"},
+                          {"runs", json::array({json{{"timed_ns", 100}}})},
+                          {"peak_gflops", 50.5},
+                          {"lapack", {{"gflops", {{"median", 20.25}}}}}};
+  json bad = benchmark;
+  bad["n"] = 96;
+  bad["peak_gflops"] = "fast";
+  bad["lapack"]["gflops"]["median"] = -1;
+  const json document = {{"context", {{"json_schema_version", 2}}},
+                         {"benchmarks", json::array({benchmark, bad})}};
+  const DocumentReading reading = parseDocument(document.dump(), "r.json");
+  ASSERT_TRUE(reading.document) << reading.problems.at(0);
+  EXPECT_EQ(reading.document->combinations[0].peakGflops, 50.5);
+  EXPECT_EQ(reading.document->combinations[0].lapackGflops, 20.25);
+  EXPECT_FALSE(reading.document->combinations[1].peakGflops);
+  EXPECT_FALSE(reading.document->combinations[1].lapackGflops);
+  ASSERT_EQ(reading.warnings.size(), 2u);
+  EXPECT_NE(reading.warnings[0].find("\"peak_gflops\" left out: \"fast\""), std::string::npos)
+      << reading.warnings[0];
+}
+
 // Text from a document, in any panel's title, tick or key, stays text: no backquote (gnuplot's
 // command substitution) survives, no quote ends a string early, no newline starts a command.
 TEST(Pictures, NoDocumentTextBecomesACommand) {
@@ -225,6 +262,8 @@ TEST(Pictures, NoDocumentTextBecomesACommand) {
     ASSERT_TRUE(addDocumentPicture(picture, reading, path)) << reading.problems.at(0);
   }
   EXPECT_EQ(picture.panels(), 4) << "pairs, steps, the fleet's group, the comparison";
+  EXPECT_NE(picture.script(PlotFormat::kSvg).find("n 64, block 32, seed 5 and 6: slower"),
+            std::string::npos);
   for (const PlotFormat format : {PlotFormat::kSvg, PlotFormat::kPng}) {
     const std::string script = picture.script(format);
     EXPECT_EQ(script.find('`'), std::string::npos);
@@ -259,6 +298,7 @@ TEST(Pictures, ARunIsDrawnAtTheOrdersOrBlocksItMeasured) {
                    {"lubench_version", "0.19.0"}, {"git_commit", "0123456789abcdef0123"}};
   for (const int n : {96, 512, 4096}) sweep.combinations.push_back(combination(n, 32, 50));
   sweep.combinations[1].lapackGflops = 20;
+  sweep.combinations[2].timedNanoseconds = {1e6, 1.01e6, 0.99e6, 1e6, 1.02e6, 3e6};
   sweep.combinations.push_back(combination(512, 64, 50));
   Picture picture;
   addRunPicture(picture, sweep);
@@ -274,6 +314,10 @@ TEST(Pictures, ARunIsDrawnAtTheOrdersOrBlocksItMeasured) {
   EXPECT_NE(script.find("build 0.19.0 0123456789ab,"), std::string::npos);
   EXPECT_NE(script.find("seed 3"), std::string::npos);
   EXPECT_EQ(picture.panels(), 1);
+  // The one outlier run is ringed, and the key says so once.
+  const std::string ringed = "ringed: a run flagged as an outlier";
+  ASSERT_NE(script.find(ringed), std::string::npos);
+  EXPECT_EQ(script.find(ringed, script.find(ringed) + 1), std::string::npos);
 
   // Blocks at one order: the block on x; two peaks, so neither is drawn.
   SavedDocument blocks;

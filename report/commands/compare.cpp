@@ -127,6 +127,8 @@ ComparisonResult compareDocuments(const SavedDocument& before, const SavedDocume
     row.newRuns = static_cast<int>(now.timedNanoseconds.size());
     row.verdict = verdictOf(row, test);
     row.ratio = independentRatio(old.timedNanoseconds, now.timedNanoseconds);
+    row.oldSeed = old.seed;
+    row.newSeed = now.seed;
     // A shift the sessions' own noise could make is not a change, however sure the test is.
     if (row.verdict != Verdict::kSame && !exceedsPercent(std::fabs(row.shiftShare), noisePercent)) {
       row.verdict = Verdict::kSame;

@@ -54,6 +54,7 @@ struct ComparedRow {
   Verdict verdict = Verdict::kSame;
   // Significant by the test, but the shift is no more than the noise floor: called the same.
   bool withinNoise = false;
+  unsigned oldSeed = 0, newSeed = 0;
   // new / old with the runs taken as independent samples, and its 95 % interval; none for
   // fewer than 2 runs a side.
   std::optional<RatioInterval> ratio;

@@ -114,6 +114,8 @@ nlohmann::ordered_json asJson(const Comparison& c) {
     rows.push_back(json{{"n", row.n},
                         {"block", row.block},
                         {"kernel_option", row.kernelOption},
+                        {"old_seed", row.oldSeed},
+                        {"new_seed", row.newSeed},
                         {"old_vector_path", nameOrNull(row.oldPath)},
                         {"old_kernel", nameOrNull(row.oldKernel)},
                         {"new_vector_path", nameOrNull(row.newPath)},

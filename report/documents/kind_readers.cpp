@@ -100,6 +100,16 @@ std::map<std::string, std::string> contextOf(const json& object, const char* key
   return context;
 }
 
+// "0.19.0 1a2b3c4d5e6f": the version and commit of the side's context at key; empty where
+// they are not strings.
+std::string buildOf(const json& context, const char* key) {
+  const auto side = context.find(key);
+  if (side == context.end() || !side->is_object()) return {};
+  const std::string version = optionalString(*side, "lubench_version");
+  const std::string commit = optionalString(*side, "git_commit").substr(0, 12);
+  return version + (version.empty() || commit.empty() ? "" : " ") + commit;
+}
+
 bool readInterrupted(const json& root, Checker& check) {
   const auto found = root.find("interrupted");
   if (found == root.end() || found->is_null()) return false;
@@ -246,6 +256,16 @@ std::optional<SavedChangeRow> readChangeRow(const json& row, const std::string& 
   const std::optional<double> change = numberAt(row, "change", -1, 1e30, where, check);
   const std::optional<double> shift = numberAt(row, "shift", -1e30, 1e30, where, check);
   const std::optional<std::string> verdict = stringAt(row, "verdict", where, check);
+  for (const auto& [key, seed] : {std::pair{"old_seed", &read.oldSeed}, {"new_seed", &read.newSeed}}) {
+    const auto found = row.find(key);
+    if (found == row.end() || found->is_null()) continue;
+    const std::optional<long long> value = check.wholeNumber(row, key, 0, kMaxSeed, where);
+    if (value) {
+      *seed = static_cast<unsigned>(*value);
+    } else {
+      ok = false;
+    }
+  }
   constexpr double kLargest = std::numeric_limits<double>::max();
   read.ratioLow = numberOrNullAt(row, "ratio_low", 0, kLargest, where, check, ok);
   read.ratioHigh = numberOrNullAt(row, "ratio_high", 0, kLargest, where, check, ok);
@@ -393,6 +413,10 @@ std::optional<SavedSession> readSession(const json& root, Checker& check) {
     check.problem("", "\"context\" must be an object, not " + shown(*context));
   }
   session.context = contextOf(root, "context");
+  if (context != nullptr && context->is_object()) {
+    session.oldBuild = buildOf(*context, "old");
+    session.newBuild = buildOf(*context, "new");
+  }
   session.interrupted = readInterrupted(root, check);
   if (const json* combinations = arrayAt(root, "combinations", "", check)) {
     for (std::size_t c = 0; c < combinations->size(); ++c) {

@@ -37,6 +37,9 @@ struct SavedSessionCombination {
 struct SavedSession {
   // The context's keys that are not null, as text (strings as they are, anything else as JSON).
   std::map<std::string, std::string> context;
+  // Each side's build, "0.19.0 1a2b3c4d5e6f", from the context of its first run; empty for a
+  // plain benchmark or where the document does not say.
+  std::string oldBuild, newBuild;
   std::vector<SavedSessionCombination> combinations;
   bool interrupted = false;
 };
@@ -46,6 +49,8 @@ struct SavedChangeRow {
   int n = 0;
   int block = 0;
   std::string kernelOption = "auto";
+  // The seeds each side's runs were given; none in a comparison made before the keys.
+  std::optional<unsigned> oldSeed, newSeed;
   double oldMedianNanoseconds = 0;
   double newMedianNanoseconds = 0;
   double change = 0;  // new over old median, less 1

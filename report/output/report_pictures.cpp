@@ -204,8 +204,12 @@ void addSessionPicture(Picture& picture, const SavedSession& session, const std:
   if (!host.empty()) heading += " on " + host;
   const std::string date = contextValue(context, "date");
   if (!date.empty()) heading += ", " + date;
-  std::string sides = "old " + contextValue(context, "old_executable") + ", new " +
-                      contextValue(context, "new_executable");
+  const auto side = [&](const char* name, const char* key, const std::string& build) {
+    return std::string(name) + " " + contextValue(context, key) +
+           (build.empty() ? "" : " (build " + build + ")");
+  };
+  const std::string sides = side("old", "old_executable", session.oldBuild) + ", " +
+                            side("new", "new_executable", session.newBuild);
   std::string how = "seed " + contextValue(context, "seed") + ", " +
                     contextValue(context, "order") + " order";
   const std::string pinned = contextValue(context, "pinned_cpu");
@@ -241,7 +245,12 @@ void addComparisonPicture(Picture& picture, const SavedComparisons& comparisons,
     std::vector<ForestRow> rows;
     for (const SavedChangeRow& row : c.rows) {
       const double change = 100 * row.change;
-      rows.push_back(ForestRow{combinationName(row.n, row.block, row.kernelOption) + ": " +
+      std::string seed;
+      if (row.oldSeed && row.newSeed) {
+        seed = ", seed " + std::to_string(*row.oldSeed) +
+               (*row.newSeed == *row.oldSeed ? "" : " and " + std::to_string(*row.newSeed));
+      }
+      rows.push_back(ForestRow{combinationName(row.n, row.block, row.kernelOption) + seed + ": " +
                                    row.verdict,
                                change, row.ratioLow ? 100 * (*row.ratioLow - 1) : change,
                                row.ratioHigh ? 100 * (*row.ratioHigh - 1) : change});

@@ -67,6 +67,7 @@ std::string axisFor(const char* axis, const std::set<int>& values) {
 struct Rates {
   double median = 0, low = 0, high = 0;
   std::vector<double> runs;
+  std::vector<double> outliers;  // the runs the report flags as outliers, among runs
 };
 
 Rates ratesOf(const SavedCombination& combination) {
@@ -78,6 +79,7 @@ Rates ratesOf(const SavedCombination& combination) {
   rates.low = times.medianInterval ? flops / times.medianInterval->high : rates.median;
   rates.high = times.medianInterval ? flops / times.medianInterval->low : rates.median;
   for (const double t : combination.timedNanoseconds) rates.runs.push_back(flops / t);
+  for (const int index : times.outliers) rates.outliers.push_back(rates.runs[index]);
   return rates;
 }
 
@@ -131,12 +133,13 @@ void addRatesPanel(Picture& picture, const SavedDocument& document) {
   std::ostringstream plot;
   double top = 0;
   int line = 1;
+  bool outliersKeyed = false;
   std::string separator;
   for (auto& [key, members] : curves) {
     std::sort(members.begin(), members.end(), [&](const auto* a, const auto* b) {
       return blockOnX ? a->block < b->block : a->n < b->n;
     });
-    std::ostringstream medians, runs, lapack;
+    std::ostringstream medians, runs, outliers, lapack;
     for (const SavedCombination* c : members) {
       const Rates rates = ratesOf(*c);
       const int x = blockOnX ? c->block : c->n;
@@ -145,6 +148,7 @@ void addRatesPanel(Picture& picture, const SavedDocument& document) {
         runs << x << ' ' << rate << '\n';
         top = std::max(top, rate);
       }
+      for (const double rate : rates.outliers) outliers << x << ' ' << rate << '\n';
       top = std::max(top, rates.high);
       if (c->lapackGflops) {
         lapack << x << ' ' << *c->lapackGflops << '\n';
@@ -158,6 +162,14 @@ void addRatesPanel(Picture& picture, const SavedDocument& document) {
          << " using 1:2:3:4 with yerrorlines lt " << line << " lw 2 pt 5 ps 0.8 title "
          << gnuplotText((name.empty() ? "" : name + ": ") +
                         "median, bars its 95 % interval; dots: each run");
+    // Runs the report warns of as outliers are ringed, so that a noisy point is not read as a
+    // real dip; the key says so once.
+    if (!outliers.str().empty()) {
+      plot << ", " << picture.data(outliers.str()) << " using 1:2 with points pt 6 ps 1.6 lt "
+           << line << " "
+           << (outliersKeyed ? "notitle" : "title 'ringed: a run flagged as an outlier'");
+      outliersKeyed = true;
+    }
     if (!lapack.str().empty()) {
       plot << ", " << picture.data(lapack.str()) << " using 1:2 with linespoints dt 2 lt " << line
            << " title " << gnuplotText("LAPACK" + (blockOnX ? "" : ", " + name));
