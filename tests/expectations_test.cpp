@@ -203,6 +203,10 @@ TEST(BandCheck, TheEdgesAreInsideAndTheNextRatesOutside) {
             "n 4096, block 32 on avx2: 30.00 GFLOP/s is above the band 18.0–22.0 GFLOP/s "
             "expected of AMD EPYC");
   EXPECT_FALSE(checkBand(expectations, "AMD EPYC", "avx512", 4096, 32, 40).outside());
+  // A bound below 0.1 keeps its digits.
+  SavedExpectations small;
+  small.entries = {{"M", "sse2", 64, 8, 0.05, 0.025, 0.5}};
+  EXPECT_EQ(bandText(checkBand(small, "M", "sse2", 64, 8, 0.01)), "expected 0.025–0.5 GFLOP/s: below");
 }
 
 TEST(BandCheck, OnlyTheSameModelPathOrderAndBlockIsAReference) {

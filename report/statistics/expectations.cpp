@@ -4,6 +4,20 @@
 
 #include "text_format.hpp"
 
+namespace {
+
+// A bound as the messages show it: one decimal, as a table shows rates, and enough digits for a
+// bound below 0.1 not to read as 0.
+std::string boundText(double gflops) {
+  return gflops >= 0.1 ? formatText("%.1f", gflops) : formatText("%.3g", gflops);
+}
+
+std::string bandRange(const ExpectationEntry& band) {
+  return boundText(band.lower) + "–" + boundText(band.upper);
+}
+
+}  // namespace
+
 BandCheck checkBand(const SavedExpectations& expectations, const std::string& cpuModel,
                     const std::string& vectorPath, int n, int block, double measuredGflops) {
   BandCheck check;
@@ -40,8 +54,7 @@ const char* verdictKey(BandVerdict verdict) {
 
 std::string bandText(const BandCheck& check) {
   if (!check.band) return "no reference";
-  return formatText("expected %.1f–%.1f GFLOP/s: %s", check.band->lower, check.band->upper,
-                    verdictKey(check.verdict));
+  return "expected " + bandRange(*check.band) + " GFLOP/s: " + verdictKey(check.verdict);
 }
 
 std::string bandMessage(const BandCheck& check, const std::string& what,
@@ -49,10 +62,9 @@ std::string bandMessage(const BandCheck& check, const std::string& what,
   const std::string where = what + " on " + (vectorPath.empty() ? "?" : printable(vectorPath));
   const std::string model = cpuModel.empty() ? "an unknown CPU model" : printable(cpuModel);
   if (!check.band) return where + ": no reference band for " + model;
-  return where + formatText(": %.2f GFLOP/s is %s the band %.1f–%.1f GFLOP/s expected of ",
-                            check.measuredGflops, verdictKey(check.verdict), check.band->lower,
-                            check.band->upper) +
-         model;
+  return where + formatText(": %.2f GFLOP/s is %s the band ", check.measuredGflops,
+                            verdictKey(check.verdict)) +
+         bandRange(*check.band) + " GFLOP/s expected of " + model;
 }
 
 nlohmann::ordered_json bandJson(const std::optional<BandCheck>& check) {
