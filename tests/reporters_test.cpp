@@ -368,4 +368,84 @@ TEST(ReportDocument, AClosingThatNoLongerFitsFallsBackToAnEarlierWholeState) {
   rmdir(directory);
 }
 
+TEST(ReportReporters, EveryViewShowsEachCombinationsBandOnlyWithExpect) {
+  const CombinationRecord fast =
+      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.5, 7)});
+  CombinationRecord slow = fast;
+  slow.options.n = 120;
+  CombinationRecord unknown = fast;
+  unknown.options.n = 140;
+  SweepContext context = contextOf({100, 120, 140});
+  SavedExpectations bands;
+  bands.path = "bands.json";
+  bands.entries = {{"M", "avx2", 100, 7, 6, 5, 8}, {"M", "avx2", 120, 7, 9, 8, 10}};
+  context.expectations = bands;
+  const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 3, 3, true};
+  // Each median rate (6.67 GFLOP/s) against its own band, as the sweep sets it.
+  const auto written = [&](Reporter& reporter, const SweepContext& with) {
+    return formatted([&](const TextSink& sink) {
+      reporter.context(with, sink);
+      for (const CombinationRecord& record : {fast, slow, unknown}) {
+        Summary summary = summarize(record, std::nullopt);
+        if (with.expectations) {
+          summary.expectation = checkBand(*with.expectations, "M", "avx2", record.options.n,
+                                          record.options.block, summary.gflops.median);
+        }
+        reporter.combination(record, summary, sink);
+      }
+      reporter.end(complete, sink);
+    });
+  };
+
+  auto table = makeTableReporter(false);
+  const std::string full = written(*table, context);
+  EXPECT_NE(full.find("reference band: median 6.67 GFLOP/s, expected 5.0–8.0 GFLOP/s: within\n"),
+            std::string::npos)
+      << full;
+  EXPECT_NE(full.find("expected 8.0–10.0 GFLOP/s: below  (OUTSIDE ITS BAND)\n"),
+            std::string::npos);
+  EXPECT_NE(full.find("reference band: none for this CPU model, vector path, n and block"),
+            std::string::npos);
+  const std::string summaryRows = full.substr(full.find("\nsummary\n"));
+  EXPECT_NE(summaryRows.find("fingerprint  band\n"), std::string::npos) << summaryRows;
+  EXPECT_NE(summaryRows.find("  expected 8.0–10.0 GFLOP/s: below\n"), std::string::npos);
+  EXPECT_NE(summaryRows.find("  no reference\n"), std::string::npos);
+  EXPECT_TRUE(full.ends_with("result: PASSED\nreference bands: OUTSIDE for n 120, block 7\n"))
+      << full;
+
+  auto csv = makeRowReporter(false);
+  const std::string rows = written(*csv, context);
+  EXPECT_NE(rows.find(",efficiency_basis,expectation\n"), std::string::npos) << rows;
+  for (const char* row : {",separate_multiply_add_peak,within\n",
+                          ",separate_multiply_add_peak,below\n",
+                          ",separate_multiply_add_peak,no_reference\n"}) {
+    EXPECT_NE(rows.find(row), std::string::npos) << row << rows;
+  }
+
+  auto json = makeJsonReporter();
+  const nlohmann::json whole = nlohmann::json::parse(written(*json, context));
+  EXPECT_EQ(whole["context"]["expectations_file"], "bands.json");
+  const nlohmann::json& below = whole["benchmarks"][1]["expectation"];
+  EXPECT_EQ(below["verdict"], "below");
+  EXPECT_EQ(below["gflops"], 9);
+  EXPECT_EQ(below["lower"], 8);
+  EXPECT_EQ(below["upper"], 10);
+  EXPECT_DOUBLE_EQ(below["measured_gflops"].get<double>(), 20.0 / 3);
+  EXPECT_EQ(whole["benchmarks"][2]["expectation"]["verdict"], "no_reference");
+  EXPECT_TRUE(whole["benchmarks"][2]["expectation"]["gflops"].is_null());
+
+  // Without --expect, no band anywhere.
+  context.expectations.reset();
+  table = makeTableReporter(false);
+  const std::string plain = written(*table, context);
+  // (The build's kernels may hold the word: "bands_6_5x4v8".)
+  EXPECT_EQ(plain.find("reference band"), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("fingerprint  band"), std::string::npos) << plain;
+  csv = makeRowReporter(false);
+  EXPECT_EQ(written(*csv, context).find("expectation"), std::string::npos);
+  json = makeJsonReporter();
+  EXPECT_TRUE(nlohmann::json::parse(written(*json, context))["benchmarks"][0]["expectation"]
+                  .is_null());
+}
+
 }  // namespace
