@@ -97,12 +97,6 @@ TEST(ExpectOption, EachCombinationIsCheckedAgainstTheBandOfItsMachineAndPath) {
       << r.out;
   EXPECT_EQ(r.err.find("BAND"), std::string::npos) << r.err;
 
-  // The band of another path is no reference for this one.
-  r = report({"--format", "json", "--expect",
-              bands(dir, model, path == "portable" ? "sse2" : "portable", 1e6, 2e6)});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(json::parse(r.out)["benchmarks"][0]["expectation"]["verdict"], "no_reference");
-
   // Without --expect: no check, and no column.
   r = report({"--format", "json"});
   ASSERT_EQ(r.status, 0) << r.err;
