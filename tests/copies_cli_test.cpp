@@ -205,4 +205,36 @@ TEST(Copies, EndingsAndHangupsHoldWhateverTheParentLeftIgnored) {
   EXPECT_NE(r.err.find("killed by SIGHUP"), std::string::npos) << r.err;
 }
 
+TEST(Copies, ARateOutsideItsBandIsTheLastOfTheStatuses) {
+  if (allowedCpuCount() < 2) GTEST_SKIP() << "needs two CPUs for a second copy";
+  ScratchDirectory dir("copies-expect");
+  const auto run = [&](const std::string& fault, const std::string& bands) {
+    ProcessSetup setup;
+    setup.environment = {"LUBENCH_TEST_COPY_FAULT=" + fault};
+    return runProcess(LUBENCH_FAULTY_COPIES_EXECUTABLE,
+                      {"--n", "64", "--seed", "4", "--no-peak", "--copies", "2", "--json",
+                       "--expect", bands},
+                      setup);
+  };
+  const auto bandsFor = [&](const json& model, const json& path) {
+    const json entry{{"cpu_model", model}, {"vector_path", path}, {"n", 64}, {"block", 32},
+                     {"gflops", 1e6}, {"lower", 1e6}, {"upper", 2e6}};
+    return dir.write("bands.json",
+                     json{{"document_kind", "expectations"}, {"expectations", {entry}}}.dump());
+  };
+  // What this machine is, from a run without a band for it.
+  const ProcessResult first = run("", bandsFor("no such CPU", "avx2"));
+  ASSERT_EQ(first.status, 0) << first.err;
+  const json document = parsed(first.out);
+  const json model = document["context"]["cpu_model"];
+  if (!model.is_string()) GTEST_SKIP() << "this machine does not name its CPU model";
+  const std::string impossible = bandsFor(model, document["benchmarks"][0]["vector_path"]);
+  EXPECT_EQ(run("", impossible).status, 4);
+  // A dissenting copy (3) and a dead one (1) come before the band.
+  const ProcessResult dissent = run("fingerprint", impossible);
+  EXPECT_EQ(dissent.status, 3) << dissent.err;
+  EXPECT_NE(dissent.err.find("OUTSIDE BAND: n 64, block 32"), std::string::npos) << dissent.err;
+  EXPECT_EQ(run("die", impossible).status, 1);
+}
+
 }  // namespace

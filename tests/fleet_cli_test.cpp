@@ -347,3 +347,120 @@ TEST(FleetTool, OutputsNeverReplaceADocumentAndMarkdownCellsHoldWhatTheyAreGiven
 }
 
 }  // namespace
+
+namespace {
+
+// A reference bands' document of one band for n 4096, block 32.
+std::string bandsFor(ScratchDirectory& dir, const std::string& model, double lower,
+                     double upper) {
+  const json bands{{"document_kind", "expectations"},
+                   {"expectations",
+                    json::array({json{{"cpu_model", model},
+                                      {"vector_path", "avx2"},
+                                      {"n", 4096},
+                                      {"block", 32},
+                                      {"gflops", (lower + upper) / 2},
+                                      {"lower", lower},
+                                      {"upper", upper}}})}};
+  return dir.write("bands.json", bands.dump());
+}
+
+TEST(FleetTool, ExpectChecksEveryEntryAgainstItsOwnBandEvenInAFleetOfOne) {
+  ScratchDirectory dir("fleet");
+  // 2/3 n^3 + 3/2 n^2 operations at n 4096 in a second: 45.84 GFLOP/s; the copy takes twice as
+  // long.
+  json node = document({"n1", "AMD EPYC", 1.0e9});
+  node["benchmarks"][0]["vector_path"] = "avx2";
+  const std::string alone = dir.write("alone.json", node.dump());
+  node["benchmarks"][0]["copies"] = json{{"per_copy", json::array({copy(3, 2.0e9, "00000000000000aa")})}};
+  const std::string withCopy = dir.write("with-copy.json", node.dump());
+
+  const std::string generous = bandsFor(dir, "AMD EPYC", 40, 50);
+  ProcessResult r = fleet({alone, "--expect", generous, "--format", "json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  json report = json::parse(r.out);
+  json entry = report["combinations"][0]["groups"][0]["entries"][0];
+  EXPECT_EQ(entry["cpu_model"], "AMD EPYC");
+  EXPECT_EQ(entry["expectation"]["verdict"], "within") << entry.dump();
+  EXPECT_EQ(entry["expectation"]["lower"], 40);
+  EXPECT_EQ(entry["expectation"]["upper"], 50);
+  EXPECT_NEAR(entry["expectation"]["measured_gflops"].get<double>(), 45.838, 0.001);
+  EXPECT_EQ(report["expectations_file"], generous);
+
+  // The copy, alone in its group, is outside the band the single copy is within.
+  r = fleet({withCopy, "--expect", generous});
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.out.find("45.84 GFLOP/s, expected 40.0–50.0 GFLOP/s: within"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("OUTSIDE band: 22.92 GFLOP/s, expected 40.0–50.0 GFLOP/s: below"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("OUTSIDE BAND: n1, CPU 3 (core 3), n 4096, block 32 on avx2: 22.92 "
+                       "GFLOP/s is below the band 40.0–50.0 GFLOP/s expected of AMD EPYC"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("n1, n 4096"), std::string::npos) << "the single copy is within";
+
+  // A fleet of one node faster than its band: marked and failed.
+  r = fleet({alone, "--expect", bandsFor(dir, "AMD EPYC", 30, 45), "--format", "md"});
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.out.find("| node | median (ns) | over median | fingerprint | path | kernel | | band |"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("| OUTSIDE band: 45.84 GFLOP/s, expected 30.0–45.0 GFLOP/s: above |"),
+            std::string::npos)
+      << r.out;
+
+  // No band for this CPU model: said on both streams, not failed.
+  r = fleet({alone, "--expect", bandsFor(dir, "AMD EPYC 7763", 30, 45), "--format", "json"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  entry = json::parse(r.out)["combinations"][0]["groups"][0]["entries"][0];
+  EXPECT_EQ(entry["expectation"]["verdict"], "no_reference");
+  EXPECT_TRUE(entry["expectation"]["lower"].is_null());
+  EXPECT_NE(r.err.find("no reference: n1, n 4096, block 32 on avx2: no reference band for AMD "
+                       "EPYC ("),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(fleet({alone, "--expect", dir.path("bands.json")}).out.find("no reference"),
+            std::string::npos);
+  // Without --expect nothing is checked.
+  r = fleet({alone, "--format", "json"});
+  EXPECT_TRUE(json::parse(r.out)["combinations"][0]["groups"][0]["entries"][0]["expectation"]
+                  .is_null());
+  EXPECT_EQ(r.out.find("band"), std::string::npos);
+}
+
+TEST(FleetTool, ExpectTakesOnlyAReferenceBandsDocumentAndNeverReplacesIt) {
+  ScratchDirectory dir("fleet");
+  const std::string node = dir.write("n1.json", document({"n1", "AMD EPYC", 1.0e9}).dump());
+  ProcessResult r = fleet({node, "--expect", node});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("--expect: " + node + ": is a run's document, not a reference bands' "
+                       "document"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(r.out.empty());
+
+  const std::string broken = dir.write(
+      "broken.json", R"({"document_kind": "expectations", "expectations": [{"cpu_model": "X"}]})");
+  r = fleet({node, "--expect", broken});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("broken.json: expectations[0]: \"vector_path\" is missing"),
+            std::string::npos)
+      << r.err;
+
+  // A FIFO without a writer is refused at once.
+  const std::string fifo = dir.path("bands.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  r = fleet({node, "--expect", fifo});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("is a FIFO"), std::string::npos) << r.err;
+
+  const std::string bands = bandsFor(dir, "AMD EPYC", 40, 50);
+  r = fleet({node, "--expect", bands, "--out", bands});
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("names an input"), std::string::npos) << r.err;
+  EXPECT_NE(std::ifstream(bands).peek(), EOF) << "the bands are left as they were";
+}
+
+}  // namespace

@@ -368,4 +368,58 @@ TEST(ReportDocument, AClosingThatNoLongerFitsFallsBackToAnEarlierWholeState) {
   rmdir(directory);
 }
 
+TEST(ReportReporters, TheTableShowsEachCombinationsBandAndNamesThoseOutsideIt) {
+  const CombinationRecord fast =
+      handBuiltCombination({handBuiltRun(100, 0.5, 7), handBuiltRun(300, 0.5, 7)});
+  CombinationRecord slow = fast;
+  slow.options.n = 120;
+  CombinationRecord unknown = fast;
+  unknown.options.n = 140;
+  SweepContext context = contextOf({100, 120, 140});
+  SavedExpectations bands;
+  bands.path = "bands.json";
+  bands.entries = {{"M", "avx2", 100, 7, 6, 5, 8}, {"M", "avx2", 120, 7, 9, 8, 10}};
+  context.expectations = bands;
+  const SweepEnd complete{SweepEnd::Kind::kComplete, 0, 3, 3, true};
+  // Each median rate (6.67 GFLOP/s) against its own band, as the sweep sets it.
+  const auto written = [&](Reporter& reporter, const SweepContext& with) {
+    return formatted([&](const TextSink& sink) {
+      reporter.context(with, sink);
+      for (const CombinationRecord& record : {fast, slow, unknown}) {
+        Summary summary = summarize(record, std::nullopt);
+        if (with.expectations) {
+          summary.expectation = checkBand(*with.expectations, "M", "avx2", record.options.n,
+                                          record.options.block, summary.gflops.median);
+        }
+        reporter.combination(record, summary, sink);
+      }
+      reporter.end(complete, sink);
+    });
+  };
+
+  auto table = makeTableReporter(false);
+  const std::string full = written(*table, context);
+  EXPECT_NE(full.find("reference band: median 6.67 GFLOP/s, expected 5.0–8.0 GFLOP/s: within\n"),
+            std::string::npos)
+      << full;
+  EXPECT_NE(full.find("expected 8.0–10.0 GFLOP/s: below  (OUTSIDE ITS BAND)\n"),
+            std::string::npos);
+  EXPECT_NE(full.find("reference band: none for this CPU model, vector path, n and block"),
+            std::string::npos);
+  const std::string summaryRows = full.substr(full.find("\nsummary\n"));
+  EXPECT_NE(summaryRows.find("fingerprint  band\n"), std::string::npos) << summaryRows;
+  EXPECT_NE(summaryRows.find("  expected 8.0–10.0 GFLOP/s: below\n"), std::string::npos);
+  EXPECT_NE(summaryRows.find("  no reference\n"), std::string::npos);
+  EXPECT_TRUE(full.ends_with("result: PASSED\nreference bands: OUTSIDE for n 120, block 7\n"))
+      << full;
+
+  // Without --expect, no band line and no band column.
+  context.expectations.reset();
+  table = makeTableReporter(false);
+  const std::string plain = written(*table, context);
+  // (The build's kernels may hold the word: "bands_6_5x4v8".)
+  EXPECT_EQ(plain.find("reference band"), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("fingerprint  band"), std::string::npos) << plain;
+}
+
 }  // namespace

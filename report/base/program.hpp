@@ -8,3 +8,6 @@ inline constexpr int kStatusUsage = 64;
 inline constexpr int kStatusSystem = 1;
 // The same input gave different bytes: two builds, or two copies on one machine.
 inline constexpr int kStatusFingerprintsDisagree = 3;
+// A measured rate outside its reference band (--expect); the same status as compare's and
+// fleet's slowdown (kStatusSlowdown, compare.hpp).
+inline constexpr int kStatusOutsideBand = 4;

@@ -164,6 +164,15 @@ CommandLine parseCommandLine(int argc, char** argv,
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(contextPairCheck(isReservedKey));
 
+  std::string expectPath;
+  CLI::Option* expectOption =
+      app.add_option("--expect", expectPath,
+                     "check each combination's median GFLOP/s against the reference band of "
+                     "this CPU model, the vector path its runs ran on, n and block in FILE (a "
+                     "reference bands' document, read before anything runs): exit with status 4 "
+                     "when one is outside its band; one without a band is said, not failed")
+          ->type_name("FILE");
+
   bool version = false;
   app.add_flag("--version", version,
                "print the version, the commit, the compiler and the vector paths this build "
@@ -199,6 +208,25 @@ CommandLine parseCommandLine(int argc, char** argv,
     std::fprintf(stderr, "%s: %s\n", kProgram, refusal->c_str());
     result.exitStatus = kStatusUsage;
     return result;
+  }
+  if (expectOption->count() > 0) {
+    result.expectations = readExpectationsOption(expectPath, kProgram);
+    if (!result.expectations) {
+      result.exitStatus = kStatusUsage;
+      return result;
+    }
+    // The bands are read, never replaced by a result.
+    const TargetResolution bands = resolveOutputTarget(expectPath, "--expect");
+    std::vector<OutputTarget> written = sweep.outs;
+    if (sweep.plot) written.push_back(*sweep.plot);
+    for (const OutputTarget& target : written) {
+      if (!bands.target || !sameTarget(*bands.target, target)) continue;
+      std::fprintf(stderr, "%s: %s names the --expect file: it is read, never written\n",
+                   kProgram, printable(target.given).c_str());
+      result.expectations.reset();
+      result.exitStatus = kStatusUsage;
+      return result;
+    }
   }
   for (const std::string& pair : userContext) {
     const std::size_t equals = pair.find('=');

@@ -8,6 +8,7 @@
 #include "option_checks.hpp"
 #include "output_target.hpp"
 #include "program.hpp"
+#include "saved_expectations.hpp"
 #include "sweep_options.hpp"
 
 // lubench-report's command line (its number parsers: option_checks.hpp; its outputs:
@@ -18,6 +19,7 @@
 // context's own keys, which --context may not replace.
 struct CommandLine {
   std::optional<SweepOptions> options;
+  std::optional<SavedExpectations> expectations;  // --expect, read before anything runs
   int exitStatus = 0;
 };
 CommandLine parseCommandLine(int argc, char** argv,

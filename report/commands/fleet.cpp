@@ -12,6 +12,8 @@
 
 #include "compare.hpp"
 #include "document_reader.hpp"
+#include "expectations.hpp"
+#include "measurement.hpp"
 #include "program.hpp"
 #include "statistics.hpp"
 #include "text_format.hpp"
@@ -189,6 +191,17 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
     ++report.documents;
     for (std::string& warning : reading.warnings) report.warnings.push_back(std::move(warning));
     const std::string build = buildOf(document);
+    const auto model = document.context.find("cpu_model");
+    const std::string cpuModel = model == document.context.end() ? "" : model->second;
+    // Each entry against its own band: a fleet of one node is checked as well as one of many.
+    const auto expect = [&](FleetEntry& entry, int n, int block) {
+      entry.cpuModel = cpuModel;
+      if (!options.expectations) return;
+      const double gflops =
+          entry.medianNanoseconds > 0 ? hplFlops(n) / entry.medianNanoseconds : 0;
+      entry.expectation =
+          checkBand(*options.expectations, cpuModel, entry.vectorPath, n, block, gflops);
+    };
     for (const SavedCombination& c : document.combinations) {
       auto& groups = byCombination[Key{c.n, c.block, c.seed, c.kernelOption}];
       FleetEntry single;
@@ -198,6 +211,7 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
       single.file = file;
       single.vectorPath = c.vectorPath;
       single.kernel = c.kernel;
+      expect(single, c.n, c.block);
       FleetGroup& singles = groups[{build, false}];
       singles.build = build;
       singles.entries.push_back(std::move(single));
@@ -214,6 +228,7 @@ FleetReport readFleet(const std::vector<std::string>& paths, const FleetOptions&
         FleetEntry entry{node, copy.cpu, copy.core, copy.medianNanoseconds, copy.fingerprint, file};
         entry.vectorPath = c.vectorPath;
         entry.kernel = c.kernel;
+        expect(entry, c.n, c.block);
         copies.entries.push_back(std::move(entry));
       }
     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "expectations.hpp"
+
 // lubench-report fleet: the documents of many nodes (one per node or rank, each perhaps with its
 // copies) read one at a time and set side by side: per combination (n, block and the kernel
 // asked for) and seed, every node and
@@ -27,6 +29,10 @@ struct FleetEntry {
   // more whose median absolute deviation is above 0, an outlier by the modified Z-score too.
   bool slow = false;
   double overMedian = 0;           // its time over the group's median, less 1
+  std::string cpuModel{};          // its document's context's cpu_model; empty where not said
+  // With --expect: its rate (from medianNanoseconds) against the band of its CPU model, path, n
+  // and block.
+  std::optional<BandCheck> expectation{};
 };
 
 // Entries of like machines and builds: the same CPU model, version, commit, compiler, flags,
@@ -68,6 +74,8 @@ struct FleetReport {
 struct FleetOptions {
   double slowerThan = kDefaultSlowerThan;
   std::optional<double> failBelow;
+  // --expect: every entry checked against its own band, whatever its group does.
+  std::optional<SavedExpectations> expectations;
 };
 
 // The files paths name: each file as it is, each directory's *.json files in name order;
@@ -87,7 +95,8 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                         const FleetOptions& options);
 
 // 64 when no document was read, 3 when a fingerprint dissents, 4 with failBelow when an entry
-// is slower than its group's median by more, else 0.
+// is slower than its group's median by more, or with expectations when an entry is outside its
+// band, else 0.
 int fleetStatus(const FleetReport& report, const FleetOptions& options);
 
 // The subcommand: argv[0] is "fleet". Returns the exit status.

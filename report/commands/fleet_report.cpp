@@ -7,6 +7,7 @@
 #include "command_line.hpp"
 #include "compare.hpp"
 #include "document_reader.hpp"
+#include "expectations.hpp"
 #include "machine_context.hpp"
 #include "output.hpp"
 #include "program.hpp"
@@ -19,6 +20,19 @@
 namespace {
 
 using json = nlohmann::ordered_json;
+
+// The entry's rate against its band, as the text and Markdown show it; empty without --expect.
+std::string bandCell(const FleetEntry& e) {
+  if (!e.expectation) return "";
+  const std::string text =
+      formatText("%.2f GFLOP/s, ", e.expectation->measuredGflops) + bandText(*e.expectation);
+  return e.expectation->outside() ? "OUTSIDE band: " + text : text;
+}
+
+// "node7 rank 3, n 4096, block 32": an entry's place in the messages.
+std::string entryPlace(const FleetCombination& c, const FleetEntry& e) {
+  return printable(entryName(e)) + ", " + combinationName(c.n, c.block, c.kernelOption);
+}
 
 }  // namespace
 
@@ -43,7 +57,9 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                                  {"fingerprint", e.fingerprint},
                                  {"vector_path", nameOrNull(e.vectorPath)},
                                  {"kernel", nameOrNull(e.kernel)},
-                                 {"file", e.file}});
+                                 {"file", e.file},
+                                 {"cpu_model", nameOrNull(e.cpuModel)},
+                                 {"expectation", bandJson(e.expectation)}});
         }
         groups.push_back(json{{"build", g.build},
                               {"copies", g.copies},
@@ -67,6 +83,9 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                          {"date", report.date.empty() ? json(nullptr) : json(report.date)},
                          {"documents", report.documents},
                          {"slower_than_percent", options.slowerThan},
+                         {"expectations_file", options.expectations
+                                                   ? json(options.expectations->path)
+                                                   : json(nullptr)},
                          {"skipped", report.skipped},
                          {"warnings", report.warnings},
                          {"combinations", combinations}},
@@ -74,6 +93,7 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
            "\n";
   }
   const bool markdown = format == "md";
+  const bool bands = options.expectations.has_value();
   std::string out = formatText("%slubench-report fleet: %d document%s\n", markdown ? "## " : "",
                                report.documents, report.documents == 1 ? "" : "s");
   for (const FleetCombination& c : report.combinations) {
@@ -87,9 +107,10 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
                                                 : "nodes",
                         g.median, g.min, g.max);
       if (markdown) {
-        out +=
-            "\n| node | median (ns) | over median | fingerprint | path | kernel | |\n"
-            "|---|---|---|---|---|---|---|\n";
+        out += bands ? "\n| node | median (ns) | over median | fingerprint | path | kernel | | band |\n"
+                       "|---|---|---|---|---|---|---|---|\n"
+                     : "\n| node | median (ns) | over median | fingerprint | path | kernel | |\n"
+                       "|---|---|---|---|---|---|---|\n";
       }
       for (const FleetEntry& e : g.entries) {
         const char* mark = e.slow ? "SLOW" : "";
@@ -100,10 +121,12 @@ std::string formatFleet(const FleetReport& report, const std::string& format,
         };
         const std::string node = shown(entryName(e)), fingerprint = shown(e.fingerprint),
                           path = shown(e.vectorPath), kernel = shown(e.kernel);
-        out += formatText(markdown ? "| %s | %.0f | %+.1f %% | %s | %s | %s | %s |\n"
-                                   : "    %-40s %16.0f %+7.1f %%  %s  %-8s %-18s %s\n",
-                          node.c_str(), e.medianNanoseconds, 100 * e.overMedian,
-                          fingerprint.c_str(), path.c_str(), kernel.c_str(), mark);
+        std::string line = formatText(markdown ? "| %s | %.0f | %+.1f %% | %s | %s | %s | %s |"
+                                               : "    %-40s %16.0f %+7.1f %%  %s  %-8s %-18s %s",
+                                      node.c_str(), e.medianNanoseconds, 100 * e.overMedian,
+                                      fingerprint.c_str(), path.c_str(), kernel.c_str(), mark);
+        if (bands) line += markdown ? " " + bandCell(e) + " |" : (*mark ? "  " : "") + bandCell(e);
+        out += line + "\n";
       }
     }
     for (const std::string& dissent : c.dissents) {
@@ -121,11 +144,13 @@ int fleetStatus(const FleetReport& report, const FleetOptions& options) {
   for (const FleetCombination& c : report.combinations) {
     if (!c.dissents.empty()) return kStatusFingerprintsDisagree;
   }
-  if (!options.failBelow) return 0;
   for (const FleetCombination& c : report.combinations) {
     for (const FleetGroup& g : c.groups) {
       for (const FleetEntry& e : g.entries) {
-        if (exceedsPercent(e.overMedian, *options.failBelow)) return kStatusSlowdown;
+        if (options.failBelow && exceedsPercent(e.overMedian, *options.failBelow)) {
+          return kStatusSlowdown;
+        }
+        if (e.expectation && e.expectation->outside()) return kStatusSlowdown;
       }
     }
   }
@@ -139,7 +164,8 @@ int runFleet(int argc, char** argv) {
       "time among like machines and builds, the slow ones marked, and every node and CPU whose "
       "fingerprint dissents from the majority named. Status 3 when a fingerprint dissents, 4 "
       "with --fail-below when an entry is slower than its group's median by more than PCT per "
-      "cent, 64 when no document could be read.",
+      "cent or with --expect when an entry is outside its reference band, 64 when no document "
+      "could be read.",
       "lubench-report fleet"};
   app.option_defaults()->disable_flag_override();
   std::vector<std::string> paths;
@@ -160,17 +186,29 @@ int runFleet(int argc, char** argv) {
                  "than PCT per cent")
       ->type_name("PCT")
       ->check(percent);
+  std::string expectPath;
+  app.add_option("--expect", expectPath,
+                 "check every entry's rate against the reference band of its CPU model, vector "
+                 "path, n and block in FILE (a reference bands' document): exit with status 4 "
+                 "when one is outside its band; one without a band is said, not failed")
+      ->type_name("FILE");
   if (const auto status = parseArguments(app, argc, argv, std::string(kProgram) + " fleet")) {
     return *status;
   }
+  const std::string name = std::string(kProgram) + " fleet";
   FleetOptions options;
+  if (app.count("--expect") > 0) {
+    std::optional<SavedExpectations> expectations = readExpectationsOption(expectPath, name);
+    if (!expectations) return kStatusUsage;
+    options.expectations = std::move(expectations);
+  }
   if (!slowerThan.empty()) options.slowerThan = *parseFailAbove(slowerThan);
   if (!failBelow.empty()) options.failBelow = parseFailAbove(failBelow);
-  const std::string name = std::string(kProgram) + " fleet";
-  // Every document the fleet would read, so that --out replaces none of them.
+  // Every document the fleet would read, the bands among them, so that --out replaces none.
   std::vector<std::string> unreadable;
-  const SubcommandOuts outs =
-      resolveSubcommandOuts(outPaths, fleetFiles(paths, unreadable), reportFormats(), name);
+  std::vector<std::string> read = fleetFiles(paths, unreadable);
+  if (options.expectations) read.push_back(expectPath);
+  const SubcommandOuts outs = resolveSubcommandOuts(outPaths, read, reportFormats(), name);
   if (outs.refused) return kStatusUsage;
   FleetReport report = readFleet(paths, options);
   report.date = isoDate();
@@ -197,6 +235,17 @@ int runFleet(int argc, char** argv) {
       std::fprintf(stderr, "%s fleet: %s: %s\n", kProgram,
                    c.fingerprintTie ? "FINGERPRINTS DISAGREE" : "FINGERPRINT DISSENTS",
                    dissent.c_str());
+    }
+  }
+  for (const FleetCombination& c : report.combinations) {
+    for (const FleetGroup& g : c.groups) {
+      for (const FleetEntry& e : g.entries) {
+        if (!e.expectation || e.expectation->verdict == BandVerdict::kWithin) continue;
+        std::fprintf(stderr, "%s fleet: %s: %s (%s)\n", kProgram,
+                     e.expectation->outside() ? "OUTSIDE BAND" : "no reference",
+                     bandMessage(*e.expectation, entryPlace(c, e), e.cpuModel, e.vectorPath).c_str(),
+                     printable(e.file).c_str());
+      }
     }
   }
   // A file skipped for want of memory is a failure of memory: 1, before 3 and 4.

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "compare.hpp"
+#include "document_reader.hpp"
 #include "output.hpp"
 #include "program.hpp"
 #include "text_format.hpp"
@@ -125,4 +126,18 @@ CLI::Validator contextPairCheck(const std::function<bool(const std::string&)>& i
         return {};
       },
       "KEY=VALUE");
+}
+
+std::optional<SavedExpectations> readExpectationsOption(const std::string& path,
+                                                        const std::string& name) {
+  DocumentReading reading = readDocumentOf(path, {DocumentKind::kExpectations});
+  for (const std::string& warning : reading.warnings) {
+    std::fprintf(stderr, "%s: --expect: warning: %s\n", name.c_str(), warning.c_str());
+  }
+  if (reading.problems.empty() && reading.expectations) return std::move(reading.expectations);
+  if (reading.problems.empty()) reading.problems.push_back(printable(path) + ": not usable");
+  for (const std::string& problem : reading.problems) {
+    std::fprintf(stderr, "%s: --expect: %s\n", name.c_str(), problem.c_str());
+  }
+  return std::nullopt;
 }

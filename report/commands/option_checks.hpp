@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "saved_expectations.hpp"
+
 // The number parsers and CLI11 checks every command of lubench-report shares.
 
 namespace CLI {
@@ -45,3 +47,9 @@ CLI::Validator copiesCheck();
 // A CLI11 check of --context: KEY=VALUE with a key that is not empty and not one isReservedKey
 // tells is the context's own.
 CLI::Validator contextPairCheck(const std::function<bool(const std::string&)>& isReservedKey);
+
+// The reference bands' document --expect names, read through the one document reader (a FIFO,
+// a device or an oversized file refused without waiting): its entries, each warning said on
+// standard error; nothing after a line there for each problem ("NAME: --expect: ...").
+std::optional<SavedExpectations> readExpectationsOption(const std::string& path,
+                                                        const std::string& name);

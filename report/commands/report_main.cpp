@@ -162,7 +162,8 @@ int run(int argc, char** argv, const CopyResultHook& copyHook) {
   }
   ProgressDisplay progress(stderr, !json && isatty(STDERR_FILENO) == 1,
                            ProgressDisplay::termCanErase(std::getenv("TERM")));
-  return runSweep(options, documents, progress, stderr, !json, copyHook);
+  return runSweep(options, documents, progress, stderr, !json, copyHook,
+                  commandLine.expectations);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "document_checks.hpp"
 #include "document_stream.hpp"
+#include "expectations_reader.hpp"
 #include "json_schema.hpp"
 #include "kind_readers.hpp"
 #include "text_format.hpp"
@@ -96,6 +97,7 @@ std::optional<DocumentKind> kindNamed(const json& value) {
   if (value == "ab_session") return DocumentKind::kAbSession;
   if (value == "comparison") return DocumentKind::kComparison;
   if (value == "fleet") return DocumentKind::kFleet;
+  if (value == "expectations") return DocumentKind::kExpectations;
   return std::nullopt;
 }
 
@@ -105,6 +107,7 @@ const char* kindKey(DocumentKind kind) {
     case DocumentKind::kAbSession: return "ab_session";
     case DocumentKind::kComparison: return "comparison";
     case DocumentKind::kFleet: return "fleet";
+    case DocumentKind::kExpectations: return "expectations";
   }
   return "?";
 }
@@ -116,6 +119,7 @@ const char* kindText(DocumentKind kind) {
     case DocumentKind::kAbSession: return "an A/B session's document";
     case DocumentKind::kComparison: return "a comparison's document";
     case DocumentKind::kFleet: return "a fleet's report";
+    case DocumentKind::kExpectations: return "a reference bands' document";
   }
   return "?";
 }
@@ -246,10 +250,17 @@ DocumentReading parseDocumentOf(std::string_view text, const std::string& path,
       if (reading.problems.empty()) reading.fleet = std::move(fleet);
       break;
     }
+    case DocumentKind::kExpectations: {
+      std::optional<SavedExpectations> expectations = readExpectations(root, path, check);
+      reading = check.finish();
+      if (reading.problems.empty()) reading.expectations = std::move(expectations);
+      break;
+    }
   }
   reading.kind = *kind;
   // A reader that returned nothing said why; nothing without a problem is a fault of its own.
-  if (reading.problems.empty() && !reading.session && !reading.comparisons && !reading.fleet) {
+  if (reading.problems.empty() && !reading.session && !reading.comparisons && !reading.fleet &&
+      !reading.expectations) {
     reading.problems.push_back(printable(path) + ": is not a usable " + kindText(*kind));
   }
   return reading;

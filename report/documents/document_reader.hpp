@@ -10,8 +10,9 @@
 
 // The one reader of saved lubench-report JSON documents, for every command that reads them: a
 // run's document ("document_kind": "run", or no kind, as before the key existed), an A/B
-// session's ("ab_session"), a comparison's ("comparison") and a fleet's report ("fleet"). Each
-// caller says which kinds it takes; the others are named and refused.
+// session's ("ab_session"), a comparison's ("comparison"), a fleet's report ("fleet") and a
+// reference bands' document ("expectations", which --expect reads). Each caller says which kinds
+// it takes; the others are named and refused.
 // Whatever a file holds, it returns either typed records or the list of what is wrong: it never
 // aborts, never blocks on a FIFO or a device, and never reads more than kMaxDocumentBytes. It
 // holds no run as JSON: each is read as the parser completes it, so that the memory a document

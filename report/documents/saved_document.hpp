@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "saved_expectations.hpp"
 #include "saved_reports.hpp"
 
 // The records of a saved run's document, as the reader (document_reader.hpp) returns them.
@@ -73,7 +74,7 @@ struct SavedDocument {
 };
 
 // The kinds of document lubench-report writes, by their "document_kind".
-enum class DocumentKind { kRun, kAbSession, kComparison, kFleet };
+enum class DocumentKind { kRun, kAbSession, kComparison, kFleet, kExpectations };
 
 struct DocumentReading {
   DocumentKind kind = DocumentKind::kRun;
@@ -82,6 +83,7 @@ struct DocumentReading {
   std::optional<SavedSession> session;
   std::optional<SavedComparisons> comparisons;
   std::optional<SavedFleet> fleet;
+  std::optional<SavedExpectations> expectations;
   // One line each, naming the file, the combination and the key; at most kMaxProblemsPerFile
   // and a line saying how many more.
   std::vector<std::string> problems;

@@ -69,6 +69,8 @@ nlohmann::ordered_json contextJson(const SweepContext& context) {
       {"fixed_kernel", orNull(build.fixedKernel)},
       {"vector_paths", paths},
       {"vector_path_option", context.options.base.vectorPath},
+      {"expectations_file",
+       context.expectations ? json(context.expectations->path) : json(nullptr)},
       {"peak_gflops", context.peak ? json(context.peak->gflops) : json(nullptr)},
       {"fused_peak_gflops", context.peak ? json(context.peak->fusedGflops) : json(nullptr)},
       {"kernel_gflops", context.peak ? json(context.peak->kernelGflops) : json(nullptr)},

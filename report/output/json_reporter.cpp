@@ -235,6 +235,7 @@ class JsonReporter : public Reporter {
         {"fused_peak_gflops", peak ? json(peak->fusedGflops) : json(nullptr)},
         {"efficiency", s.efficiency ? json(*s.efficiency) : json(nullptr)},
         {"efficiency_basis", kEfficiencyBasis},
+        {"expectation", bandJson(s.expectation)},
         {"lapack", lapackJson},
         {"involuntary_context_switches", record.quietness.involuntarySwitches},
         {"stolen_seconds",

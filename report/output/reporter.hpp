@@ -32,6 +32,9 @@ struct SweepContext {
   MachineContext machine;
   LauncherInfo launcher;  // the launcher that started this process as one rank of many, if any
   std::vector<std::string> warnings;  // before the runs (quietness.hpp)
+  // --expect: the reference bands every combination is checked against (Summary::expectation);
+  // none without it, and the outputs then show no band.
+  std::optional<SavedExpectations> expectations{};
 };
 
 struct SweepEnd {

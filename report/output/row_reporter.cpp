@@ -136,6 +136,17 @@ const std::vector<Column>& spreadColumns() {
   return all;
 }
 
+// With --expect, after every other column: the median rate against its band; in CSV the
+// verdict alone ("within", "below", "above", "no_reference").
+const Column& bandColumn() {
+  static const Column column{"band", "expectation", [](const RowSource& r) -> std::string {
+                               if (!r.summary.expectation) return "";
+                               return r.markdown ? bandText(*r.summary.expectation)
+                                                 : verdictKey(r.summary.expectation->verdict);
+                             }};
+  return column;
+}
+
 class RowReporter : public Reporter {
  public:
   explicit RowReporter(bool markdown) : markdown_(markdown) {}
@@ -144,6 +155,7 @@ class RowReporter : public Reporter {
     lapack_ = context.options.base.compareLapack;
     kernel_ = context.options.kernels != std::vector<std::string>{"auto"};
     copies_ = !context.options.copyPlaces.empty();
+    bands_ = context.expectations.has_value();
     std::vector<std::string> names;
     for (const Column& column : shown()) {
       names.emplace_back(markdown_ ? column.markdownName : column.csvName);
@@ -164,6 +176,7 @@ class RowReporter : public Reporter {
     }
     if (copies_) cells.push_back(copiesColumn().cell(source));
     for (const Column& column : spreadColumns()) cells.push_back(column.cell(source));
+    if (bands_) cells.push_back(bandColumn().cell(source));
     sink(line(cells));
   }
 
@@ -178,6 +191,7 @@ class RowReporter : public Reporter {
     if (lapack_) all.insert(all.end(), lapackColumns().begin(), lapackColumns().end());
     if (copies_) all.push_back(copiesColumn());
     all.insert(all.end(), spreadColumns().begin(), spreadColumns().end());
+    if (bands_) all.push_back(bandColumn());
     return all;
   }
 
@@ -197,6 +211,7 @@ class RowReporter : public Reporter {
   bool lapack_ = false;
   bool kernel_ = false;
   bool copies_ = false;
+  bool bands_ = false;
 };
 
 }  // namespace

@@ -171,6 +171,15 @@ class TableReporter : public Reporter {
             if (row.summary.copies) copies.push_back(&*row.summary.copies);
           }
           out += "result: " + resultText(end.passed, copies) + "\n";
+          // The runs passed or not, a rate outside its band fails the sweep (status 4).
+          std::string outside;
+          for (const Row& row : rows_) {
+            if (!row.summary.expectation || !row.summary.expectation->outside()) continue;
+            outside += formatText("%sn %d, block %d", outside.empty() ? "" : "; ", row.options.n,
+                                  row.options.block);
+            if (kernelColumn()) outside += ", kernel " + row.kernel;
+          }
+          if (!outside.empty()) out += "reference bands: OUTSIDE for " + outside + "\n";
         }
         break;
       case SweepEnd::Kind::kInterrupted:
@@ -195,6 +204,7 @@ class TableReporter : public Reporter {
     if (context_.options.base.compareLapack) {
       out += formatText(" %16s %9s %10s %8s", "LAPACK (ns)", "GFLOP/s", "residual", "ratio");
     }
+    if (context_.expectations) out += "  band";
     return out + "\n";
   }
 
@@ -219,6 +229,7 @@ class TableReporter : public Reporter {
           formatText(" %16.0f %9.2f %10.4g %8.2f", s.lapack->timedNanoseconds.median,
                      s.lapack->gflops.median, s.lapack->residualMax, s.lapack->lubenchOverLapack);
     }
+    if (s.expectation) out += "  " + bandText(*s.expectation);
     return out + "\n";
   }
 
@@ -300,6 +311,13 @@ class TableReporter : public Reporter {
     if (s.efficiency) {
       out += formatText("efficiency: %.1f%% of the measured peak of %.2f GFLOP/s (median rate)\n",
                         100.0 * *s.efficiency, context_.peak->gflops);
+    }
+    if (s.expectation) {
+      const BandCheck& band = *s.expectation;
+      out += band.band ? formatText("reference band: median %.2f GFLOP/s, ", band.measuredGflops) +
+                             bandText(band) + (band.outside() ? "  (OUTSIDE ITS BAND)" : "") + "\n"
+                       : "reference band: none for this CPU model, vector path, n and block (no "
+                         "reference)\n";
     }
     if (s.lapack) {
       out += formatText(

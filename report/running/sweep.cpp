@@ -8,6 +8,7 @@
 
 #include "clock.hpp"
 #include "cpu_affinity.hpp"
+#include "expectations.hpp"
 #include "interruption.hpp"
 #include "lapack_peer.hpp"
 #include "launcher.hpp"
@@ -16,7 +17,9 @@
 #include "pictures.hpp"
 #include "program.hpp"
 #include "quietness.hpp"
+#include "reporter.hpp"
 #include "runner.hpp"
+#include "saved_document.hpp"
 #include "statistics.hpp"
 #include "text_format.hpp"
 #include "workspace.hpp"
@@ -70,7 +73,8 @@ std::optional<std::string> drawSweep(const std::string& document, const OutputTa
 
 int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& documents,
              ProgressDisplay& progress, std::FILE* notes, bool warningsToNotes,
-             const CopyResultHook& copyHook) {
+             const CopyResultHook& copyHook,
+             const std::optional<SavedExpectations>& expectations) {
   const std::vector<RunOptions> combinations = options.combinations();
   const int total = static_cast<int>(combinations.size());
   const int copies = static_cast<int>(options.copyPlaces.size());
@@ -79,6 +83,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   SweepContext context{options,          total,       std::nullopt,         {}, isoDate(), 0,
                        executablePath(), pinnedCpu(), readMachineContext(), {}, {}};
   context.launcher = readLauncher();
+  context.expectations = expectations;
   context.warnings = warningsBeforeRuns(context.machine);
   if (warningsToNotes) noteWarnings(context.warnings, "", notes);
   // Each document's head is written with its first finished combination: a failure before it
@@ -145,7 +150,7 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
   restartDocuments();
 
   bool referenceNoted = false;
-  bool copiesDied = false, copiesDissent = false;
+  bool copiesDied = false, copiesDissent = false, outsideBand = false;
   // With --plot, the sweep's own JSON document, from which the picture is drawn as plot draws
   // a saved one.
   const std::unique_ptr<Reporter> plotReporter = options.plot ? makeJsonReporter() : nullptr;
@@ -181,6 +186,12 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
     }
     Summary summary = summarize(*record, context.peak);
     summary.warnings = warningsAfterRuns(*record, summary.timed);
+    const std::string ranPath = ranOn(*record).path;
+    const std::string cpuModel = context.machine.cpuModel.value_or("");
+    if (expectations) {
+      summary.expectation = checkBand(*expectations, cpuModel, ranPath, combination.n,
+                                      combination.block, summary.gflops.median);
+    }
     if (plotReporter) {
       if (end.finished == 0) plotReporter->context(context, toPlotDocument);
       plotReporter->combination(*record, summary, toPlotDocument);
@@ -193,6 +204,16 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
                        std::to_string(combination.block) +
                        (combination.kernel == "auto" ? "" : ", kernel " + combination.kernel) + ")",
                    notes);
+    }
+    if (summary.expectation && summary.expectation->verdict != BandVerdict::kWithin) {
+      outsideBand = outsideBand || summary.expectation->outside();
+      std::fprintf(notes, "%s: %s: %s\n", kProgram,
+                   summary.expectation->outside() ? "OUTSIDE BAND" : "no reference",
+                   bandMessage(*summary.expectation,
+                               combinationName(combination.n, combination.block,
+                                               combination.kernel),
+                               cpuModel, ranPath)
+                       .c_str());
     }
     bool anyWritable = false;
     for (std::size_t d = 0; d < documents.size(); ++d) {
@@ -311,5 +332,8 @@ int runSweep(const SweepOptions& options, const std::vector<ReportDocument*>& do
     return kStatusSystem;
   }
   if (copiesDissent) return kStatusFingerprintsDisagree;
-  return end.passed ? 0 : kStatusFailedCheck;
+  if (!end.passed) return kStatusFailedCheck;
+  // The last of the statuses (program.hpp): the runs were sound, the machine slower or faster
+  // than its reference.
+  return outsideBand ? kStatusOutsideBand : 0;
 }

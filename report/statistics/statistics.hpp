@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "expectations.hpp"
 #include "measurement.hpp"
 #include "records.hpp"
 
@@ -117,6 +118,10 @@ struct Summary {
   std::optional<CopiesSummary> copies;  // with --copies
   std::vector<KernelTrialSummary> kernelTrials;  // trial by trial, when the runs tried kernels
   bool passed = false;  // residuals, fingerprints and the reference check all good
+  // With --expect: the median rate against the band of the machine's CPU model, the path the
+  // runs ran on, n and block (set by the sweep, which knows the machine). Outside it fails the
+  // sweep with status 4, not the combination's checks.
+  std::optional<BandCheck> expectation;
   // What makes the figures less sure: a noisy machine, too few runs (quietness.hpp).
   std::vector<std::string> warnings;
 };
