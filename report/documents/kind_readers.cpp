@@ -284,6 +284,8 @@ std::optional<SavedChangeRow> readChangeRow(const json& row, const std::string& 
   read.change = *change;
   read.shift = *shift;
   read.verdict = *verdict;
+  const auto noise = row.find("within_noise");
+  read.withinNoise = noise != row.end() && noise->is_boolean() && noise->get<bool>();
   return read;
 }
 
@@ -308,6 +310,8 @@ std::optional<SavedComparison> readComparison(const json& comparison, const std:
   }
   read.geometricMeanRatio = numberOrNullAt(comparison, "geometric_mean_ratio", 0,
                                            std::numeric_limits<double>::max(), where, check, ok);
+  read.noiseFloorPercent =
+      numberOrNullAt(comparison, "noise_floor_percent", 0, 1e6, where, check, ok);
   if (!ok) return std::nullopt;
   read.oldPath = *oldPath;
   read.newPath = *newPath;

@@ -56,6 +56,7 @@ struct SavedChangeRow {
   double change = 0;  // new over old median, less 1
   double shift = 0;   // the Hodges-Lehmann shift over the old median
   std::string verdict;
+  bool withinNoise = false;  // significant, but no more than the noise floor: called the same
   // new / old with the runs as independent samples: its interval, where the comparison gives it.
   std::optional<double> ratioLow;
   std::optional<double> ratioHigh;
@@ -70,11 +71,11 @@ struct SavedComparison {
   std::map<std::string, std::string> newContext;
   std::vector<SavedChangeRow> rows;
   std::optional<double> geometricMeanRatio;
+  std::optional<double> noiseFloorPercent;  // the --noise the verdicts were given
 };
 
 struct SavedComparisons {
   std::string date;  // when the comparison was made; empty in an older document
-  double noiseFloorPercent = 0;
   std::vector<SavedComparison> comparisons;
 };
 

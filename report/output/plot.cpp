@@ -34,6 +34,7 @@ std::string lowerCase(std::string text) {
 constexpr int kWidth = 1000;
 constexpr int kPanelHeight = 420;
 constexpr int kTitleLineHeight = 18;
+constexpr std::size_t kMaxTitleLineBytes = 150;
 constexpr int kBottomRoom = 80;      // under a panel: its tick labels and axis label
 constexpr int kPanelTitleRoom = 44;  // above a panel: its title
 
@@ -136,6 +137,13 @@ std::optional<PlotFormat> plotFormatOf(const std::string& path) {
 
 std::string gnuplotText(const std::string& text) { return gnuplotLines({text}); }
 
+std::string shortenedText(const std::string& text, std::size_t bytes) {
+  if (text.size() <= bytes) return text;
+  std::size_t cut = bytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut) + "...";
+}
+
 std::string gnuplotLines(const std::vector<std::string>& lines) {
   std::string quoted = "\"";
   for (std::size_t l = 0; l < lines.size(); ++l) {
@@ -182,9 +190,14 @@ void Picture::panel(const std::string& title, const std::string& commands,
 std::string Picture::script(PlotFormat format) const {
   std::vector<std::string> lines;
   for (std::size_t p = 0; p < parts_.size(); ++p) {
-    lines.push_back(partNumber(p + 1) + parts_[p].heading);
-    for (const std::string& detail : parts_[p].details) lines.push_back(detail);
-    if (parts_.size() > 1) lines.push_back("from " + parts_[p].source);
+    // Each line fits the picture's width.
+    lines.push_back(shortenedText(partNumber(p + 1) + parts_[p].heading, kMaxTitleLineBytes));
+    for (const std::string& detail : parts_[p].details) {
+      lines.push_back(shortenedText(detail, kMaxTitleLineBytes));
+    }
+    if (parts_.size() > 1) {
+      lines.push_back(shortenedText("from " + parts_[p].source, kMaxTitleLineBytes));
+    }
   }
   if (leftOut_ > 0) {
     lines.push_back(std::to_string(leftOut_) + " more panel" + (leftOut_ == 1 ? "" : "s") +

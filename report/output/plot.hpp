@@ -25,6 +25,9 @@ std::string gnuplotText(const std::string& text);
 // Lines as one gnuplot string, each made printable and escaped, broken where they meet.
 std::string gnuplotLines(const std::vector<std::string>& lines);
 
+// text cut to at most bytes (never inside a UTF-8 sequence), "..." after a cut.
+std::string shortenedText(const std::string& text, std::size_t bytes);
+
 // Panels beyond this are left out of a picture (and counted in its title), so that a document
 // of thousands of combinations still draws a picture one can open.
 inline constexpr int kMaxPanels = 24;

@@ -12,7 +12,7 @@ namespace {
 
 // Node names under the axis of a fleet's panel up to this many entries; beyond, only ranks.
 constexpr std::size_t kMaxNodeLabels = 40;
-// A panel's title is cut to this many bytes (a build's description can be long).
+// A panel's subtitle is cut to this many bytes (a build's description can be long).
 constexpr std::size_t kMaxTitleBytes = 140;
 
 std::string contextValue(const std::map<std::string, std::string>& context, const char* key) {
@@ -20,13 +20,6 @@ std::string contextValue(const std::map<std::string, std::string>& context, cons
   return found == context.end() ? std::string() : found->second;
 }
 
-std::string shortened(std::string text) {
-  if (text.size() <= kMaxTitleBytes) return text;
-  std::size_t cut = kMaxTitleBytes;
-  // Never inside a UTF-8 sequence.
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return text.substr(0, cut) + "...";
-}
 
 // "[lowest:highest]" through values, with room either side.
 std::string rangeThrough(double lowest, double highest) {
@@ -49,15 +42,22 @@ struct ForestRow {
   double high = 0;
 };
 
+// The rows on y, their values and intervals on x through mark and the values of alsoShown.
 std::string forestCommands(Picture& picture, const std::vector<ForestRow>& rows, double mark,
-                           const std::string& xlabel) {
+                           const std::string& xlabel, const std::vector<double>& alsoShown = {}) {
   std::ostringstream data, ticks;
   double lowest = mark, highest = mark;
+  std::size_t longest = 0;
+  for (const double value : alsoShown) {
+    lowest = std::min(lowest, value);
+    highest = std::max(highest, value);
+  }
   for (std::size_t r = 0; r < rows.size(); ++r) {
     // The first row on top.
     const double y = static_cast<double>(rows.size() - 1 - r);
     data << rows[r].value << ' ' << y << ' ' << rows[r].low << ' ' << rows[r].high << '\n';
     ticks << (r == 0 ? "" : ", ") << gnuplotText(rows[r].label) << ' ' << y;
+    longest = std::max(longest, rows[r].label.size());
     lowest = std::min({lowest, rows[r].low, rows[r].value});
     highest = std::max({highest, rows[r].high, rows[r].value});
   }
@@ -68,7 +68,9 @@ std::string forestCommands(Picture& picture, const std::vector<ForestRow>& rows,
            << formatText("set arrow from first %.6g, graph 0 to first %.6g, graph 1 nohead lw 2 "
                          "lc 'black'\n",
                          mark, mark)
-           << "set xlabel " << gnuplotText(xlabel) << "\nset lmargin 34\n"
+           << "set xlabel " << gnuplotText(xlabel) << "\n"
+           // Room on the left for the longest label, in characters.
+           << formatText("set lmargin %zu\n", std::min<std::size_t>(longest + 3, 70))
            << "plot " << picture.data(data.str())
            << " using 1:2:3:4 with xerrorbars pt 7 ps 1.2 lw 2 lt 1\n";
   return commands.str();
@@ -86,7 +88,8 @@ void addSessionCombination(Picture& picture, const SavedSessionCombination& comb
     highest = std::max(highest, ratio);
   }
   std::ostringstream commands;
-  commands << "set key below horizontal\nset xlabel 'pair, in session order'\nset ylabel 'new / old timed region'\n"
+  commands << "set key inside left top opaque box\nset xlabel 'pair, in session order'\n"
+           << "set ylabel 'new / old timed region'\n"
            << formatText("set xrange [0:%zu]\n", combination.pairs.size() + 1);
   std::string title = name + ", seed " + std::to_string(combination.seed) + ": each pair's ratio";
   if (combination.ratio) {
@@ -105,7 +108,9 @@ void addSessionCombination(Picture& picture, const SavedSessionCombination& comb
   }
   commands << "set arrow 1 from graph 0, first 1 to graph 1, first 1 nohead lw 2 lc 'black'\n"
            << "set label 1 '1: no change' at graph 0.995, first 1 right offset 0,0.6\n"
-           << "set yrange " << rangeThrough(lowest, highest) << "\nplot ";
+           // Room above the points for the key.
+           << "set yrange " << rangeThrough(lowest, highest + 0.35 * (highest - lowest))
+           << "\nplot ";
   std::string separator;
   if (!oldFirst.str().empty()) {
     commands << picture.data(oldFirst.str())
@@ -190,7 +195,7 @@ void addFleetGroup(Picture& picture, const SavedFleetCombination& combination,
   picture.panel(combinationName(combination.n, combination.block, combination.kernelOption) +
                     ", seed " + std::to_string(combination.seed) +
                     (group.copies ? ", copies run together" : ", single copies"),
-                commands.str(), shortened(group.build));
+                commands.str(), shortenedText(group.build, kMaxTitleBytes));
 }
 
 }  // namespace
@@ -226,18 +231,22 @@ void addComparisonPicture(Picture& picture, const SavedComparisons& comparisons,
   std::string heading = "lubench-report compare: change of the median timed region";
   if (!comparisons.date.empty()) heading += ", " + comparisons.date;
   std::vector<std::string> details;
-  for (const SavedComparison& c : comparisons.comparisons) {
-    std::string line = "old " + c.oldPath + " -> new " + c.newPath;
-    const std::string oldModel = contextValue(c.oldContext, "cpu_model");
-    const std::string newModel = contextValue(c.newContext, "cpu_model");
-    if (!oldModel.empty() || !newModel.empty()) {
-      line += " (" + oldModel + (newModel == oldModel ? "" : " -> " + newModel) + ", builds " +
-              contextValue(c.oldContext, "lubench_version") + " " +
-              contextValue(c.oldContext, "git_commit").substr(0, 12) + " -> " +
-              contextValue(c.newContext, "lubench_version") + " " +
-              contextValue(c.newContext, "git_commit").substr(0, 12) + ")";
+  const auto side = [](const char* name, const std::string& path,
+                       const std::map<std::string, std::string>& context) {
+    std::string line = std::string(name) + " " + path;
+    const std::string model = contextValue(context, "cpu_model");
+    const std::string version = contextValue(context, "lubench_version");
+    if (!model.empty()) line += ", " + model;
+    if (!version.empty()) {
+      line += ", build " + version + " " + contextValue(context, "git_commit").substr(0, 12);
     }
-    details.push_back(line);
+    const std::string date = contextValue(context, "date");
+    if (!date.empty()) line += ", " + date;
+    return line;
+  };
+  for (const SavedComparison& c : comparisons.comparisons) {
+    details.push_back(side("old", c.oldPath, c.oldContext));
+    details.push_back(side("new", c.newPath, c.newContext));
   }
   picture.startDocument(heading, details, path);
   for (std::size_t i = 0; i < comparisons.comparisons.size(); ++i) {
@@ -251,17 +260,28 @@ void addComparisonPicture(Picture& picture, const SavedComparisons& comparisons,
                (*row.newSeed == *row.oldSeed ? "" : " and " + std::to_string(*row.newSeed));
       }
       rows.push_back(ForestRow{combinationName(row.n, row.block, row.kernelOption) + seed + ": " +
-                                   row.verdict,
+                                   row.verdict + (row.withinNoise ? " (within the noise)" : ""),
                                change, row.ratioLow ? 100 * (*row.ratioLow - 1) : change,
                                row.ratioHigh ? 100 * (*row.ratioHigh - 1) : change});
     }
     if (rows.empty()) continue;
+    // Changes no larger than the noise floor are called the same: the floor is shaded.
+    std::string band;
+    std::vector<double> floor;
+    if (c.noiseFloorPercent && *c.noiseFloorPercent > 0) {
+      floor = {-*c.noiseFloorPercent, *c.noiseFloorPercent};
+      band = formatText("set object 1 rect from first %.6g, graph 0 to first %.6g, graph 1 fc "
+                        "rgb '#e8e8e8' fs solid 1.0 noborder behind\n",
+                        -*c.noiseFloorPercent, *c.noiseFloorPercent);
+    }
     picture.panel(comparisons.comparisons.size() > 1
                       ? "comparison " + std::to_string(i + 1) + ": " + c.newPath
                       : std::string("new against old, each combination"),
-                  forestCommands(picture, rows, 0,
-                                 "change of the median (%); bars: the 95 % interval of new / old "
-                                 "(runs as independent samples)"));
+                  band + forestCommands(picture, rows, 0,
+                                        "change of the median (%); bars: the 95 % interval of new "
+                                        "/ old (runs as independent samples); grey: the noise "
+                                        "floor",
+                                        floor));
   }
 }
 

@@ -178,7 +178,9 @@ void addRatesPanel(Picture& picture, const SavedDocument& document) {
     ++line;
   }
   std::ostringstream commands;
-  commands << "set xlabel " << gnuplotText(blockOnX ? "block" : "n") << "\n"
+  // The rates rise with n: the key goes where the curves are not.
+  commands << "set key inside right bottom opaque box\n"
+           << "set xlabel " << gnuplotText(blockOnX ? "block" : "n") << "\n"
            << axisFor("x", blockOnX ? blocks : orders)
            << "set ylabel 'GFLOP/s'\n";
   // One peak for every combination: its line, and the share of it on the right.
@@ -187,8 +189,8 @@ void addRatesPanel(Picture& picture, const SavedDocument& document) {
     top = std::max(top, peak);
     commands << formatText(
         "set arrow from graph 0, first %.6g to graph 1, first %.6g nohead dt 3 lw 1.5 lc "
-        "'#555555'\nset label %s at graph 0.01, first %.6g offset 0,0.6 tc '#555555'\n"
-        "set y2tics\nset format y2 '%%.0f'\nset link y2 via 100*y/%.6g inverse y*%.6g/100\n"
+        "'#555555'\nset label %s at graph 0.99, first %.6g right offset 0,-0.8 tc '#555555'\n"
+        "set y2tics 0,10\nset format y2 '%%.0f'\nset link y2 via 100*y/%.6g inverse y*%.6g/100\n"
         "set y2label 'share of the peak (%%)'\n",
         peak, peak, gnuplotText(formatText("measured peak, separate multiply-add: %.1f GFLOP/s",
                                            peak))
