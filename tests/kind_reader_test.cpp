@@ -56,7 +56,7 @@ json comparison() {
               {"old_seed", 5},   {"new_seed", 6},
               {"old_median_ns", 100.0}, {"new_median_ns", 110.0}, {"change", 0.1},
               {"shift", 0.09},   {"verdict", "slower"}, {"ratio_low", 1.05},
-              {"ratio_high", 1.15}};
+              {"ratio_high", 1.15}, {"within_noise", true}};
   return json{{"document_kind", "comparison"},
               {"date", "2026-12-11T10:00:00+00:00"},
               {"comparisons",
@@ -64,6 +64,7 @@ json comparison() {
                                  {"new", "b.json"},
                                  {"rows", json::array({row})},
                                  {"geometric_mean_ratio", 1.1},
+                                 {"noise_floor_percent", 12.5},
                                  {"old_context", {{"cpu_model", "X"}}},
                                  {"new_context", nullptr}}})}};
 }
@@ -126,6 +127,8 @@ TEST(KindReader, EachKindBecomesItsRecords) {
   EXPECT_EQ(c.rows.at(0).change, 0.1);
   EXPECT_EQ(*c.rows.at(0).ratioHigh, 1.15);
   EXPECT_EQ(c.rows.at(0).newSeed, 6u);
+  EXPECT_TRUE(c.rows.at(0).withinNoise);
+  EXPECT_EQ(c.noiseFloorPercent, 12.5);
   EXPECT_EQ(c.oldContext.at("cpu_model"), "X");
   EXPECT_TRUE(c.newContext.empty());
 
@@ -262,8 +265,12 @@ TEST(Pictures, NoDocumentTextBecomesACommand) {
     ASSERT_TRUE(addDocumentPicture(picture, reading, path)) << reading.problems.at(0);
   }
   EXPECT_EQ(picture.panels(), 4) << "pairs, steps, the fleet's group, the comparison";
-  EXPECT_NE(picture.script(PlotFormat::kSvg).find("n 64, block 32, seed 5 and 6: slower"),
+  const std::string svg = picture.script(PlotFormat::kSvg);
+  EXPECT_NE(svg.find("n 64, block 32, seed 5 and 6: slower (within the noise)"),
             std::string::npos);
+  EXPECT_NE(svg.find("rect from first -12.5, graph 0 to first 12.5, graph 1"),
+            std::string::npos)
+      << "the noise floor is shaded";
   for (const PlotFormat format : {PlotFormat::kSvg, PlotFormat::kPng}) {
     const std::string script = picture.script(format);
     EXPECT_EQ(script.find('`'), std::string::npos);
